@@ -1,0 +1,27 @@
+# Every third-party library comes from Debian (scripts/install-deps.sh).
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+find_package(OpenSSL REQUIRED)
+find_package(GTest REQUIRED)
+
+pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+pkg_check_modules(TINYXML2 REQUIRED IMPORTED_TARGET tinyxml2)
+pkg_check_modules(JSONCPP REQUIRED IMPORTED_TARGET jsoncpp)
+pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
+pkg_check_modules(SDL2 IMPORTED_TARGET sdl2)
+pkg_check_modules(CAIRO IMPORTED_TARGET cairo)
+pkg_check_modules(PANGOCAIRO IMPORTED_TARGET pangocairo)
+pkg_check_modules(HTTPLIB IMPORTED_TARGET cpp-httplib)
+
+# easylogging++ ships as a header and a source file. One static library holds
+# the source so every module shares one logger storage and one set of flags.
+find_path(EASYLOGGING_INCLUDE_DIR easylogging++.h REQUIRED)
+add_library(easylogging STATIC ${EASYLOGGING_INCLUDE_DIR}/easylogging++.cc)
+target_include_directories(easylogging SYSTEM PUBLIC ${EASYLOGGING_INCLUDE_DIR})
+target_compile_definitions(easylogging PUBLIC
+  ELPP_THREAD_SAFE
+  ELPP_NO_DEFAULT_LOG_FILE
+  ELPP_DISABLE_DEFAULT_CRASH_HANDLING
+  ELPP_NO_CHECK_MACROS)
+target_compile_options(easylogging PRIVATE -w)
+target_link_libraries(easylogging PUBLIC Threads::Threads)

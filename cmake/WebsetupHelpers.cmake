@@ -1,0 +1,58 @@
+# websetup_library(name [DEPS ...]): a library target from every .cc of the
+# current folder (and of posix/ where it exists), so adding a file needs no
+# CMake edit.
+function(websetup_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/posix)
+    file(GLOB posix_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/posix/*.cc)
+    list(APPEND srcs ${posix_srcs})
+  endif()
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# websetup_test(name [TSAN] LABELS l1 [l2] DEPS ...): one GoogleTest binary
+# from every *_test.cc of the current folder. TSAN marks a binary whose
+# threads scripts/test.sh also runs under ThreadSanitizer (label "tsan").
+function(websetup_test name)
+  cmake_parse_arguments(ARG "TSAN" "" "LABELS;DEPS;SOURCES" ${ARGN})
+  if(ARG_TSAN)
+    list(APPEND ARG_LABELS tsan)
+    set_property(GLOBAL APPEND PROPERTY WEBSETUP_TSAN_TESTS ${name})
+  endif()
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cc)
+  add_executable(${name} ${srcs} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} test_support GTest::gtest_main GTest::gmock)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  gtest_discover_tests(${name}
+    PROPERTIES LABELS "${ARG_LABELS}"
+    ENVIRONMENT "WEBSETUP_BUILD_DIR=${CMAKE_BINARY_DIR};WEBSETUP_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+    DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# websetup_embed_resource(target TYPE ID FILE): links the bytes of FILE into
+# `target` as the resource (TYPE, ID), found at run time through
+# platform/resources.h. The bytes go in with .incbin, so a large file costs
+# the assembler nothing.
+function(websetup_embed_resource target type id file)
+  set(sym "websetup_res_${type}_${id}")
+  set(asm ${CMAKE_CURRENT_BINARY_DIR}/${target}_${type}_${id}.S)
+  set(reg ${CMAKE_CURRENT_BINARY_DIR}/${target}_${type}_${id}.cc)
+  file(WRITE ${asm}
+    "    .section .rodata.${sym},\"a\",@progbits\n"
+    "    .global ${sym}_begin\n    .global ${sym}_end\n    .balign 16\n"
+    "${sym}_begin:\n    .incbin \"${file}\"\n${sym}_end:\n    .byte 0\n"
+    "    .section .note.GNU-stack,\"\",@progbits\n")
+  file(WRITE ${reg}
+    "#include \"platform/resources.h\"\n"
+    "extern \"C\" const unsigned char ${sym}_begin[];\n"
+    "extern \"C\" const unsigned char ${sym}_end[];\n"
+    "namespace {\n"
+    "const bool registered = platform::registerResource(\"${type}\", ${id}, ${sym}_begin,\n"
+    "    static_cast<size_t>(${sym}_end - ${sym}_begin));\n"
+    "}  // namespace\n")
+  set_source_files_properties(${asm} PROPERTIES OBJECT_DEPENDS ${file})
+  target_sources(${target} PRIVATE ${asm} ${reg})
+endfunction()

@@ -1,0 +1,63 @@
+#ifndef WEBSETUP_PLATFORM_PATHS_H_
+#define WEBSETUP_PLATFORM_PATHS_H_
+
+// Files, folders and volumes. Paths are UTF-8 with '/' separators.
+// All functions are thread-safe.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/result.h"
+
+namespace platform {
+
+// Full path of the running executable (/proc/self/exe). Empty on failure.
+std::string modulePath();
+
+// Folder of the running executable, ending in '/'. Empty on failure.
+std::string moduleDir();
+
+// The value of environment variable `name`, or nullopt when it is unset.
+std::optional<std::string> getEnv(const char* name);
+
+// The user's home folder ($HOME, else the password database).
+std::string homeDir();
+
+// The roaming application-data folder: $APPDATA if set, else
+// $XDG_DATA_HOME, else ~/.local/share. No trailing '/'.
+std::string appDataDir();
+
+// The program files folder: $ProgramFiles if set, else /opt as root and
+// ~/.local/opt otherwise. No trailing '/'.
+std::string programFilesDir();
+
+// The temporary folder: $TMPDIR or /tmp. No trailing '/'.
+std::string tempDir();
+
+// The folder where this user's lock files and sockets live:
+// $XDG_RUNTIME_DIR or /tmp. No trailing '/'.
+std::string runtimeDir();
+
+// The "drive root" of `path`: the mount point of the file system that holds
+// it (or would hold it, for a path that does not exist yet), ending in '/'.
+// "/" when nothing better is known.
+std::string driveRoot(const std::string& path);
+
+// Stores in *bytes the space free to this user on the volume holding `path`.
+// Returns kNotFound if `path` does not exist.
+[[nodiscard]] PlatformResult freeSpace(const std::string& path, uint64_t* bytes);
+
+// Creates `path` and every missing parent. Walks the path and creates the
+// prefix ending at every '/', then the whole path; other failures (such as
+// "already exists") are ignored, but a full disk stops the walk at once and
+// returns kDiskFull. Returns kOk when the folder exists afterwards, else the
+// result of the last failing step.
+[[nodiscard]] PlatformResult createDirectoryChain(const std::string& path);
+
+// True when `path` names an existing file or folder.
+bool pathExists(const std::string& path);
+
+}  // namespace platform
+
+#endif  // WEBSETUP_PLATFORM_PATHS_H_

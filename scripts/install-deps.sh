@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests, the demo and the
+# benchmarks need. Idempotent and quiet; costs one dpkg query when all is in.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libcurl4-openssl-dev libtinyxml2-dev libjsoncpp-dev libeasyloggingpp-dev
+  libzip-dev zipcmp zipmerge ziptool libssl-dev openssl
+  libsdl2-dev libcairo2-dev libpango1.0-dev fonts-noto-core fonts-noto-cjk
+  libgtest-dev libgmock-dev libcpp-httplib-dev
+  nginx-light xvfb xdotool imagemagick
+  aria2 curl axel zip unzip binutils procps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' \
+    || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+echo "install-deps: installing ${missing[*]}"
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

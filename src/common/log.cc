@@ -1,0 +1,4 @@
+#include "common/log.h"
+
+// The logger's storage, shared by every module of the program.
+INITIALIZE_EASYLOGGINGPP

@@ -1,0 +1,25 @@
+#ifndef WEBSETUP_COMMON_TEXT_H_
+#define WEBSETUP_COMMON_TEXT_H_
+
+// Conversions between the program's wide strings and UTF-8, which is also
+// the "ANSI code page" on this platform. Invalid UTF-8 becomes U+FFFD;
+// nothing throws.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace common {
+
+std::wstring utf8ToWide(std::string_view text);
+std::string wideToUtf8(std::wstring_view text);
+
+// The integer value of `text` read the way atoi/_wtoi64 read it: leading
+// blanks, an optional sign, then the leading decimal digits; 0 when there
+// are none. Saturates instead of overflowing.
+int64_t parseLeadingInt64(std::wstring_view text);
+int32_t parseLeadingInt32(std::wstring_view text);
+
+}  // namespace common
+
+#endif  // WEBSETUP_COMMON_TEXT_H_
