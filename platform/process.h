@@ -2,8 +2,10 @@
 #define WEBSETUP_PLATFORM_PROCESS_H_
 
 // Processes of this machine (the stand-in for Toolhelp snapshots,
-// QueryFullProcessImageName and TerminateProcess). Thread-safe.
+// QueryFullProcessImageName, TerminateProcess and CreateProcess).
+// Thread-safe.
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -19,11 +21,52 @@ struct ProcessInfo {
 // Every process whose executable path can be read.
 std::vector<ProcessInfo> listProcesses();
 
+// Every process of the machine in /proc order, with the file name of its
+// executable (the kernel's short name when the path is hidden from us) in
+// `name` and the full path in `exePath` (empty when not readable). Returns
+// kIoError and leaves *out empty when /proc cannot be listed.
+struct ProcessEntry {
+  int pid = 0;
+  std::string name;
+  std::string exePath;
+};
+[[nodiscard]] PlatformResult snapshotProcesses(std::vector<ProcessEntry>* out);
+
 // Id of this process.
 int currentProcessId();
 
 // Ends process `pid` at once (SIGKILL). kNotFound when it is gone.
 [[nodiscard]] PlatformResult killProcess(int pid);
+
+// How to start a program.
+struct SpawnOptions {
+  std::vector<std::string> argv;   // argv[0] is the program's path
+  std::string workingDir;          // empty: ours
+  // Starts the child in a session of its own, detached from our terminal
+  // and process group, so it outlives us and our signals.
+  bool detach = false;
+  // Starts the child as this user (and the user's primary group) when we
+  // are root; -1 keeps our own identity.
+  int runAsUid = -1;
+};
+
+// Starts a program with posix_spawn. Stores its id in *pid. Returns kOk,
+// kNotFound when the program (or working folder) does not exist,
+// kAccessDenied when it may not be run, or another result from errno.
+// The caller owns the child: reap it with waitProcess() unless detached
+// (a detached child is reaped by the system).
+[[nodiscard]] PlatformResult spawnProcess(const SpawnOptions& options, int* pid);
+
+// Waits up to `limit` (negative: forever) for our child `pid` to end
+// (pidfd_open + poll), and reaps it. Stores its exit code, or 128 + signal
+// when a signal ended it, in *exitCode. Returns kOk, kTimedOut when it still
+// runs at the limit, kNotFound when it is not our child.
+[[nodiscard]] PlatformResult waitProcess(int pid, std::chrono::milliseconds limit,
+                                         int* exitCode);
+
+// The user on whose behalf a root process runs (SUDO_UID or PKEXEC_UID),
+// or -1 when we are not root or nobody is named.
+int invokingUserId();
 
 }  // namespace platform
 

@@ -1,0 +1,80 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/named_mutex.h"
+#include "platform/paths.h"
+
+namespace platform {
+
+namespace {
+
+// Lock names may carry characters a file name cannot.
+std::string sanitize(const std::string& name) {
+  std::string out;
+  for (char c : name) out += (c == '/' || c == '\0') ? '_' : c;
+  return out;
+}
+
+int openLockFile(const std::string& name) {
+  return open(lockFilePath(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+}
+
+}  // namespace
+
+std::string lockFilePath(const std::string& name) {
+  return runtimeDir() + "/websetup-" + sanitize(name) + ".lock";
+}
+
+NamedMutex::NamedMutex(const std::string& name) : fd_(openLockFile(name)) {}
+
+NamedMutex::~NamedMutex() {
+  if (fd_ >= 0) close(fd_);
+}
+
+void NamedMutex::lock() {
+  local_.lock();
+  if (fd_ < 0) return;
+  while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+  }
+}
+
+void NamedMutex::unlock() {
+  if (fd_ >= 0) flock(fd_, LOCK_UN);
+  local_.unlock();
+}
+
+PlatformResult InstanceLock::acquire(const std::string& name, std::unique_ptr<InstanceLock>* out) {
+  out->reset();
+  const int fd = openLockFile(name);
+  if (fd < 0) return resultFromErrno(errno);
+  int rc;
+  while ((rc = flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+  }
+  if (rc != 0) {
+    const int err = errno;
+    close(fd);
+    return err == EWOULDBLOCK ? PlatformResult::kAlreadyExists : resultFromErrno(err);
+  }
+  out->reset(new InstanceLock(fd));
+  return PlatformResult::kOk;
+}
+
+InstanceLock::~InstanceLock() { release(); }
+
+void InstanceLock::release() {
+  if (fd_ < 0) return;
+  flock(fd_, LOCK_UN);
+  close(fd_);
+  fd_ = -1;
+}
+
+void InstanceLock::releaseFromSignalHandler() {
+  // close() alone drops the flock and is async-signal-safe.
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+}  // namespace platform
