@@ -1,0 +1,32 @@
+#ifndef WEBSETUP_APP_STARTUP_H_
+#define WEBSETUP_APP_STARTUP_H_
+
+#include <cstdint>
+#include <string>
+
+#include "app/startup_hooks.h"
+#include "platform/named_mutex.h"
+
+namespace app {
+
+// The whole life of the process for `commandLine` (the arguments after the
+// program name): reads the product configuration, sets up logging, picks
+// the mode, keeps one setup per downloader id, runs the window and shuts
+// down in order. Main thread only. Always returns 0: the exit code carries
+// no information.
+int RunWebsetup(const std::wstring& commandLine, const StartupHooks& hooks);
+
+// The single-instance lock this process holds, or null. The crash handler
+// and the install thread release it before they start the setup again.
+platform::InstanceLock* SingleInstanceLock();
+
+// The integer downloader id of this build (0 when absent or not numeric).
+int32_t DownloaderId();
+
+// The window class of the setup window: "QM_UI_Frame_" + the downloader id
+// text, or "QM_UI_Frame" when that text is empty.
+std::wstring WindowClassName();
+
+}  // namespace app
+
+#endif  // WEBSETUP_APP_STARTUP_H_

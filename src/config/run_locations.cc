@@ -1,0 +1,67 @@
+#include "config/run_locations.h"
+
+#include <cwchar>
+
+#include "common/text.h"
+#include "platform/paths.h"
+
+namespace config {
+
+namespace {
+
+constexpr wchar_t kVendorFolder[] = L"RUDarodiridu";
+
+void createChain(const std::wstring& dir) {
+  // Failures are not fatal here: the logger and the install flow report
+  // what they cannot open.
+  (void)platform::createDirectoryChain(common::wideToUtf8(dir));
+}
+
+}  // namespace
+
+std::wstring LogStemFromUrl(const std::wstring& url, bool* found) {
+  *found = false;
+  const size_t slash = url.rfind(L'/');
+  if (slash == std::wstring::npos) return L"";
+  const size_t dot = url.find(L'.', slash);
+  if (dot == std::wstring::npos) return L"";
+  *found = true;
+  return url.substr(slash + 1, dot - slash - 1);
+}
+
+std::wstring FormatRunTimestamp(const platform::LocalTime& t) {
+  wchar_t buf[260] = {};
+  std::swprintf(buf, 260, L"%.4d%.2d%.2d%.2d%.2d%.2d%.3d", t.year, t.month, t.day, t.hour, t.minute,
+                t.second, t.millisecond);
+  return buf;
+}
+
+int RunLocations::Setup(const std::wstring& stem, const std::wstring& appData,
+                        const platform::LocalTime& now, const DriveChooser& bestDrive) {
+  stem_ = stem;
+  timestamp_ = FormatRunTimestamp(now);
+  logDir_ = appData + L"/" + kVendorFolder + L"/logs/" + stem;
+  createChain(logDir_);
+  logFile_ = logDir_ + L"/" + stem + L"_" + timestamp_ + L".log";
+
+  // The cache starts on the log folder's volume and moves to the best one.
+  const std::wstring root = common::utf8ToWide(platform::driveRoot(common::wideToUtf8(logDir_)));
+  cacheDir_ = root + kVendorFolder + L"/" + stem;
+  if (bestDrive) cacheDir_ = bestDrive(cacheDir_);
+  if (platform::createDirectoryChain(common::wideToUtf8(cacheDir_)) != platform::PlatformResult::kOk) {
+    // A volume root is often not writable by a user on this platform, where
+    // a Windows drive root is: keep the cache beside the logs instead of
+    // handing the install flow a folder it cannot use.
+    cacheDir_ = appData + L"/" + kVendorFolder + L"/" + stem;
+    createChain(cacheDir_);
+  }
+  configured_ = true;
+  return 1;
+}
+
+RunLocations& ProcessRunLocations() {
+  static RunLocations locations;
+  return locations;
+}
+
+}  // namespace config

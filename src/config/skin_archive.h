@@ -1,0 +1,26 @@
+#ifndef WEBSETUP_CONFIG_SKIN_ARCHIVE_H_
+#define WEBSETUP_CONFIG_SKIN_ARCHIVE_H_
+
+// Files of the skin archive: the zip linked into the program as resource
+// ZIPRES 138. Thread-safe.
+
+#include <string>
+
+namespace config {
+
+constexpr char kSkinResourceType[] = "ZIPRES";
+constexpr int kSkinResourceId = 138;
+
+// Reads the file `nameInArchive` ("configure/configure.xml") out of the
+// linked-in skin archive into *out. Returns false when the program carries
+// no archive, the archive is not a zip, or the file is missing or unreadable
+// (then *out is empty).
+bool ReadSkinFile(const std::string& nameInArchive, std::string* out);
+
+// Reads `nameInArchive` out of the zip held in `zipBytes`. Same results as
+// ReadSkinFile. For archives not linked in (tests, tools).
+bool ReadZipFile(const std::string& zipBytes, const std::string& nameInArchive, std::string* out);
+
+}  // namespace config
+
+#endif  // WEBSETUP_CONFIG_SKIN_ARCHIVE_H_
