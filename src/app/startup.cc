@@ -61,7 +61,7 @@ bool passSetupChecks(const config::ProductConfig& product, const platform::DevSe
   init.mainPid = product.mainPid;
   if (hooks.initTelemetry) hooks.initTelemetry(init);
 
-  if (product.support32System == L"0" && !platform::is64BitOs()) {
+  if (ShouldRefuse32BitSystem(product.support32System, platform::is64BitOs())) {
     if (hooks.addEvent) hooks.addEvent("Other", "32bitStartupForbided", "", true);
     if (hooks.show32BitRefusal) hooks.show32BitRefusal();
     return false;
@@ -113,6 +113,10 @@ int RunWebsetup(const std::wstring& commandLine, const StartupHooks& hooks) {
   runWindowAndShutDown(hooks);
   curl_global_cleanup();
   return 0;
+}
+
+bool ShouldRefuse32BitSystem(const std::wstring& support32System, bool is64BitSystem) {
+  return support32System == L"0" && !is64BitSystem;
 }
 
 platform::InstanceLock* SingleInstanceLock() { return g_instanceLock.get(); }

@@ -16,6 +16,11 @@ namespace app {
 // no information.
 int RunWebsetup(const std::wstring& commandLine, const StartupHooks& hooks);
 
+// True when start-up must refuse to run: the product configuration says
+// exactly "0" for Support32System and the system is not 64-bit. Any other
+// text, an empty one included, allows it.
+bool ShouldRefuse32BitSystem(const std::wstring& support32System, bool is64BitSystem);
+
 // The single-instance lock this process holds, or null. The crash handler
 // and the install thread release it before they start the setup again.
 platform::InstanceLock* SingleInstanceLock();

@@ -1,0 +1,115 @@
+#include "config/run_locations.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "common/text.h"
+#include "common/log.h"
+#include "config/logging_setup.h"
+#include "platform/paths.h"
+#include "support/temp_dir.h"
+
+namespace config {
+namespace {
+
+TEST(LogStemTest, TakesTheTextBetweenLastSlashAndFirstDotAfterIt) {
+  struct Case {
+    const wchar_t* url;
+    bool found;
+    const wchar_t* stem;
+  } cases[] = {
+      {L"http://h.example/d/setup_x.exe", true, L"setup_x"},
+      {L"http://h.example/d/x.y.exe", true, L"x"},
+      {L"http://h.example/d.dir/setup", false, L""},  // no dot after the last slash
+      {L"http://h.example/d/", false, L""},
+      {L"setup.exe", false, L""},  // no slash at all
+      {L"http://h.example/.exe", true, L""},
+  };
+  for (const auto& tc : cases) {
+    bool found = !tc.found;
+    EXPECT_EQ(LogStemFromUrl(tc.url, &found), tc.stem) << common::wideToUtf8(tc.url);
+    EXPECT_EQ(found, tc.found) << common::wideToUtf8(tc.url);
+  }
+}
+
+TEST(RunLocationsTest, TimestampHasSeventeenDigits) {
+  platform::LocalTime t;
+  t.year = 2025, t.month = 7, t.day = 10, t.hour = 9, t.minute = 30, t.second = 15, t.millisecond = 123;
+  EXPECT_EQ(FormatRunTimestamp(t), L"20250710093015123");
+  t.millisecond = 4;
+  EXPECT_EQ(FormatRunTimestamp(t), L"20250710093015004");
+}
+
+TEST(RunLocationsTest, DerivesEveryLocationAndCreatesTheFolders) {
+  testing_support::TempDir tmp;
+  const std::wstring appData = common::utf8ToWide(tmp.path());
+  platform::LocalTime t;
+  t.year = 2025, t.month = 7, t.day = 10, t.hour = 9, t.minute = 30, t.second = 15, t.millisecond = 123;
+  const std::wstring cacheTarget = appData + L"/drive/RUDarodiridu/setup_x";
+  RunLocations loc;
+  ASSERT_EQ(loc.Setup(L"setup_x", appData, t, [&](const std::wstring& p) {
+    // The chooser sees the path on the log folder's volume.
+    EXPECT_NE(p.find(L"RUDarodiridu/setup_x"), std::wstring::npos);
+    return cacheTarget;
+  }), 1);
+  EXPECT_EQ(loc.GetLogDirectory(), appData + L"/RUDarodiridu/logs/setup_x");
+  EXPECT_EQ(loc.GetLogFilePath(), appData + L"/RUDarodiridu/logs/setup_x/setup_x_20250710093015123.log");
+  EXPECT_EQ(loc.GetCacheDirectory(), cacheTarget);
+  EXPECT_EQ(loc.GetRunTimestamp(), L"20250710093015123");
+  EXPECT_TRUE(platform::pathExists(common::wideToUtf8(loc.GetLogDirectory())));
+  EXPECT_TRUE(platform::pathExists(common::wideToUtf8(cacheTarget)));
+}
+
+// A cache folder that cannot be made would leave the install flow without a
+// cache: it falls back beside the logs.
+TEST(RunLocationsTest, UnwritableCacheFallsBackBesideTheLogs) {
+  testing_support::TempDir tmp;
+  const std::wstring appData = common::utf8ToWide(tmp.path());
+  testing_support::writeFile(tmp.file("blocker"), "a file, not a folder");
+  RunLocations loc;
+  loc.Setup(L"s", appData, platform::localTime(),
+            [&](const std::wstring&) { return appData + L"/blocker/RUDarodiridu/s"; });
+  EXPECT_EQ(loc.GetCacheDirectory(), appData + L"/RUDarodiridu/s");
+  EXPECT_TRUE(platform::pathExists(common::wideToUtf8(loc.GetCacheDirectory())));
+}
+
+TEST(RunLocationsTest, TwoRunsInOneSecondGetDistinctLogFiles) {
+  testing_support::TempDir tmp;
+  const std::wstring appData = common::utf8ToWide(tmp.path());
+  platform::LocalTime t;
+  t.year = 2026, t.month = 1, t.day = 2, t.hour = 3, t.minute = 4, t.second = 5, t.millisecond = 6;
+  RunLocations first, second;
+  first.Setup(L"s", appData, t, nullptr);
+  t.millisecond = 7;
+  second.Setup(L"s", appData, t, nullptr);
+  EXPECT_NE(first.GetLogFilePath(), second.GetLogFilePath());
+}
+
+TEST(LoggingSetupTest, UrlWithoutFileNameLeavesLoggingUnconfigured) {
+  RunLocations loc;
+  EXPECT_FALSE(SetUpLogging(L"http://h.example/d/", &loc, nullptr));
+  EXPECT_FALSE(loc.configured());
+}
+
+TEST(LoggingSetupTest, WritesLinesInTheLogFormatToTheRunFile) {
+  testing_support::TempDir tmp;
+  setenv("APPDATA", tmp.path().c_str(), 1);
+  RunLocations loc;
+  const std::wstring cache = common::utf8ToWide(tmp.file("cache"));
+  ASSERT_TRUE(SetUpLogging(L"http://h.example/d/setup_z.exe", &loc,
+                           [&](const std::wstring&) { return cache; }));
+  LOG(INFO) << " Wait exit 1";
+  el::Loggers::flushAll();
+  const std::string log = testing_support::readFile(common::wideToUtf8(loc.GetLogFilePath()));
+  // "2026-01-02 03:04:05,678--[Thread](1234)  Wait exit 1"
+  const size_t at = log.find("--[Thread](");
+  ASSERT_NE(at, std::string::npos) << log;
+  EXPECT_EQ(log[at - 4], ',') << "milliseconds in the time stamp: " << log;
+  EXPECT_NE(log.find(")  Wait exit 1\n", at), std::string::npos) << log;
+  unsetenv("APPDATA");
+}
+
+}  // namespace
+}  // namespace config
