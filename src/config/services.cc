@@ -1,0 +1,93 @@
+#include "config/services.h"
+
+#include <tinyxml2.h>
+
+#include <cstdlib>
+
+#include "common/log.h"
+#include "config/skin_archive.h"
+#include "platform/paths.h"
+
+namespace config {
+
+namespace {
+
+std::string TrimSlash(std::string url) {
+  while (!url.empty() && url.back() == '/') url.pop_back();
+  return url;
+}
+
+// The path prefix of `url` ("" for "https://host:1"; "/p" for "https://host/p").
+std::string PathOf(const std::string& url) {
+  const size_t scheme = url.find("://");
+  const size_t from = scheme == std::string::npos ? 0 : scheme + 3;
+  const size_t slash = url.find('/', from);
+  return slash == std::string::npos ? std::string() : url.substr(slash);
+}
+
+}  // namespace
+
+const std::vector<std::string>& allServiceNames() {
+  static const std::vector<std::string> names = {
+      service::kUpdateCom,   service::kUpdateCn,      service::kUpdateTest,
+      service::kBanner,      service::kGa4,           service::kCollector,
+      service::kTestCollector, service::kUserLog,     service::kBootstrap,
+      service::kTicket,      service::kUniversalAnalytics, service::kException,
+      service::kLogCollection, service::kGeolocation};
+  return names;
+}
+
+bool Services::parse(const std::string& xml, Services* out) {
+  *out = Services();
+  tinyxml2::XMLDocument doc;
+  if (doc.Parse(xml.data(), xml.size()) != tinyxml2::XML_SUCCESS) return false;
+  const tinyxml2::XMLElement* root = doc.FirstChildElement("Services");
+  if (root == nullptr) return false;
+  for (auto* e = root->FirstChildElement("Service"); e != nullptr;
+       e = e->NextSiblingElement("Service")) {
+    const char* name = e->Attribute("name");
+    const char* url = e->Attribute("url");
+    if (name == nullptr || url == nullptr || *name == '\0') continue;
+    out->urls_[name] = TrimSlash(url);
+  }
+  if (const auto* brands = root->FirstChildElement("Brands")) {
+    for (auto* e = brands->FirstChildElement("Brand"); e != nullptr;
+         e = e->NextSiblingElement("Brand")) {
+      int siteId = 0;
+      const char* label = e->Attribute("label");
+      if (e->QueryIntAttribute("site_id", &siteId) != tinyxml2::XML_SUCCESS || label == nullptr) {
+        continue;
+      }
+      out->brands_[siteId] = label;
+    }
+  }
+  return true;
+}
+
+void Services::overrideBase(const std::string& base) {
+  const std::string root = TrimSlash(base);
+  for (const std::string& name : allServiceNames()) urls_.try_emplace(name, std::string());
+  for (auto& [name, url] : urls_) url = root + PathOf(url);
+}
+
+std::string Services::url(const std::string& name) const {
+  auto it = urls_.find(name);
+  return it == urls_.end() ? std::string() : it->second;
+}
+
+const Services& processServices() {
+  static const Services services = [] {
+    Services s;
+    std::string xml;
+    if (!ReadSkinFile(kServicesFile, &xml) || !Services::parse(xml, &s)) {
+      LOG(INFO) << " services file missing or unreadable: " << kServicesFile;
+    }
+    if (auto base = platform::getEnv(kServicesOverrideEnv); base && !base->empty()) {
+      s.overrideBase(*base);
+    }
+    return s;
+  }();
+  return services;
+}
+
+}  // namespace config

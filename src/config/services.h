@@ -1,0 +1,74 @@
+#ifndef WEBSETUP_CONFIG_SERVICES_H_
+#define WEBSETUP_CONFIG_SERVICES_H_
+
+// The deployment's services file: services.xml of the skin archive lists
+// the base URL of every maker service (scheme, host, port and an optional
+// path prefix, no trailing '/') and the brand table of the analytics hits.
+//
+// One override exists, for tests and the demo: the environment variable
+// WEBSETUP_SERVICES_BASE=scheme://host:port replaces the scheme, host and
+// port of every service (including services the file does not list),
+// keeping each service's path prefix, so one local maker-services plays
+// them all.
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace config {
+
+constexpr char kServicesFile[] = "services.xml";
+constexpr char kServicesOverrideEnv[] = "WEBSETUP_SERVICES_BASE";
+
+// Service names of the file.
+namespace service {
+constexpr char kUpdateCom[] = "update_com";
+constexpr char kUpdateCn[] = "update_cn";
+constexpr char kUpdateTest[] = "update_test";
+constexpr char kBanner[] = "banner";
+constexpr char kGa4[] = "ga4";
+constexpr char kCollector[] = "collector";
+constexpr char kTestCollector[] = "test_collector";
+constexpr char kUserLog[] = "user_log";
+constexpr char kBootstrap[] = "bootstrap";
+constexpr char kTicket[] = "ticket";
+constexpr char kUniversalAnalytics[] = "universal_analytics";
+constexpr char kException[] = "exception";
+constexpr char kLogCollection[] = "log_collection";
+constexpr char kGeolocation[] = "geolocation";
+}  // namespace service
+
+// Every name above.
+const std::vector<std::string>& allServiceNames();
+
+// The parsed services file. Immutable once built, so safe to share.
+class Services {
+ public:
+  // Reads services file text into *out. Returns false (and leaves *out
+  // empty) when it is not XML with a <Services> root. Services without a
+  // name or url, and brands without a numeric site_id, are skipped.
+  static bool parse(const std::string& xml, Services* out);
+
+  // Applies the override: every service of allServiceNames() and of the
+  // file goes to `base` (trailing '/' ignored) with its own path prefix.
+  void overrideBase(const std::string& base);
+
+  // Base URL of service `name`; empty when unknown.
+  std::string url(const std::string& name) const;
+  // Site id -> base brand label.
+  const std::map<int, std::string>& brands() const { return brands_; }
+
+ private:
+  std::map<std::string, std::string> urls_;
+  std::map<int, std::string> brands_;
+};
+
+// The services of this program: services.xml of the linked-in skin archive
+// with the override of the environment applied. Read on the first call;
+// thread-safe. A program without the archive (or the file) gets no
+// services, unless the override names a base.
+const Services& processServices();
+
+}  // namespace config
+
+#endif  // WEBSETUP_CONFIG_SERVICES_H_

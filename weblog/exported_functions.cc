@@ -1,0 +1,51 @@
+// The C entry points other processes find in the program with dlopen/dlsym
+// (the program is linked with its symbols exported).
+
+#include <new>
+#include <thread>
+
+#include "weblog/iweblog.h"
+#include "weblog/web_log.h"
+
+namespace {
+
+constexpr int kIdentityAttempts = 3;
+
+// Runs on the thread NSISLog starts, with the values of that call.
+void SendOperationLog(IWebLog* log, int opId, int softwareId, int languageId, int siteId) {
+  const char* guid = nullptr;
+  const char* userId = nullptr;
+  bool identified = false;
+  for (int i = 0; i < kIdentityAttempts && !identified; ++i) {
+    log->GetUserIdentity(&guid, &userId);
+    identified = guid != nullptr || userId != nullptr;
+  }
+  if (!identified) return;
+  log->AddUserLog(opId, 1, "", softwareId, languageId, siteId, "", "", 0, 0);
+}
+
+}  // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) IWebLog* CreateExportObj() {
+  weblog::WebLogOptions options;
+  options.endpoints = weblog::EndpointsFromServices();
+  return new (std::nothrow) weblog::WebLog(std::move(options));
+}
+
+__attribute__((visibility("default"))) void DestroyExportObj(IWebLog* obj) {
+  delete static_cast<weblog::WebLog*>(obj);
+}
+
+__attribute__((visibility("default"))) int NSISLog(int opId, int softwareId, int languageId,
+                                                   int siteId) {
+  // The object is never destroyed: the calling script may end the process
+  // at any time, and the thread must not be left holding a freed object.
+  IWebLog* log = CreateExportObj();
+  if (log == nullptr) return 0;
+  std::thread(SendOperationLog, log, opId, softwareId, languageId, siteId).detach();
+  return 0;
+}
+
+}  // extern "C"

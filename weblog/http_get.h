@@ -1,0 +1,18 @@
+#ifndef WEBSETUP_WEBLOG_HTTP_GET_H_
+#define WEBSETUP_WEBLOG_HTTP_GET_H_
+
+#include <string>
+
+namespace weblog {
+
+// The GET transport of the user log, the bootstrap file and the location
+// lookup: 6-second connect and receive limits, the browser-like request
+// headers the user-log server expects, no caching, the system's proxy
+// settings. Only a 200 answer counts: its body is appended to *body and the
+// result is 0; anything else (another status, a transport error) gives -1
+// and leaves *body alone. Thread-safe.
+int HttpGet(const std::string& url, std::string* body);
+
+}  // namespace weblog
+
+#endif  // WEBSETUP_WEBLOG_HTTP_GET_H_
