@@ -1,0 +1,175 @@
+#include "engine/download_impl.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "common/log.h"
+#include "common/md5.h"
+#include "common/text.h"
+#include "engine/download_file.h"
+#include "engine/downloader.h"
+#include "engine/engine_events.h"
+#include "platform/clock.h"
+#include "platform/system_info.h"
+
+namespace engine {
+namespace {
+
+constexpr uint32_t kDriverWaitMs = 180000;
+constexpr uint32_t kStallLimitMs = 60000;
+
+std::string format1(const char* fmt, double value) {
+  char text[64];
+  std::snprintf(text, sizeof(text), fmt, value);
+  return text;
+}
+
+// Stops the driver and collects the CDN summary. When the driver outlives
+// the wait, the downloader is abandoned rather than freed under it.
+void stopAndRelease(std::unique_ptr<CDownloader>* d, std::string* cdnInfo) {
+  (*d)->setRunState(kRunStop);
+  if (!(*d)->waitDriver(kDriverWaitMs)) {
+    LOG(INFO) << " download driver did not stop; leaving it";
+    (void)d->release();
+    return;
+  }
+  if (cdnInfo != nullptr) *cdnInfo = (*d)->getCdnInfo();
+  (*d)->reset();
+}
+
+}  // namespace
+
+int CDownLoadImpl::defaultThreadCount() {
+  return std::max(4, platform::processorCount() * 8 / 5);
+}
+
+int32_t CDownLoadImpl::SuperDownloadFile(const std::wstring& url, const std::wstring& localPath,
+                                         std::string* cdnInfo, bool reportProgress,
+                                         const DownloadOptions& options, DownloadStats* stats) {
+  const std::string remote = common::wideToUtf8(url);
+  const std::string local = common::wideToUtf8(localPath);
+  const int threads = options.threadCount > 0 ? options.threadCount : defaultThreadCount();
+  auto d = std::make_unique<CDownloader>(remote, local, local + ".xml", threads);
+
+  const int init = d->downloadInit(0, "Download", reportProgress ? 1 : 0);
+  if (init != kErrSuccess) {
+    stopAndRelease(&d, cdnInfo);
+    return init;
+  }
+  d->setRunState(kRunRunning);
+  AddUserLog_funnelPair("Download", "SliceDownloading", "", "");
+
+  int64_t lastCount = 0;
+  uint32_t lastChange = platform::tickCount();
+  double fastest = 0.0;
+  double slowest = 102400.0;
+  bool networkDown = !platform::isNetworkAlive();
+  while (!networkDown) {
+    const CProgress p = d->progress();
+    if (p.downloaded > lastCount) {
+      const int64_t dBytes = p.downloaded - lastCount;
+      const int64_t dMs = static_cast<int32_t>(p.tick - lastChange);
+      if (dMs > 0) {
+        const double speed = (double(dBytes) / 1024 / 1024) / (double(dMs) / 1000);
+        fastest = std::max(fastest, speed);
+        slowest = std::min(slowest, speed);
+      }
+      lastCount = p.downloaded;
+      lastChange = p.tick;
+    } else if (static_cast<uint32_t>(p.tick - lastChange) >= kStallLimitMs) {
+      LOG(INFO) << "too long no speed:";
+      stopAndRelease(&d, cdnInfo);
+      return kErrNoProgress;
+    }
+    if (d->runState() == kRunStop) break;
+    if (reportProgress && hasProgressWindow()) {
+      OnDownloadProgress(p.downloaded, d->taskManager().contentLength());
+    }
+    networkDown = !platform::isNetworkAlive();
+    // A short pause keeps the watch from taking a core of its own.
+    if (!networkDown) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (networkDown) {
+    LOG(INFO) << "network is  no  alive";
+    stopAndRelease(&d, cdnInfo);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    return kErrNetworkNotAlive;
+  }
+
+  // The driver ended by itself: every segment is complete.
+  if (!d->waitDriver(kDriverWaitMs)) {
+    LOG(INFO) << " download driver did not stop; leaving it";
+    (void)d.release();
+    return kErrNoProgress;
+  }
+  d->updateDownloadInfo();
+  const std::string cdn = d->getCdnInfo();
+  const CProgress record = d->progress();
+  const int64_t contentLength = d->taskManager().contentLength();
+  const bool fetched = d->started();
+  d->reset();
+  d.reset();
+
+  if (stats != nullptr) {
+    stats->contentLength = contentLength;
+    stats->downloaded = record.downloaded;
+    stats->elapsedMs = record.elapsed;
+    stats->fastestMBps = fastest;
+    stats->slowestMBps = slowest;
+    stats->fetchedSegments = fetched;
+  }
+  if (record.downloaded < contentLength) {
+    LOG(INFO) << " lenth is error, less than remote file.";
+    if (cdnInfo != nullptr) *cdnInfo = cdn;
+    return kErrLengthShort;
+  }
+  const int64_t size = std::max<int64_t>(0, fileSize(local));
+  if (reportProgress && size < 1048576) return kErrFileTooSmall;
+  if (!fetched) {
+    if (reportProgress && hasProgressWindow()) OnDownloadProgress(contentLength, contentLength);
+    if (cdnInfo != nullptr) *cdnInfo = cdn;
+    return kErrSuccess;
+  }
+  const double average = std::trunc(double(record.averageSpeed()) / 1048576.0 * 100) / 100;
+  if (stats != nullptr) stats->averageMBps = average;
+  LOG(INFO) << " Average speed: " << format1("%.1fMB/s", average);
+  LOG(INFO) << " Download speed range " << format1("%.1f MB/s", slowest) << " - "
+            << format1("%.1f MB/s", fastest);
+  if (cdnInfo != nullptr) *cdnInfo = cdn;
+  return kErrSuccess;
+}
+
+std::string CDownLoadImpl::fileMd5(const std::string& path) {
+  common::Md5 md5;
+  std::ifstream in(path, std::ios::binary);
+  if (in) {
+    std::vector<char> piece(1048576);
+    while (in) {
+      in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+      if (in.gcount() > 0) md5.update(piece.data(), static_cast<size_t>(in.gcount()));
+    }
+  }
+  return common::md5Hex(md5.finish());
+}
+
+int CDownLoadImpl::checkMD5(const std::wstring& filePath, const std::wstring& md5,
+                            const std::wstring& md5Extra, const std::wstring& label) {
+  const std::string path = common::wideToUtf8(filePath);
+  const std::string digest = fileMd5(path);
+  LOG(INFO) << " MD5 of file " << path << " is " << digest;
+  if (FILE* record = std::fopen((path + ".db").c_str(), "wb+")) {
+    const std::string text = common::wideToUtf8(label) + "###" + digest;
+    std::fwrite(text.data(), 1, text.size(), record);
+    std::fflush(record);
+    std::fclose(record);
+  }
+  const std::wstring wide = common::utf8ToWide(digest);
+  return (wide == md5 || wide == md5Extra) ? 1 : 0;
+}
+
+}  // namespace engine

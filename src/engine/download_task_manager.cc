@@ -1,0 +1,371 @@
+#include "engine/download_task_manager.h"
+
+#include <curl/curl.h>
+#include <tinyxml2.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "common/log.h"
+#include "engine/download_file.h"
+#include "engine/engine_events.h"
+#include "engine/libcurl_tool.h"
+
+namespace engine {
+namespace {
+
+constexpr size_t npos = std::string::npos;
+
+std::string lineFrom(const std::string& text, size_t from) {
+  if (from > text.size()) return std::string();
+  const size_t end = text.find("\r\n", from);
+  return text.substr(from, end == npos ? npos : end - from);
+}
+
+int64_t numberAt(const std::string& text, size_t from) {
+  size_t i = from;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (value > (INT64_MAX - 9) / 10) break;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value;
+}
+
+// A Location target relative to the URL that answered becomes absolute, so
+// the next probe asks the same server; absolute targets stay as they are.
+std::string resolveLocation(const std::string& base, const std::string& target) {
+  CURLU* url = curl_url();
+  if (url == nullptr) return target;
+  std::string resolved = target;
+  if (curl_url_set(url, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK &&
+      curl_url_set(url, CURLUPART_URL, target.c_str(), 0) == CURLUE_OK) {
+    char* text = nullptr;
+    if (curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK && text != nullptr) resolved = text;
+    curl_free(text);
+  }
+  curl_url_cleanup(url);
+  return resolved;
+}
+
+void addNumber(tinyxml2::XMLDocument* doc, tinyxml2::XMLElement* parent, const char* name,
+               int64_t value) {
+  parent->InsertEndChild(doc->NewElement(name))->ToElement()->SetText(value);
+}
+
+void addText(tinyxml2::XMLDocument* doc, tinyxml2::XMLElement* parent, const char* name,
+             const std::string& value) {
+  parent->InsertEndChild(doc->NewElement(name))->ToElement()->SetText(value.c_str());
+}
+
+void raiseFlowError(const char* code) { AddUserLog_event("Other", "FlowError", code); }
+
+}  // namespace
+
+std::vector<SegmentBounds> segmentLayout(int64_t contentLength) {
+  // 64-bit arithmetic throughout: for files under 2 GiB this is the same
+  // layout 32-bit positions give, and larger files get one too.
+  const int64_t n = std::max<int64_t>(1, contentLength / kSegmentSize);
+  std::vector<SegmentBounds> out;
+  out.reserve(static_cast<size_t>(n));
+  for (int64_t i = 1; i <= n; ++i) {
+    out.push_back({(i - 1) * kSegmentSize, i == n ? contentLength : i * kSegmentSize - 1});
+  }
+  return out;
+}
+
+ProbeAnswer readProbeAnswer(const std::string& h) {
+  ProbeAnswer a;
+  const size_t cache = h.find("CF-Cache-Status:");
+  const size_t ray = h.find("CF-RAY:");
+  const size_t dash = ray == npos ? npos : h.find('-', ray + 7);
+  const size_t xcache = h.find("X-Cache: ");
+  if (cache != npos && ray != npos && dash != npos) {
+    a.cloudflare = true;
+    a.cfCacheStatus = lineFrom(h, cache + 16);
+    a.cfDataCentre = lineFrom(h, dash + 1);
+  } else if (xcache != npos) {
+    a.xCache = true;
+    a.xCacheText = lineFrom(h, xcache + 9);
+  }
+  const size_t location = h.find("Location:");
+  if (location != npos) {
+    a.hasLocation = true;
+    a.location = lineFrom(h, location + 10);
+  }
+  const size_t range = h.find("Content-Range:");
+  const size_t length = h.find("Content-Length:");
+  if (range != npos) {
+    a.hasLength = true;
+    const size_t server = h.find("Server:");
+    const size_t spanEnd = (server == npos || server < range) ? h.size() : server;
+    const size_t slash = h.find('/', range);
+    if (slash != npos && slash < spanEnd) a.length = numberAt(h, slash + 1);
+  } else if (length != npos) {
+    a.hasLength = true;
+    a.length = numberAt(h, length + 15);
+  }
+  return a;
+}
+
+CDownloadTaskManager::CDownloadTaskManager(const std::string& remotePath,
+                                           const std::string& localPath,
+                                           const std::string& taskFilePath)
+    : taskFilePath_(taskFilePath), remotePath_(remotePath), localPath_(localPath) {}
+
+bool CDownloadTaskManager::taskFileExists() const { return fileReadable(taskFilePath_); }
+
+void CDownloadTaskManager::discardTaskFile() {
+  LOG(INFO) << " taskinfo file error";
+  clearTasks();
+  deleteFile(localPath_);
+  deleteFile(taskFilePath_);
+  contentLength_ = 0;
+  downloadTime_ = 0;
+}
+
+int CDownloadTaskManager::loadDownloadTask(int flag, const std::string& label, int logFlag) {
+  if (taskFileExists()) {
+    const bool noStatus = loadTaskFromFile(logFlag);
+    if (checkLoadedTasks(logFlag) == 1) {
+      if (localFileHoldsTasks()) {
+        LOG(INFO) << " Load tasks from file success!";
+        if (!noStatus) AddUserLog_funnelPair("Download", "ResumUpload", "", "");
+        return kErrSuccess;
+      }
+      LOG(INFO) << " local file holds fewer bytes than its task file records";
+    }
+    discardTaskFile();
+  }
+  return generateDownloadTask(flag, label, logFlag);
+}
+
+bool CDownloadTaskManager::localFileHoldsTasks() const {
+  int64_t needed = 0;
+  for (const auto& t : all_) {
+    int64_t extent = t->downloaded() > t->start() ? t->downloaded() : 0;
+    if (t->status.load() == kTaskComplete) extent = t->writeLimit();
+    needed = std::max(needed, extent);
+  }
+  return needed == 0 || fileSize(localPath_) >= needed;
+}
+
+int CDownloadTaskManager::generateDownloadTask(int /*flag*/, const std::string& label, int logFlag) {
+  std::string cdn;
+  std::vector<std::string> results;
+  int64_t length = 0;
+  int code = 0;
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    length = getContentLength(&code, &cdn, logFlag);
+    if (length > 0) {
+      results.push_back("Success");
+      break;
+    }
+    char text[32];
+    std::snprintf(text, sizeof(text), "error:%d", code);
+    results.push_back(text);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  while (results.size() < 10) results.push_back("Null");
+  if (!label.empty()) {
+    std::string joined;
+    for (size_t i = 0; i < results.size(); ++i) joined += (i ? "/" : "") + results[i];
+    AddUserLog_event("Other", "Download", joined);
+    LOG(INFO) << " GetSize: " << label << ", " << joined;
+  }
+  if (length <= 0) {
+    LOG(INFO) << " [Error]: " << "Get ContentLength Fail, tried 5 times";
+    return code == CURLE_TOO_MANY_REDIRECTS ? kErrTooManyRedirects : kErrNoContentLength;
+  }
+  contentLength_ = length;
+  const std::vector<SegmentBounds> layout = segmentLayout(length);
+  tasksCount_ = static_cast<int32_t>(layout.size());
+  for (size_t i = 0; i < layout.size(); ++i) {
+    auto task = std::make_unique<CTask>();
+    task->id = static_cast<int32_t>(i + 1);
+    task->startPos = layout[i].start;
+    task->endPos = layout[i].end;
+    task->downloadedPos = layout[i].start;
+    task->contentLength = length;
+    task->remotePath = remotePath_;
+    task->localPath = localPath_;
+    task->probeCdn = cdn;
+    task->logFlag = logFlag;
+    addTask(std::move(task));
+  }
+  if (logFlag) {
+    LOG(INFO) << " Tasks info, generate ok, total " << all_.size() << ", todo " << waitingCount()
+              << ", complete " << handed_.size();
+  }
+  return kErrSuccess;
+}
+
+int64_t CDownloadTaskManager::getContentLength(int* code, std::string* cdn, int logFlag) {
+  const int64_t cached = LookupContentLength(remotePath_);
+  if (cached != 0) {
+    cdn->clear();
+    return cached;
+  }
+  *code = 0;
+  CLibcurlTool tool;
+  for (int step = 0;; ++step) {
+    if (step >= CLibcurlTool::kMaxProbeSteps) {
+      // An answer that keeps pointing somewhere (even at itself) with a
+      // 200 would otherwise be probed forever.
+      LOG(INFO) << " [Error]: " << "probe gave up after " << step << " Location answers";
+      *code = CURLE_TOO_MANY_REDIRECTS;
+      cdn->clear();
+      return 0;
+    }
+    std::string text;
+    long status = 0;
+    LOG(INFO) << " before getContentLength GetHeader";
+    *code = tool.httpGet(remotePath_.c_str(), &text, &status);
+    LOG(INFO) << " after getContentLength GetHeader";
+    const ProbeAnswer a = readProbeAnswer(text);
+    if (a.cloudflare) {
+      LOG(INFO) << " Cdn result: " << a.cfCacheStatus << ", " << a.cfDataCentre;
+      AddUserLog_event("Download", "3.CDNStatus", a.cfDataCentre + "/" + a.cfCacheStatus);
+    } else if (a.xCache) {
+      *cdn = a.xCacheText;
+      LOG(INFO) << " Cdn result: " << *cdn;
+      AddUserLog_event("Download", "3.CDNStatus", *cdn);
+    }
+    if (status != 200) {
+      cdn->clear();
+      return 0;
+    }
+    if (a.hasLocation) {
+      remotePath_ = resolveLocation(remotePath_, a.location);
+      continue;
+    }
+    if (!a.hasLength) return 0;
+    if (logFlag) LOG(INFO) << " Get Contentlength = " << a.length;
+    RememberContentLength(remotePath_, a.length);
+    return a.length;
+  }
+}
+
+bool CDownloadTaskManager::loadTaskFromFile(int logFlag) {
+  tinyxml2::XMLDocument doc;
+  if (taskFileExists()) doc.LoadFile(taskFilePath_.c_str());
+  bool noStatus = true;
+  const tinyxml2::XMLElement* root = doc.FirstChildElement();
+  for (const tinyxml2::XMLElement* e = root ? root->FirstChildElement() : nullptr; e;
+       e = e->NextSiblingElement()) {
+    const std::string name = e->Name();
+    if (name == "TasksCount") {
+      e->QueryIntText(&tasksCount_);
+    } else if (name == "ContentLength") {
+      e->QueryInt64Text(&contentLength_);
+    } else if (name == "DownloadTime") {
+      e->QueryInt64Text(&downloadTime_);
+    } else if (name == "Task") {
+      auto task = std::make_unique<CTask>();
+      for (const tinyxml2::XMLElement* f = e->FirstChildElement(); f; f = f->NextSiblingElement()) {
+        const std::string field = f->Name();
+        int64_t v64 = 0;
+        int v32 = 0;
+        if (field == "StartPos" && f->QueryInt64Text(&v64) == tinyxml2::XML_SUCCESS) {
+          task->startPos = v64;
+        } else if (field == "EndPos" && f->QueryInt64Text(&v64) == tinyxml2::XML_SUCCESS) {
+          task->endPos = v64;
+        } else if (field == "DownloadedPos" && f->QueryInt64Text(&v64) == tinyxml2::XML_SUCCESS) {
+          task->downloadedPos = v64;
+        } else if (field == "RemotePath") {
+          task->remotePath = f->GetText() ? f->GetText() : "";
+          if (contentLength_ != 0 && !task->remotePath.empty()) {
+            RememberContentLength(task->remotePath, contentLength_);
+          }
+        } else if (field == "LocalPath") {
+          task->localPath = f->GetText() ? f->GetText() : "";
+        } else if (field == "TaskStatus") {
+          noStatus = false;
+          if (f->QueryIntText(&v32) == tinyxml2::XML_SUCCESS) task->status = v32;
+        } else if (field == "TaskId" && f->QueryIntText(&v32) == tinyxml2::XML_SUCCESS) {
+          task->id = v32;
+        } else if (field == "RequestTimes") {
+          task->requestTimes = 0;
+        }
+      }
+      if (task->length() == 0 && contentLength_ != 0) task->contentLength = contentLength_;
+      // "Complete" is believed only together with a full downloaded
+      // position; anything else is fetched again from where it stands.
+      if (task->status.load() == kTaskComplete && task->downloaded() != task->end()) {
+        task->status = kTaskWaiting;
+      }
+      task->logFlag = logFlag;
+      addTask(std::move(task));
+    }
+  }
+  if (logFlag) {
+    LOG(INFO) << " Tasks info, load ok, total " << all_.size() << ", todo " << waitingCount()
+              << ", complete " << handed_.size();
+  }
+  return noStatus;
+}
+
+int CDownloadTaskManager::checkLoadedTasks(int logFlag) {
+  std::string cdn;
+  int code = 0;
+  const int64_t length = getContentLength(&code, &cdn, logFlag);
+  if (length != contentLength_) {
+    raiseFlowError("DL025");
+    return kErrContentLengthChanged;
+  }
+  int64_t expected = 0;
+  for (const auto& t : all_) {
+    const int64_t start = t->start();
+    // Besides the layout walk, a downloaded position outside its segment
+    // or a segment whose size disagrees with the file would make the
+    // workers write out of place.
+    const bool placed = start == (int64_t(t->id.load()) - 1) * kSegmentSize && start == expected;
+    const bool sane = t->end() >= start && t->downloaded() >= start &&
+                      t->downloaded() <= t->end() && t->length() == contentLength_;
+    if (!placed || !sane) {
+      raiseFlowError("DL026");
+      return kErrTaskLayout;
+    }
+    expected = t->end() + 1;
+  }
+  if (expected != contentLength_ + 1) {
+    raiseFlowError("DL026");
+    return kErrTaskLayout;
+  }
+  return kErrSuccess;
+}
+
+std::string CDownloadTaskManager::taskFileText() const {
+  tinyxml2::XMLDocument doc;
+  tinyxml2::XMLElement* root = doc.NewElement("TaskInfo");
+  doc.InsertEndChild(root);
+  addNumber(&doc, root, "TasksCount", tasksCount_);
+  addNumber(&doc, root, "ContentLength", contentLength_);
+  addNumber(&doc, root, "DownloadTime", downloadTime_);
+  for (const auto& t : all_) {
+    tinyxml2::XMLElement* e = doc.NewElement("Task");
+    root->InsertEndChild(e);
+    addNumber(&doc, e, "StartPos", t->start());
+    addNumber(&doc, e, "EndPos", t->end());
+    addNumber(&doc, e, "DownloadedPos", t->downloaded());
+    addText(&doc, e, "RemotePath", t->remotePath);
+    addText(&doc, e, "LocalPath", t->localPath);
+    addNumber(&doc, e, "TaskStatus", t->status.load());
+    addNumber(&doc, e, "TaskId", t->id.load());
+    addNumber(&doc, e, "RequestTimes", t->requestTimes);
+  }
+  tinyxml2::XMLPrinter printer;
+  doc.Print(&printer);
+  return std::string(printer.CStr());
+}
+
+int CDownloadTaskManager::saveTaskToFile() {
+  // Written beside and renamed over the old file, so a run killed while
+  // saving leaves the previous task file, never half of one.
+  replaceFileAtomically(taskFilePath_, taskFileText());
+  return 1;
+}
+
+}  // namespace engine

@@ -1,0 +1,90 @@
+#ifndef WEBSETUP_ENGINE_DOWNLOAD_TASK_MANAGER_H_
+#define WEBSETUP_ENGINE_DOWNLOAD_TASK_MANAGER_H_
+
+// Sizing a download, cutting it into segments, and the task file through
+// which a later run resumes it.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/error_code.h"
+#include "engine/task_manager.h"
+
+namespace engine {
+
+constexpr int64_t kSegmentSize = 4194304;
+
+struct SegmentBounds {
+  int64_t start;
+  int64_t end;  // inclusive, except the last: the content length
+};
+
+// The segments of a file of `contentLength` bytes: 4 MiB each, at least
+// one, the last taking the remainder.
+std::vector<SegmentBounds> segmentLayout(int64_t contentLength);
+
+// What a header probe's text says, by the header names the probe knows.
+struct ProbeAnswer {
+  bool cloudflare = false;  // CF-Cache-Status and CF-RAY with a ray id
+  std::string cfCacheStatus;  // with its leading blank
+  std::string cfDataCentre;
+  bool xCache = false;
+  std::string xCacheText;
+  bool hasLocation = false;
+  std::string location;
+  bool hasLength = false;  // a Content-Range or Content-Length line
+  int64_t length = 0;
+};
+ProbeAnswer readProbeAnswer(const std::string& headers);
+
+// The segments of one download and its task file. Lives inside its
+// CDownloader; used by the caller of downloadInit, then the driver thread.
+class CDownloadTaskManager : public CTaskManager {
+ public:
+  CDownloadTaskManager(const std::string& remotePath, const std::string& localPath,
+                       const std::string& taskFilePath);
+
+  // Resumes from the task file when it is sound, else probes the size and
+  // generates fresh segments. Returns an EnumErrorCode.
+  int loadDownloadTask(int flag, const std::string& label, int logFlag);
+  int generateDownloadTask(int flag, const std::string& label, int logFlag);
+  // The size of the remote file, 0 on failure. *code receives the libcurl
+  // result of the last request, *cdn the probe's CDN text.
+  int64_t getContentLength(int* code, std::string* cdn, int logFlag);
+  // Reads the task file into the lists. True only when no loaded task
+  // carried a TaskStatus element.
+  bool loadTaskFromFile(int logFlag);
+  // Writes the task file. Returns 1 in every case.
+  int saveTaskToFile();
+  // Checks loaded tasks against the remote file: 1 sound, 2 size changed
+  // (DL025), 3 segments misplaced (DL026).
+  int checkLoadedTasks(int logFlag);
+  bool taskFileExists() const;
+
+  // The task file's text for the current state.
+  std::string taskFileText() const;
+
+  int64_t contentLength() const { return contentLength_; }
+  int64_t downloadTime() const { return downloadTime_; }
+  void addDownloadTime(int64_t ms) { downloadTime_ += ms; }
+  const std::string& remotePath() const { return remotePath_; }
+  const std::string& localPath() const { return localPath_; }
+  const std::string& taskFilePath() const { return taskFilePath_; }
+
+ private:
+  // True when the download file holds at least every byte the loaded tasks
+  // claim to have written.
+  bool localFileHoldsTasks() const;
+  void discardTaskFile();
+
+  std::string taskFilePath_;
+  std::string remotePath_;
+  std::string localPath_;
+  int64_t contentLength_ = 0;
+  int64_t downloadTime_ = 0;
+};
+
+}  // namespace engine
+
+#endif  // WEBSETUP_ENGINE_DOWNLOAD_TASK_MANAGER_H_

@@ -1,0 +1,170 @@
+#include "engine/downloader.h"
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "common/log.h"
+#include "platform/clock.h"
+
+namespace engine {
+namespace {
+
+void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+}  // namespace
+
+CDownloader::CDownloader(const std::string& remotePath, const std::string& localPath,
+                         const std::string& taskFilePath, int threadCount)
+    : remotePath_(remotePath),
+      localPath_(localPath),
+      taskFilePath_(taskFilePath),
+      threadCount_(threadCount),
+      tasks_(remotePath, localPath, taskFilePath),
+      pool_(localPath) {
+  {
+    common::MutexLock lock(&progressMu_);
+    progress_.tick = platform::tickCount();
+  }
+  if (!driver_.start([this] { downloaderThread(); })) {
+    LOG(INFO) << "  creat thread error code =  " << errno;
+  }
+}
+
+CDownloader::~CDownloader() {
+  // An owner that skipped the stop still must not leave the driver running
+  // on a dead object.
+  if (driver_.started() && !driver_.waitFor(0)) {
+    runState_.store(kRunStop);
+    driver_.waitFor(180000);
+  }
+  driver_.close();
+}
+
+int CDownloader::downloadInit(int flag, const std::string& label, int logFlag) {
+  const int r = tasks_.loadDownloadTask(flag, label, logFlag);
+  if (r != kErrSuccess) {
+    LOG(INFO) << " [Error]: " << "error to loadDownloadTask";
+    return r;
+  }
+  const int n = pool_.createThreads(threadCount_);
+  if (n == -1) return kErrFileNotOpened;
+  if (n == 0) {
+    LOG(INFO) << " [Error]: " << " createThreads is empty";
+    return kErrNoWorkerThread;
+  }
+  started_.store(false);
+  return kErrSuccess;
+}
+
+bool CDownloader::allHandedComplete() const {
+  for (const CTask* t : tasks_.handedTasks()) {
+    if (t->status.load() != kTaskComplete) return false;
+  }
+  return true;
+}
+
+void CDownloader::downloaderThread() {
+  double saves = 0;
+  for (;;) {
+    const int32_t state = runState_.load();
+    if (state == kRunStop) {
+      if (pool_.busyCount() == 0) break;
+      pool_.recycleThreads();
+      updateDownloadInfo();
+      // Workers finish within their transfer limit; polling them every
+      // millisecond costs nothing noticeable and spares a core.
+      sleepMs(1);
+      continue;
+    }
+    if (state == kRunIdle) {
+      sleepMs(1);
+      continue;
+    }
+    if (state != kRunRunning) continue;
+
+    if (progress().percent / 10 > saves) {
+      saves += 1;
+      tasks_.saveTaskToFile();
+    }
+    if (tasks_.waitingCount() == 0 && allHandedComplete() && pool_.busyCount() == 0) {
+      runState_.store(kRunStop);
+      sleepMs(100);
+      LOG(INFO) << " Download will stop";
+      continue;
+    }
+    started_.store(true);
+    pool_.recycleThreads();
+    updateDownloadInfo();
+    while (tasks_.waitingCount() > 0 && pool_.freeCount() > 0) {
+      pool_.giveTaskToAThreadTodo(tasks_.takeTask());
+    }
+    sleepMs(1);
+  }
+
+  bool unfinished = false;
+  for (const auto& t : tasks_.allTasks()) unfinished |= t->status.load() != kTaskComplete;
+  if (unfinished) {
+    LOG(INFO) << " Stopping Download," << "Mission Failed";
+    tasks_.saveTaskToFile();
+  }
+  pool_.stopThreads();
+  updateDownloadInfo();
+  LOG(INFO) << " Stopping Download," << "Update DownloadInfo";
+  tasks_.saveTaskToFile();
+  LOG(INFO) << " Download Stopped！";
+}
+
+int CDownloader::updateDownloadInfo() {
+  const uint32_t now = platform::tickCount();
+  int64_t downloaded = 0;
+  int32_t requests = 0;
+  for (const auto& t : tasks_.allTasks()) {
+    downloaded += t->downloaded() - t->start() + 1;
+    requests += t->requestTimes.load();
+  }
+  common::MutexLock lock(&progressMu_);
+  if (now == progress_.tick) return 1;
+  const int32_t delta = static_cast<int32_t>(now - progress_.tick);
+  tasks_.addDownloadTime(delta);
+  CProgress next;
+  next.tick = now;
+  next.downloaded = downloaded;
+  next.elapsed = tasks_.downloadTime();
+  const int64_t length = tasks_.contentLength();
+  next.percent = length == 0 ? 0 : std::trunc(double(downloaded) / double(length) * 10000) / 100;
+  next.requestTimes = requests;
+  progress_ = next;
+  return 1;
+}
+
+CProgress CDownloader::progress() const {
+  common::MutexLock lock(&progressMu_);
+  return progress_;
+}
+
+std::string CDownloader::getCdnInfo() const {
+  std::string probe;
+  std::string segments;
+  for (const CTask* t : tasks_.handedTasks()) {
+    probe = t->probeCdn;
+    if (!t->segmentCdn.empty()) segments += t->segmentCdn + ";";
+  }
+  if (segments.empty()) return std::string();
+  return "T(" + probe + ");C(" + segments + ")";
+}
+
+int CDownloader::reset() {
+  tasks_.clearTasks();
+  pool_.closeFile();
+  pool_.releaseThreads();
+  runState_.store(kRunIdle);
+  {
+    common::MutexLock lock(&progressMu_);
+    progress_.tick = platform::tickCount();
+  }
+  driver_.close();
+  return 1;
+}
+
+}  // namespace engine
