@@ -16,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "body_pump.h"
 #include "request_record.h"
 #include "routes.h"
 
@@ -118,6 +119,9 @@ int run(int argc, char** argv) {
 
   httplib::Server server;
   server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+  // Heads and bodies go out in separate writes; without this every small
+  // response waits for the client's delayed ACK.
+  server.set_tcp_nodelay(true);
   server.set_keep_alive_max_count(100000);
   server.set_keep_alive_timeout(30);
   server.set_payload_max_length(256u * 1024 * 1024);
@@ -148,8 +152,11 @@ int run(int argc, char** argv) {
     context.setStopping();
     // stop() is a no-op until the server runs: a signal that arrives
     // before listen_after_bind got going must not be lost.
+    // Idle keep-alive connections would hold their threads until their
+    // read timeout; shutting their sockets down ends them now.
     while (!listen_returned.load()) {
       server.stop();
+      shutdownConnections(context.port());
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   });
