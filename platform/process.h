@@ -52,10 +52,12 @@ struct SpawnOptions {
 
 // Starts a program with posix_spawn. Stores its id in *pid. Returns kOk,
 // kNotFound when the program (or working folder) does not exist,
-// kAccessDenied when it may not be run, or another result from errno.
-// The caller owns the child: reap it with waitProcess() unless detached
-// (a detached child is reaped by the system).
-[[nodiscard]] PlatformResult spawnProcess(const SpawnOptions& options, int* pid);
+// kAccessDenied when it may not be run, or another result from errno; the
+// errno value itself goes to *osError when given. The caller owns the
+// child: reap it with waitProcess() unless detached (a detached child is
+// reaped in the background).
+[[nodiscard]] PlatformResult spawnProcess(const SpawnOptions& options, int* pid,
+                                          int* osError = nullptr);
 
 // Waits up to `limit` (negative: forever) for our child `pid` to end
 // (pidfd_open + poll), and reaps it. Stores its exit code, or 128 + signal

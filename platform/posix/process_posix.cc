@@ -87,13 +87,14 @@ std::vector<std::string> userEnvironment(const passwd& pw) {
 // posix_spawn cannot change the user, so this branch forks. Everything the
 // child needs is prepared before the fork; the child makes system calls
 // only, as a child of a threaded process must.
-PlatformResult spawnAsUser(const SpawnOptions& options, int* pid) {
+PlatformResult spawnAsUser(const SpawnOptions& options, int* pid, int* osError) {
   passwd pwStorage{};
   passwd* pw = nullptr;
   std::vector<char> pwBuf(16384);
   if (getpwuid_r(static_cast<uid_t>(options.runAsUid), &pwStorage, pwBuf.data(), pwBuf.size(),
                  &pw) != 0 ||
       pw == nullptr) {
+    *osError = ENOENT;
     return PlatformResult::kNotFound;
   }
   int groupCount = 64;
@@ -116,7 +117,10 @@ PlatformResult spawnAsUser(const SpawnOptions& options, int* pid) {
   // The child reports a failing step through this pipe; a closed pipe
   // without data means exec succeeded.
   int errPipe[2];
-  if (pipe2(errPipe, O_CLOEXEC) != 0) return resultFromErrno(errno);
+  if (pipe2(errPipe, O_CLOEXEC) != 0) {
+    *osError = errno;
+    return resultFromErrno(errno);
+  }
   const uid_t uid = static_cast<uid_t>(options.runAsUid);
   const gid_t gid = pw->pw_gid;
   const pid_t child = fork();
@@ -124,6 +128,7 @@ PlatformResult spawnAsUser(const SpawnOptions& options, int* pid) {
     const int err = errno;
     close(errPipe[0]);
     close(errPipe[1]);
+    *osError = err;
     return resultFromErrno(err);
   }
   if (child == 0) {
@@ -152,6 +157,7 @@ PlatformResult spawnAsUser(const SpawnOptions& options, int* pid) {
   close(errPipe[0]);
   if (n == static_cast<ssize_t>(sizeof(childErr))) {
     waitpid(child, nullptr, 0);
+    *osError = childErr;
     return resultFromErrno(childErr);
   }
   *pid = child;
@@ -213,11 +219,17 @@ PlatformResult killProcess(int pid) {
   return PlatformResult::kOk;
 }
 
-PlatformResult spawnProcess(const SpawnOptions& options, int* pid) {
-  if (options.argv.empty() || options.argv[0].empty()) return PlatformResult::kInvalidArgument;
+PlatformResult spawnProcess(const SpawnOptions& options, int* pid, int* osError) {
+  int ignored = 0;
+  if (osError == nullptr) osError = &ignored;
+  *osError = 0;
+  if (options.argv.empty() || options.argv[0].empty()) {
+    *osError = EINVAL;
+    return PlatformResult::kInvalidArgument;
+  }
   if (options.runAsUid >= 0 && geteuid() == 0 &&
       static_cast<uid_t>(options.runAsUid) != geteuid()) {
-    const PlatformResult r = spawnAsUser(options, pid);
+    const PlatformResult r = spawnAsUser(options, pid, osError);
     if (r == PlatformResult::kOk && options.detach) reapInBackground(*pid);
     return r;
   }
@@ -225,8 +237,14 @@ PlatformResult spawnProcess(const SpawnOptions& options, int* pid) {
   // is checked first to name the cause.
   if (!options.workingDir.empty()) {
     struct stat st {};
-    if (stat(options.workingDir.c_str(), &st) != 0) return resultFromErrno(errno);
-    if (!S_ISDIR(st.st_mode)) return PlatformResult::kNotFound;
+    if (stat(options.workingDir.c_str(), &st) != 0) {
+      *osError = errno;
+      return resultFromErrno(errno);
+    }
+    if (!S_ISDIR(st.st_mode)) {
+      *osError = ENOTDIR;
+      return PlatformResult::kNotFound;
+    }
   }
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attr;
@@ -254,7 +272,10 @@ PlatformResult spawnProcess(const SpawnOptions& options, int* pid) {
   const int rc = posix_spawn(&child, argv[0], &actions, &attr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
-  if (rc != 0) return resultFromErrno(rc);
+  if (rc != 0) {
+    *osError = rc;
+    return resultFromErrno(rc);
+  }
   *pid = child;
   if (options.detach) reapInBackground(child);
   return PlatformResult::kOk;

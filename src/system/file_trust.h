@@ -1,0 +1,78 @@
+#ifndef WEBSETUP_SYSTEM_FILE_TRUST_H_
+#define WEBSETUP_SYSTEM_FILE_TRUST_H_
+
+// Facts read from files and texts: whether a file carries a valid appended
+// signature, the version our executables carry, and the MD5 of a text.
+// Stateless; thread-safe.
+//
+// Signed file layout: the content, then a DER PKCS#7 (CMS) detached
+// signature over the content, then the 12-byte trailer
+//   algo, hash, id_type (2 = PKCS#7), signer_len, key_id_len, pad[3],
+//   sig_len (32-bit big-endian)
+// and finally the text "~Module signature appended~\n".
+
+#include <cstdint>
+#include <string>
+
+namespace FuntionImpl {
+
+// Outcome of a signature check, as the Windows trust status it stands for
+// (the numbers reach the log).
+struct SignatureCheck {
+  int32_t status = 0;     // 0 = verified
+  uint32_t lastError = 0; // detail for the "no signature" status
+};
+
+constexpr uint32_t kTrustNoSignature = 0x800B0100;       // no trailer
+constexpr uint32_t kTrustSubjectFormUnknown = 0x800B0003;
+constexpr uint32_t kTrustProviderUnknown = 0x800B0001;
+constexpr uint32_t kTrustExplicitDistrust = 0x800B0111;
+constexpr uint32_t kTrustSubjectNotTrusted = 0x800B0004;  // chain does not reach a trusted CA
+constexpr uint32_t kCryptSecuritySettings = 0x80092026;
+constexpr uint32_t kTrustBadDigest = 0x80096010;          // content changed after signing
+constexpr uint32_t kCryptBadSignatureBlock = 0x8009310B;  // signature block unreadable
+
+// Checks the appended signature of the file at `path` (UTF-8) against the
+// system trust store plus the deployment's CA certificate (TrustedCaPath()).
+// Never fails otherwise: every outcome is a status.
+SignatureCheck CheckAppendedSignature(const std::string& path);
+
+// The message for a check outcome of the file `path`.
+std::wstring SignatureMessage(const SignatureCheck& check, const std::wstring& path);
+
+// True only when the signature of `path` verifies. Logs
+// " VerifyEmbeddedSignature result is <status>, <message>" on every call.
+bool VerifyEmbeddedSignature(const std::wstring& path);
+
+// The deployment's trusted CA certificate (PEM): $WEBSETUP_TRUSTED_CA when
+// set, else /etc/websetup/trusted-ca.pem. A missing file adds nothing.
+std::string TrustedCaPath();
+
+// Name of the section that carries our executables' version lines.
+constexpr char kVersionSection[] = ".websetup_version";
+
+// The file version of the executable at `path` as "major.minor.build.revision";
+// empty when it carries no version, or one that is not four numbers of
+// 0..65535 (missing trailing parts count as 0).
+std::string GetFileVersion(const std::wstring& path);
+std::wstring GetFileVersionW(const std::wstring& path);
+
+// The descriptive strings of the executable at `path`; each empty when
+// absent.
+struct VersionStrings {
+  std::wstring productName;
+  std::wstring productVersion;
+  std::wstring legalCopyright;
+  std::wstring fileDescription;
+};
+VersionStrings GetFileVersionStrings(const std::wstring& path);
+
+// The value of `key` among "key=value" lines; empty when absent.
+std::string VersionValue(const std::string& lines, const std::string& key);
+
+// The MD5 of the bytes of `text` as 32 lower-case hexadecimal digits.
+std::string GetTextMd5(const std::string& text);
+
+}  // namespace FuntionImpl
+
+#endif  // WEBSETUP_SYSTEM_FILE_TRUST_H_

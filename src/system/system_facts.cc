@@ -1,0 +1,142 @@
+#include "system/system_facts.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include "common/log.h"
+#include "common/text.h"
+#include "platform/dev_settings.h"
+#include "platform/drives.h"
+#include "platform/os_info.h"
+#include "platform/paths.h"
+#include "platform/registry.h"
+#include "platform/system_info.h"
+#include "system/system_rules.h"
+
+namespace FuntionImpl {
+namespace {
+
+std::mutex screenMu;
+ScreenSource& screenSource() {
+  static ScreenSource source;
+  return source;
+}
+
+// Registry values hold at most this many characters for the callers here.
+constexpr size_t kRegStringLimit = 260;
+
+}  // namespace
+
+std::string GetSystemName(float* number) {
+  const platform::OsRelease release = platform::osRelease();
+  if (!release.versionId.empty()) {
+    char* end = nullptr;
+    const float value = std::strtof(release.versionId.c_str(), &end);
+    if (end != release.versionId.c_str()) *number = value;
+  }
+  return release.prettyName;
+}
+
+bool IsSystem64Bit() { return platform::is64BitOs(); }
+
+std::string GetSystemLanguageName() {
+  return LanguageNameOfId(platform::languageIdOfLocale(platform::uiLocale()));
+}
+
+void SetScreenSource(ScreenSource source) {
+  std::lock_guard<std::mutex> lock(screenMu);
+  screenSource() = std::move(source);
+}
+
+double GetScreenSize(int* width, int* height) {
+  ScreenSource source;
+  {
+    std::lock_guard<std::mutex> lock(screenMu);
+    source = screenSource();
+  }
+  int pixelWidth = 0, pixelHeight = 0, logicalWidth = 0;
+  if (!source || !source(&pixelWidth, &pixelHeight, &logicalWidth)) {
+    *width = 0;
+    *height = 0;
+    return 1.0;
+  }
+  *width = pixelWidth;
+  *height = pixelHeight;
+  // A display that reports no desktop width has no scale to speak of.
+  return logicalWidth > 0 ? static_cast<double>(pixelWidth) / logicalWidth : 1.0;
+}
+
+std::wstring GetBestDrivePath(const std::wstring& path) {
+  const std::string narrow = common::wideToUtf8(path);
+  std::string root = platform::driveRoot(narrow);
+  // A path naming the mount point itself, without the trailing '/'.
+  if (narrow + "/" == root) return common::utf8ToWide(root);
+  std::vector<DriveCandidate> candidates;
+  for (const auto& d : platform::listDrives()) {
+    candidates.push_back({common::utf8ToWide(d.root), d.fixed, d.usb, d.writable, d.freeBytes});
+  }
+  return MoveToBestDrive(path, common::utf8ToWide(root), candidates);
+}
+
+std::wstring GetRegString(const std::wstring& key, const std::wstring& name) {
+  platform::RegistryValue value;
+  if (platform::registryRead(platform::RegistryHive::kLocalMachine, common::wideToUtf8(key),
+                             common::wideToUtf8(name), &value) != platform::PlatformResult::kOk ||
+      value.type != platform::RegistryType::kString) {
+    return {};
+  }
+  std::wstring text = common::utf8ToWide(value.text);
+  if (text.size() > kRegStringLimit) return {};
+  return text;
+}
+
+bool SetRegString(const std::wstring& key, const std::wstring& name, const std::wstring& data) {
+  platform::RegistryValue value;
+  value.type = platform::RegistryType::kString;
+  value.text = common::wideToUtf8(data);
+  return platform::registryWrite(platform::RegistryHive::kLocalMachine, common::wideToUtf8(key),
+                                 common::wideToUtf8(name), value) == platform::PlatformResult::kOk;
+}
+
+std::string GetFixedZoneTime() { return FormatFixedZoneTime(static_cast<int64_t>(std::time(nullptr))); }
+
+bool IsTestEnv() { return platform::readDevSettings().testEnv; }
+bool IsAutoRun() { return platform::readDevSettings().autoRun; }
+bool IsCrashTest() { return platform::readDevSettings().crashTest; }
+
+int AuthorizeInFirewall(const std::wstring& imagePath) {
+  std::printf("Authorized application %ls is enabled in the firewall.\n", imagePath.c_str());
+  std::fflush(stdout);
+  return 0;
+}
+
+bool WillShowNetFrameCheck(const std::wstring& directory) {
+  std::wstring needed;
+  std::ifstream in(common::wideToUtf8(directory) + "/NetFrameCheck.db", std::ios::binary);
+  if (in) {
+    std::ostringstream all;
+    all << in.rdbuf();
+    std::string bytes = all.str();
+    // The file is UTF-8 text; a byte-order mark is not part of the first line.
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+    // Read as text: a CR LF line end counts as one LF.
+    for (size_t pos; (pos = bytes.find("\r\n")) != std::string::npos;) bytes.erase(pos, 1);
+    needed = NeededNetFrameVersion(common::utf8ToWide(bytes));
+  }
+  if (needed.empty()) return false;
+  const std::wstring installed =
+      GetRegString(L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Client", L"Version");
+  LOG(INFO) << " LocalNetFrame: " << common::wideToUtf8(installed)
+            << ", NeedNetFrame: " << common::wideToUtf8(needed);
+  return CompareVersionTexts(installed, needed) < 0;
+}
+
+std::string GetSiteTrafficType(int siteId) { return SiteTrafficType(siteId); }
+
+std::string GetBrandLabel(int siteId, const std::string& text) { return BrandLabel(siteId, text); }
+
+}  // namespace FuntionImpl

@@ -1,0 +1,207 @@
+#include "system/system_rules.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <ctime>
+#include <sstream>
+
+#include "common/text.h"
+
+namespace FuntionImpl {
+namespace {
+
+struct NamedVersion {
+  const char* name;
+  float number;
+};
+
+// The 4.x-6.x rows, which need the extended version facts.
+std::string legacyWindowsName(const WindowsVersionFacts& f, float* number) {
+  const bool workstation = f.productType == 1;
+  auto pick = [number](NamedVersion v) {
+    *number = v.number;
+    return std::string(v.name);
+  };
+  switch (f.major) {
+    case 4:
+      if (f.minor == 0) return pick({f.platformNt ? "Windows NT 4.0" : "Windows 95", 0.0f});
+      if (f.minor == 10) return pick({"Windows 98", 1.0f});
+      if (f.minor == 90) return pick({"Microsoft Windows Me", 2.0f});
+      return {};
+    case 5:
+      if (f.minor == 0) return pick({"Windows 2000", 3.0f});
+      if (f.minor == 1) return pick({"Windows XP", 4.0f});
+      if (f.minor == 2) {
+        if (workstation && f.processorArchitecture == 9) {
+          return pick({"Windows XP Professional x64 Edition", 5.0f});
+        }
+        return pick({f.serverR2 ? "Windows Server 2003 R2" : "Windows Server 2003", 5.0f});
+      }
+      return {};
+    case 6:
+      if (f.minor == 0) return pick({workstation ? "Windows Vista" : "Windows Server 2008", 6.0f});
+      if (f.minor == 1) return pick({workstation ? "Windows 7" : "Windows Server 2008 R2", 7.0f});
+      if (f.minor == 2) return pick({workstation ? "Windows 8" : "Windows Server 2012", 8.0f});
+      return {};
+    default:
+      return "Error";
+  }
+}
+
+// Splits a version text at '.' into its first four numbers.
+void versionParts(const std::wstring& text, int64_t parts[4]) {
+  size_t start = 0;
+  for (int i = 0; i < 4; ++i) {
+    parts[i] = 0;
+    if (start > text.size()) continue;
+    const size_t dot = text.find(L'.', start);
+    const std::wstring part =
+        text.substr(start, dot == std::wstring::npos ? std::wstring::npos : dot - start);
+    parts[i] = common::parseLeadingInt64(part);
+    start = dot == std::wstring::npos ? text.size() + 1 : dot + 1;
+  }
+}
+
+std::string lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+struct Brand {
+  int siteId;
+  const char* base;
+};
+
+// The product line's brand table (deployment data). This build carries the
+// demo product line's brands for the site ids whose labels follow markers.
+constexpr Brand kBrands[] = {
+    {1, "Quillmont"},       {2, "QuillmontPDF"},     {8, "QuillmontEditor"},
+    {61, "QuillmontConvert"}, {66, "QuillmontReader"}, {74, "QuillmontScan"},
+    {84, "QuillmontNote"},  {206, "QuillmontSign"},
+};
+
+const char* brandBase(int siteId) {
+  for (const auto& b : kBrands) {
+    if (b.siteId == siteId) return b.base;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+std::string WindowsNameFromFacts(const WindowsVersionFacts& facts, float* number) {
+  if (facts.currentBuild && common::parseLeadingInt64(*facts.currentBuild) > 21999) {
+    *number = 11.0f;
+    return "Windows 11";
+  }
+  if (facts.hasNtVersion) {
+    if (facts.ntMajor == 6 && facts.ntMinor == 3) {
+      *number = 8.1f;
+      return "Windows 8.1";
+    }
+    if (facts.ntMajor == 10 && facts.ntMinor == 0) {
+      *number = 10.0f;
+      return "Windows 10";
+    }
+  }
+  if (!facts.hasVersionEx) return {};
+  return legacyWindowsName(facts, number);
+}
+
+std::wstring MoveToBestDrive(const std::wstring& path, const std::wstring& pathRoot,
+                             const std::vector<DriveCandidate>& drives) {
+  if (pathRoot.empty() || path.compare(0, pathRoot.size(), pathRoot) != 0) return path;
+  const DriveCandidate* best = nullptr;
+  for (const auto& d : drives) {
+    if (!d.fixed || d.usb || !d.writable) continue;
+    if (best == nullptr || d.freeBytes > best->freeBytes) best = &d;
+  }
+  if (best == nullptr) return path;
+  return best->root + path.substr(pathRoot.size());
+}
+
+int CompareVersionTexts(const std::wstring& a, const std::wstring& b) {
+  int64_t pa[4], pb[4];
+  versionParts(a, pa);
+  versionParts(b, pb);
+  for (int i = 0; i < 4; ++i) {
+    if (pa[i] != pb[i]) return pa[i] < pb[i] ? -1 : 1;
+  }
+  return 0;
+}
+
+std::wstring NeededNetFrameVersion(const std::wstring& fileText) {
+  std::wistringstream in(fileText);
+  std::wstring line;
+  bool inSettings = false;
+  while (std::getline(in, line)) {
+    // getline drops the line end the reader of the file keeps.
+    if (!in.eof()) line += L'\n';
+    if (line.size() < 3) continue;
+    if (line.find(L"[Settings]") != std::wstring::npos) {
+      inSettings = true;
+      continue;
+    }
+    if (line.find(L"[Text]") != std::wstring::npos) break;
+    if (!inSettings) continue;
+    const size_t eq = line.find(L'=');
+    if (eq == std::wstring::npos || eq == 0) continue;
+    if (line.compare(0, eq, L"NetFrameworkVersion") == 0) return line.substr(eq + 1);
+  }
+  return {};
+}
+
+std::string SiteTrafficType(int siteId) {
+  switch (siteId) {
+    case 2: case 8: case 74: case 84: case 206: case 293: case 305: case 338:
+      return "PPC";
+    case 54: case 93: case 290: case 354:
+      return "CN";
+    default:
+      return "SEO";
+  }
+}
+
+std::string BrandLabel(int siteId, const std::string& rawText) {
+  const char* base = brandBase(siteId);
+  if (base == nullptr) return std::to_string(siteId);
+  const std::string text = lower(rawText);
+  const std::string label = base;
+  const bool bing = contains(text, "_bing_") || contains(text, "_bing.");
+  const std::string base66 = lower(brandBase(66) != nullptr ? brandBase(66) : "");
+  switch (siteId) {
+    case 2: case 74: case 206:
+      if (bing) return label + "-Bing";
+      if (contains(text, "_yahoo_") || contains(text, "_yahoo.")) return label + "-Yahoo";
+      return label;
+    case 8:
+      return bing ? label + "-Bing" : label;
+    case 61:
+      return contains(text, "_online") ? label + "Online" : label;
+    case 66:
+      return contains(text, "_" + base66 + "free.") ? label + "Free" : label;
+    case 84:
+      if (contains(text, "_bing.") || contains(text, "_" + base66 + "bing.")) return label + "-Bing";
+      return label;
+    default:
+      return label;
+  }
+}
+
+std::string FormatFixedZoneTime(int64_t utcSeconds) {
+  const time_t shifted = static_cast<time_t>(utcSeconds + 8 * 3600);
+  tm t{};
+  gmtime_r(&shifted, &t);
+  char text[64];
+  std::snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900,
+                t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+  return text;
+}
+
+}  // namespace FuntionImpl
