@@ -1,0 +1,246 @@
+#include "telemetry/single_user_log.h"
+
+#include <cstdlib>
+
+#include "common/log.h"
+#include "common/text.h"
+#include "platform/dev_settings.h"
+#include "telemetry/galog.h"
+
+namespace {
+
+constexpr int kIdentityAttempts = 3;
+constexpr int kMaxRetries = 3;
+
+CSingleUserLog* processInstance = nullptr;
+
+// At process exit the instance goes only when its sender has ended: a
+// sender still in a request keeps using the instance and its web-log
+// object, and the process ending takes both.
+void DestroyProcessInstance() {
+  if (processInstance == nullptr) return;
+  if (!processInstance->SenderEnded()) {
+    LOG(INFO) << " CSingleUserLog sender still running at exit; left in place";
+    return;
+  }
+  delete processInstance;
+  processInstance = nullptr;
+}
+
+}  // namespace
+
+namespace telemetry {
+
+std::string ExeNameTagOf(const std::string& modulePath) {
+  const size_t slash = modulePath.find_last_of("/\\");
+  const std::string name = slash == std::string::npos ? modulePath : modulePath.substr(slash + 1);
+  const size_t underscore = name.rfind('_');
+  const size_t dot = name.rfind('.');
+  if (underscore == std::string::npos || dot == std::string::npos || dot < underscore) {
+    return std::string();
+  }
+  return name.substr(underscore + 1, dot - underscore - 1);
+}
+
+}  // namespace telemetry
+
+SingleUserLogOptions SingleUserLogOptions::ForProcess() {
+  SingleUserLogOptions options;
+  options.autoRun = platform::readDevSettings().autoRun;
+  options.facts = telemetry::CollectTelemetryFacts();
+  return options;
+}
+
+CSingleUserLog& CSingleUserLog::GetInstance() {
+  static CSingleUserLog* const instance = [] {
+    processInstance = new CSingleUserLog(SingleUserLogOptions::ForProcess());
+    std::atexit(&DestroyProcessInstance);
+    return processInstance;
+  }();
+  return *instance;
+}
+
+CSingleUserLog::CSingleUserLog(SingleUserLogOptions options) : options_(std::move(options)) {
+  const telemetry::TelemetryFacts& facts = options_.facts;
+  setupVersion_ = facts.setupVersion;
+  exeNameTag_ = telemetry::ExeNameTagOf(facts.modulePath);
+  osDescription_ = facts.osName + (facts.os64 ? " 64bit" : " 32bit");
+  const size_t underscore = facts.uiLanguageName.find('_');
+  uiLanguage_ = facts.uiLanguageName.substr(0, underscore);
+  if (underscore != std::string::npos) uiCountry_ = facts.uiLanguageName.substr(underscore + 1);
+  if (options_.createWebLog) webLog_ = options_.createWebLog();
+  if (options_.autoRun) {
+    senderDone_ = true;
+    return;
+  }
+  sender_ = std::thread(&CSingleUserLog::SenderLoop, this);
+}
+
+CSingleUserLog::~CSingleUserLog() {
+  abandon_.store(true);
+  exit_.store(true);
+  NotifySender();
+  if (sender_.joinable()) sender_.join();
+  if (webLog_ != nullptr && options_.destroyWebLog) options_.destroyWebLog(webLog_);
+  webLog_ = nullptr;
+}
+
+bool CSingleUserLog::SenderEnded() {
+  std::lock_guard<std::mutex> lock(wakeMu_);
+  return senderDone_;
+}
+
+void CSingleUserLog::Init(int siteId, const std::string& /*productVersion*/,
+                          const std::string& productName, const std::string& downloadUrl,
+                          bool flag277, int mainPid) {
+  const bool isNew = IsFirstRunToday();
+  std::lock_guard<std::mutex> lock(initMu_);
+  siteId_ = siteId;
+  productName_ = productName;
+  downloadUrl_ = downloadUrl;
+  flag277_ = flag277;
+  mainPid_ = mainPid;
+  isNew_ = isNew;
+}
+
+bool CSingleUserLog::WaitThreadForExit() {
+  LOG(INFO) << " CSingleUserLog WaitThreadForExit";
+  exit_.store(true);
+  NotifySender();
+  if (!sender_.joinable()) return true;
+  bool ended;
+  {
+    std::unique_lock<std::mutex> lock(wakeMu_);
+    ended = senderDoneCv_.wait_for(lock, options_.exitWait, [this] { return senderDone_; });
+  }
+  if (ended) sender_.join();
+  return true;
+}
+
+const config::RunLocations& CSingleUserLog::Locations() const {
+  return options_.runLocations != nullptr ? *options_.runLocations
+                                          : config::ProcessRunLocations();
+}
+
+std::wstring CSingleUserLog::GetLogFilePath() const { return Locations().GetLogFilePath(); }
+std::wstring CSingleUserLog::GetLogDirectory() const { return Locations().GetLogDirectory(); }
+std::wstring CSingleUserLog::GetCacheDirectory() const { return Locations().GetCacheDirectory(); }
+std::wstring CSingleUserLog::GetRunTimestamp() const { return Locations().GetRunTimestamp(); }
+
+void CSingleUserLog::RememberContentLength(const std::string& url, int64_t length) {
+  if (url.empty() || length == 0) return;
+  common::MutexLock lock(&cacheMu_);
+  contentLengths_[url] = length;
+}
+
+int64_t CSingleUserLog::LookupContentLength(const std::string& url) {
+  if (url.empty()) return 0;
+  common::MutexLock lock(&cacheMu_);
+  auto it = contentLengths_.find(url);
+  return it == contentLengths_.end() ? 0 : it->second;
+}
+
+std::string CSingleUserLog::GalogPath() const {
+  const std::wstring dir = GetLogDirectory();
+  if (dir.empty()) return std::string();
+  return common::wideToUtf8(dir) + "/galog.json";
+}
+
+bool CSingleUserLog::IsFirstRunToday() {
+  const std::string path = GalogPath();
+  // Before the logging set-up there is no place for the file: every start
+  // then counts as the first of the day.
+  if (path.empty()) return true;
+  return telemetry::IsFirstRunTodayAt(path, platform::localTime());
+}
+
+void CSingleUserLog::UpdateGalogVersion() {
+  const std::string path = GalogPath();
+  if (!path.empty()) telemetry::UpdateGalogVersionAt(path, setupVersion_);
+}
+
+// --- Queues and the sender thread ---
+
+bool CSingleUserLog::TryPush(GuardedQueue* queue, const UserLogRecord& record) {
+  if (!queue->guard.try_lock_for(options_.guardLimit)) return false;
+  queue->records.push_back(record);
+  queue->size.store(queue->records.size());
+  queue->guard.unlock();
+  NotifySender();
+  return true;
+}
+
+bool CSingleUserLog::TryPop(GuardedQueue* queue, UserLogRecord* record) {
+  if (!queue->guard.try_lock_for(options_.guardLimit)) return false;
+  const bool any = !queue->records.empty();
+  if (any) {
+    *record = std::move(queue->records.front());
+    queue->records.pop_front();
+    queue->size.store(queue->records.size());
+  }
+  queue->guard.unlock();
+  return any;
+}
+
+void CSingleUserLog::PutBack(GuardedQueue* queue, UserLogRecord record, int rc,
+                             const char* what) {
+  if (record.retry < kMaxRetries) {
+    if (!queue->guard.try_lock_for(options_.guardLimit)) return;  // dropped
+    ++record.retry;
+    queue->records.push_back(record);
+    queue->size.store(queue->records.size());
+    queue->guard.unlock();
+  }
+  if (record.retry == kMaxRetries) {
+    LOG(INFO) << " send " << what << " fail in " << what << " queue, retry is max, retcode = " << rc
+              << ", " << record.category << "###" << record.action;
+  }
+}
+
+void CSingleUserLog::NotifySender() {
+  std::lock_guard<std::mutex> lock(wakeMu_);
+  wake_.notify_all();
+}
+
+// The idle pause of a pass that found both queues empty; a push or the
+// exit flag ends it early.
+void CSingleUserLog::WaitForWork() {
+  std::unique_lock<std::mutex> lock(wakeMu_);
+  wake_.wait_for(lock, options_.idlePause, [this] {
+    return exit_.load() || ga4_.size.load() != 0 || funnel_.size.load() != 0;
+  });
+}
+
+void CSingleUserLog::SenderLoop() {
+  try {
+    if (webLog_ != nullptr) {
+      for (int i = 0; i < kIdentityAttempts && !abandon_.load(); ++i) {
+        const char* guid = nullptr;
+        const char* userId = nullptr;
+        webLog_->GetUserIdentity(&guid, &userId);
+        if (guid != nullptr || userId != nullptr) break;
+      }
+    }
+    while (!abandon_.load()) {
+      if (ga4_.size.load() == 0 && funnel_.size.load() == 0) {
+        if (exit_.load()) break;
+        WaitForWork();
+        continue;
+      }
+      UserLogRecord record;
+      if (ga4_.size.load() != 0 && TryPop(&ga4_, &record) && webLog_ != nullptr) {
+        const int rc = SendGA4Event(record.category, record.action, record.label);
+        if (rc != 0) PutBack(&ga4_, std::move(record), rc, "ga4");
+      }
+      if (funnel_.size.load() != 0 && TryPop(&funnel_, &record) && webLog_ != nullptr) {
+        const int rc = webLog_->SoftDataReport(record.json.c_str());
+        if (rc != 0) PutBack(&funnel_, std::move(record), rc, "funnel");
+      }
+    }
+  } catch (...) {
+    LOG(INFO) << " CSingleUserLog sender stopped by an exception";
+  }
+  std::lock_guard<std::mutex> lock(wakeMu_);
+  senderDone_ = true;
+  senderDoneCv_.notify_all();
+}

@@ -1,0 +1,237 @@
+#ifndef WEBSETUP_TELEMETRY_SINGLE_USER_LOG_H_
+#define WEBSETUP_TELEMETRY_SINGLE_USER_LOG_H_
+
+// The process-wide telemetry hub. Every module reports through it: each
+// event call becomes a GA4 record and/or a funnel record in one of two
+// queues, and one sender thread hands the records to the web-log object,
+// putting failed ones back up to three times. Calls with bWait true send on
+// the caller's thread instead.
+//
+// It also holds a few process-wide values for other modules: the per-run
+// locations of the logging set-up, two integers of the download
+// configuration and a URL -> content-length cache.
+//
+// Thread-safe: every public operation may be called from any thread.
+
+#include <json/json.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "common/mutex.h"
+#include "config/run_locations.h"
+#include "telemetry/system_facts_seam.h"
+#include "weblog/iweblog.h"
+
+// One queued report. GA4 records carry category, action and label; funnel
+// records carry the JSON text.
+struct UserLogRecord {
+  std::string json;
+  std::string action;
+  std::string label;
+  std::string category;
+  int32_t retry = 0;
+};
+
+// What funnel records read from the setup window. Implemented by the
+// window; called on the thread that builds a record, without a lock.
+class FunnelWindowSource {
+ public:
+  virtual ~FunnelWindowSource() = default;
+  // Software_version of the window's download configuration; empty when it
+  // holds none.
+  virtual std::string SoftwareVersion() const = 0;
+  // Web code of the current language ("en").
+  virtual std::string LanguageWebCode() const = 0;
+};
+
+// How an instance is made. GetInstance() uses the defaults; tests replace
+// the web-log object, the facts, and shorten the waits.
+struct SingleUserLogOptions {
+  // Developer setting AutoRun: no sender thread; every operation gives -99.
+  bool autoRun = false;
+  std::function<IWebLog*()> createWebLog = &CreateExportObj;
+  std::function<void(IWebLog*)> destroyWebLog = &DestroyExportObj;
+  telemetry::TelemetryFacts facts;
+  // Longest wait of WaitThreadForExit for the queues to drain.
+  std::chrono::milliseconds exitWait{600000};
+  // The sender's pause when both queues are empty.
+  std::chrono::milliseconds idlePause{500};
+  // Longest wait for a queue's guard; the record is dropped after it.
+  std::chrono::milliseconds guardLimit{200};
+  // Per-run locations; null: config::ProcessRunLocations().
+  const config::RunLocations* runLocations = nullptr;
+
+  // The options of this process: developer settings, system facts, the
+  // real web-log object.
+  static SingleUserLogOptions ForProcess();
+};
+
+class CSingleUserLog {
+ public:
+  // Result of every operation while AutoRun is on.
+  static constexpr int kAutoRun = -99;
+  // Result of a synchronous send without a web-log object.
+  static constexpr int kNoWebLog = -1;
+
+  // The instance of this process, made on the first call (concurrent first
+  // calls make one). At process exit it is destroyed only when its sender
+  // thread has ended; a thread still sending keeps it (and its web-log
+  // object) alive until the process is gone.
+  static CSingleUserLog& GetInstance();
+
+  // True once the sender thread has returned (or never ran).
+  bool SenderEnded();
+
+  // A separate instance (tests). Starts the sender thread unless autoRun.
+  explicit CSingleUserLog(SingleUserLogOptions options);
+  // Stops the sender thread after its current send (queued records are
+  // dropped), then destroys the web-log object.
+  ~CSingleUserLog();
+  CSingleUserLog(const CSingleUserLog&) = delete;
+  CSingleUserLog& operator=(const CSingleUserLog&) = delete;
+
+  // Start-up values of the records. `productVersion` is not kept. Sets the
+  // is-new flag from IsFirstRunToday(). Main thread, once.
+  void Init(int siteId, const std::string& productVersion, const std::string& productName,
+            const std::string& downloadUrl, bool flag277, int mainPid);
+
+  // Sets the exit flag and waits (at most the exit wait) for the sender to
+  // send everything queued, retries included. Always true.
+  bool WaitThreadForExit();
+
+  // Per-run locations (wide copies; empty before the logging set-up).
+  std::wstring GetLogFilePath() const;
+  std::wstring GetLogDirectory() const;
+  std::wstring GetCacheDirectory() const;
+  std::wstring GetRunTimestamp() const;
+
+  // Content-length cache of the download engine. Remember ignores an empty
+  // URL or a length of 0; Lookup gives 0 for an unknown URL.
+  void RememberContentLength(const std::string& url, int64_t length) LOCKS_EXCLUDED(cacheMu_);
+  int64_t LookupContentLength(const std::string& url) LOCKS_EXCLUDED(cacheMu_);
+
+  // Integers of the download configuration's answer.
+  void SetDownloaderConfig(int32_t value) { downloaderConfig_.store(value); }
+  int32_t GetDownloaderConfig() const { return downloaderConfig_.load(); }
+  void SetAdditionalTime(int32_t value) { additionalTime_.store(value); }
+  int32_t GetAdditionalTime() const { return additionalTime_.load(); }
+
+  // The setup window, once it exists (null again before it goes).
+  void SetMainWindow(const FunnelWindowSource* window) { mainWindow_.store(window); }
+
+  // --- Events. Each returns -99 at once under AutoRun. ---
+
+  // A GA4 event; "Other"/"FlowError" also reports the error code to the
+  // data collector. Result of AddUserLog.
+  int AddUserLog_event(const std::string& category, const std::string& action,
+                       const std::string& label, bool bWait);
+  // A GA4 event with the core-function bookkeeping of flow errors. 0 when
+  // queued; with bWait the last send result, or -1 without web-log object.
+  int AddUserLog(int unused1, const char* action, bool bWait, int unused2, const char* unused3,
+                 const char* label, const char* category);
+  // A funnel record. Results as AddUserLog, with the collector's result.
+  int AddUserLog_funnel(const std::string& eventType, const std::string& coreFuncName,
+                        int32_t step, const std::string& category, const std::string& action,
+                        const std::string& label, bool bWait, bool kit);
+  // A funnel record with extra string members (empty values left out).
+  int AddUserLog_funnelEx(const std::string& category, const std::string& action,
+                          const std::map<std::string, std::string>& extra, bool bWait, bool kit);
+  // AddUserLog_funnelEx with one pair.
+  int AddUserLog_funnelPair(bool bWait, bool kit, const std::string& category,
+                            const std::string& action, const std::string& key,
+                            const std::string& value);
+
+  // First start of the day according to galog.json in the log directory.
+  bool IsFirstRunToday();
+  // Stores the setup version in galog.json.
+  void UpdateGalogVersion();
+
+  // Sends one GA4 hit now. -99 AutoRun, -1 no web-log object, else the
+  // web-log object's result (0 sent).
+  int SendGA4Event(const std::string& category, const std::string& action,
+                   const std::string& label);
+  // The "&ep.cd1=...&ep.cd8=N" tail of a GA4 event query.
+  std::string BuildCustomDimensions();
+
+  // Derived at construction (exposed for tests).
+  const std::string& ExeNameTag() const { return exeNameTag_; }
+  const std::string& OsDescription() const { return osDescription_; }
+
+ private:
+  // A queue and the guard that must be held (with a time limit) to touch it.
+  struct GuardedQueue {
+    std::timed_mutex guard;
+    std::deque<UserLogRecord> records;  // only while `guard` is held
+    std::atomic<size_t> size{0};
+  };
+
+  bool TryPush(GuardedQueue* queue, const UserLogRecord& record);
+  bool TryPop(GuardedQueue* queue, UserLogRecord* record);
+  void PutBack(GuardedQueue* queue, UserLogRecord record, int rc, const char* what);
+  void SenderLoop();
+  void WaitForWork();
+  void NotifySender();
+  std::string BuildFunnelJson(const Json::Value& actions, bool kit);
+  int SendFunnel(const std::string& json, const std::string& category, const std::string& action,
+                 bool bWait);
+  std::string GalogPath() const;
+  const config::RunLocations& Locations() const;
+
+  const SingleUserLogOptions options_;
+
+  // Derived at construction; read-only afterwards.
+  std::string setupVersion_;
+  std::string exeNameTag_;
+  std::string osDescription_;
+  std::string uiLanguage_;
+  std::string uiCountry_;
+
+  // Init values: written once by the main thread, read by every thread.
+  std::mutex initMu_;
+  int32_t siteId_ = 0;
+  std::string productName_;
+  std::string downloadUrl_;
+  bool flag277_ = false;
+  int32_t mainPid_ = 0;
+  bool isNew_ = false;
+
+  std::atomic<bool> flowErrorStarted_{false};
+  std::atomic<bool> toolkitErrorStarted_{false};
+  std::atomic<int32_t> flowErrorStep_{1};
+  std::atomic<int32_t> toolkitErrorStep_{1};
+  std::atomic<bool> firstFunnel_{true};
+  std::atomic<const FunnelWindowSource*> mainWindow_{nullptr};
+  std::atomic<int32_t> downloaderConfig_{0};
+  std::atomic<int32_t> additionalTime_{0};
+
+  common::Mutex cacheMu_;
+  std::map<std::string, int64_t> contentLengths_ GUARDED_BY(cacheMu_);
+
+  IWebLog* webLog_ = nullptr;  // set at construction, cleared at destruction
+  GuardedQueue ga4_;
+  GuardedQueue funnel_;
+  std::atomic<bool> exit_{false};
+  std::atomic<bool> abandon_{false};
+  std::mutex wakeMu_;
+  std::condition_variable wake_;
+  bool senderDone_ = false;  // guarded by wakeMu_
+  std::condition_variable senderDoneCv_;
+  std::thread sender_;
+};
+
+namespace telemetry {
+// The text between the last '_' and the last '.' of the file name of
+// `modulePath`; empty when the name has no '_' or no '.' after it.
+std::string ExeNameTagOf(const std::string& modulePath);
+}  // namespace telemetry
+
+#endif  // WEBSETUP_TELEMETRY_SINGLE_USER_LOG_H_
