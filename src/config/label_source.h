@@ -1,0 +1,44 @@
+#ifndef WEBSETUP_CONFIG_LABEL_SOURCE_H_
+#define WEBSETUP_CONFIG_LABEL_SOURCE_H_
+
+// "Labels by name": the entries of the product configuration as the setup
+// window holds them, one invisible label per entry. The record and the
+// install flow read the embedded values through this interface, so they do
+// not care whether a window or the skin archive serves them.
+
+#include <string>
+#include <utility>
+
+#include "config/product_config.h"
+
+namespace config {
+
+class ILabelSource {
+ public:
+  virtual ~ILabelSource() = default;
+  // The text of the label named `name`; empty when there is none.
+  virtual std::wstring GetLabelText(const std::wstring& name) const = 0;
+};
+
+// Serves the labels straight from configure/configure.xml (of the linked-in
+// skin archive, or of any text), for runs without a window. Immutable once
+// built; thread-safe.
+class ProductLabelSource : public ILabelSource {
+ public:
+  explicit ProductLabelSource(ProductLabels labels) : labels_(std::move(labels)) {}
+  // The labels of the linked-in skin archive.
+  static ProductLabelSource FromSkinArchive() {
+    return ProductLabelSource(ProductLabels::FromSkinArchive());
+  }
+
+  std::wstring GetLabelText(const std::wstring& name) const override {
+    return labels_.GetText(name);
+  }
+
+ private:
+  ProductLabels labels_;
+};
+
+}  // namespace config
+
+#endif  // WEBSETUP_CONFIG_LABEL_SOURCE_H_
