@@ -1,0 +1,328 @@
+// The engine against a real file host on loopback with injected faults.
+// Whatever the fault, the download file never holds a wrong byte: either
+// the download completes with the server's bytes, or it fails and its task
+// file describes exactly what is on disk.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "common/md5.h"
+#include "common/text.h"
+#include "engine/download_impl.h"
+#include "engine/downloader.h"
+#include "engine/engine_events.h"
+#include "engine_test_env.h"
+#include "platform/system_info.h"
+#include "support/maker_services.h"
+#include "support/subprocess.h"
+#include "support/temp_dir.h"
+
+namespace engine {
+namespace {
+
+using std::chrono::milliseconds;
+using testing_support::MakerServices;
+using testing_support::readFile;
+using testing_support::TempDir;
+using testing_support::waitFor;
+using testing_support::writeFile;
+
+constexpr int64_t kMiB = 1024 * 1024;
+
+std::string randomBytes(size_t n, unsigned seed) {
+  std::mt19937_64 gen(seed);
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; i += 8) {
+    const uint64_t v = gen();
+    for (size_t j = 0; j < 8 && i + j < n; ++j) s[i + j] = char(v >> (8 * j));
+  }
+  return s;
+}
+
+class DownloadIntegrationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearContentLengthCache();
+    engine_test::installRecordingHooks();
+    engine_test::Recorder::instance().clear();
+    platform::setNetworkAliveOverride(true);
+  }
+  void TearDown() override {
+    platform::setNetworkAliveOverride(std::nullopt);
+    ClearContentLengthCache();
+  }
+
+  // Serves `content` as `name` from a fresh host.
+  void serve(const std::string& name, const std::string& content) {
+    ASSERT_TRUE(writeFile(root_.file(name), content));
+    content_ = content;
+    if (!host_) host_ = std::make_unique<MakerServices>(root_.path());
+  }
+  std::string url(const std::string& path) const { return host_->baseUrl() + path; }
+
+  // One run of the driver without the 60-second stall rule: it ends once
+  // every segment has completed or failed. Returns the init result, or 1.
+  int runOnce(const std::string& remote, int threads = 4) {
+    ClearContentLengthCache();
+    CDownloader d(remote, local_, local_ + ".xml", threads);
+    const int init = d.downloadInit(0, "", 0);
+    if (init == kErrSuccess) {
+      d.setRunState(kRunRunning);
+      EXPECT_TRUE(waitFor([&] {
+        if (d.runState() == kRunStop) return true;
+        for (const auto& t : d.taskManager().allTasks()) {
+          const int32_t s = t->status.load();
+          if (s != kTaskComplete && s != kTaskFailed) return false;
+        }
+        return true;
+      }, milliseconds(60000)));
+    }
+    d.setRunState(kRunStop);
+    EXPECT_TRUE(d.waitDriver(60000));
+    d.reset();
+    return init;
+  }
+
+  // Every byte the task file counts as downloaded is the server's byte.
+  // Returns the bytes still missing by the task file.
+  int64_t expectTaskFileMatchesDisk() {
+    CDownloadTaskManager m("", local_, local_ + ".xml");
+    m.loadTaskFromFile(0);
+    const std::string disk = readFile(local_);
+    int64_t missing = 0;
+    for (const auto& t : m.allTasks()) {
+      const bool complete = t->status.load() == kTaskComplete;
+      const int64_t upTo = complete ? t->writeLimit() : t->downloaded();
+      EXPECT_LE(upTo, static_cast<int64_t>(disk.size())) << "task " << t->id.load();
+      if (upTo > static_cast<int64_t>(disk.size())) continue;
+      const size_t from = static_cast<size_t>(t->start());
+      EXPECT_TRUE(disk.compare(from, size_t(upTo) - from, content_, from, size_t(upTo) - from) == 0)
+          << "task " << t->id.load() << " holds foreign bytes";
+      if (!complete) missing += t->writeLimit() - t->downloaded();
+    }
+    return missing;
+  }
+
+  int64_t getBytesSent(size_t fromLine = 0) const {
+    int64_t sum = 0;
+    const auto lines = host_->journal();
+    for (size_t i = fromLine; i < lines.size(); ++i) {
+      if (lines[i]["method"].asString() == "GET") sum += lines[i]["bytes_sent"].asInt64();
+    }
+    return sum;
+  }
+  int countRequests(const std::string& method) const {
+    int n = 0;
+    for (const auto& l : host_->journal()) n += l["method"].asString() == method;
+    return n;
+  }
+
+  TempDir root_;
+  TempDir work_;
+  std::string local_ = work_.file("setup.bin");
+  std::string content_;
+  std::unique_ptr<MakerServices> host_;
+};
+
+TEST_F(DownloadIntegrationTest, DownloadsAFileWhole) {
+  serve("a.bin", randomBytes(9 * kMiB + 321, 1));
+  std::string cdn = "unchanged";
+  DownloadStats stats;
+  const int r = CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/files/a.bin")),
+                                                  common::utf8ToWide(local_), &cdn, true, {}, &stats);
+  ASSERT_EQ(r, kErrSuccess);
+  EXPECT_TRUE(readFile(local_) == content_);
+  EXPECT_EQ(cdn, "");
+  EXPECT_TRUE(stats.fetchedSegments);
+  EXPECT_TRUE(engine_test::Recorder::instance().logged(" Average speed: "));
+  EXPECT_EQ(engine_test::Recorder::instance().eventCount("funnel|Download|SliceDownloading"), 1);
+  EXPECT_EQ(CDownLoadImpl::checkMD5(common::utf8ToWide(local_),
+                                    common::utf8ToWide(common::md5OfText(content_)), L"", L"2.10.8"),
+            1);
+  EXPECT_EQ(readFile(local_ + ".db"), "2.10.8###" + common::md5OfText(content_));
+}
+
+// Every segment's bytes count: a resumed run that finds every segment done
+// makes no request at all, not even for the size.
+TEST_F(DownloadIntegrationTest, CompleteTaskFileFinishesWithoutRequests) {
+  serve("a.bin", randomBytes(5 * kMiB, 2));
+  ASSERT_EQ(CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/files/a.bin")),
+                                             common::utf8ToWide(local_), nullptr, false),
+            kErrSuccess);
+  ASSERT_TRUE(host_->waitForJournal(2, milliseconds(5000)));
+  const size_t before = host_->journal().size();
+  ClearContentLengthCache();
+  int64_t shownDownloaded = -1, shownTotal = -1;
+  EngineEvents hooks;
+  hooks.downloadProgress = [&](int64_t d, int64_t t) { shownDownloaded = d; shownTotal = t; };
+  setEngineEvents(hooks);
+  engine_test::Recorder::instance().clear();
+  const int r = CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/files/a.bin")),
+                                                  common::utf8ToWide(local_), nullptr, true);
+  engine_test::installRecordingHooks();
+  EXPECT_EQ(r, kErrSuccess);
+  EXPECT_EQ(host_->journal().size(), before);
+  EXPECT_EQ(shownDownloaded, 5 * kMiB);
+  EXPECT_EQ(shownTotal, 5 * kMiB);
+  EXPECT_FALSE(engine_test::Recorder::instance().logged(" Average speed: "));
+  EXPECT_TRUE(readFile(local_) == content_);
+}
+
+TEST_F(DownloadIntegrationTest, MissingFileFailsAfterTenProbes) {
+  serve("a.bin", "x");
+  const int r = CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/files/none.bin")),
+                                                  common::utf8ToWide(local_), nullptr, false);
+  EXPECT_EQ(r, kErrNoContentLength);
+  EXPECT_EQ(countRequests("HEAD"), 10);
+  EXPECT_EQ(countRequests("GET"), 0);
+}
+
+TEST_F(DownloadIntegrationTest, ProbeFaultsFailWithTheirCodes) {
+  serve("a.bin", randomBytes(kMiB, 3));
+  const struct {
+    const char* modes;
+    int want;
+  } kCases[] = {
+      {"status=500", kErrNoContentLength},
+      {"lowercase-headers", kErrNoContentLength},  // names are matched as written
+      {"redirect-loop", kErrTooManyRedirects},
+      {"location-on-200", kErrTooManyRedirects},  // bounded, not endless
+  };
+  for (const auto& c : kCases) {
+    const int r = CDownLoadImpl::SuperDownloadFile(
+        common::utf8ToWide(url(std::string("/faults/") + c.modes + "/a.bin")),
+        common::utf8ToWide(local_), nullptr, false);
+    EXPECT_EQ(r, c.want) << c.modes;
+  }
+}
+
+TEST_F(DownloadIntegrationTest, RedirectsAndCdnHeadersAreFollowedAndReported) {
+  serve("a.bin", randomBytes(9 * kMiB, 4));
+  std::string cdn;
+  ASSERT_EQ(CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/faults/redirect=3,cf=LAX/HIT/a.bin")),
+                                             common::utf8ToWide(local_), &cdn, false),
+            kErrSuccess);
+  EXPECT_TRUE(readFile(local_) == content_);
+  // Segments fetch from where the probe ended up. The last hop keeps the
+  // CF headers; each segment response carries them once.
+  EXPECT_EQ(cdn, "T();C(LAX/HIT;LAX/HIT;)");
+  EXPECT_EQ(engine_test::Recorder::instance().eventCount("Download|3.CDNStatus|LAX/ HIT"), 1);
+}
+
+TEST_F(DownloadIntegrationTest, XCacheNamesTheProbeCdn) {
+  serve("a.bin", randomBytes(kMiB, 5));
+  std::string cdn = "before";
+  ASSERT_EQ(CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/faults/xcache=HIT-edge/a.bin")),
+                                             common::utf8ToWide(local_), &cdn, false),
+            kErrSuccess);
+  EXPECT_EQ(cdn, "");  // no segment carried CF headers
+  EXPECT_EQ(engine_test::Recorder::instance().eventCount("Download|3.CDNStatus|HIT-edge"), 1);
+}
+
+// The first fault: a server ignoring Range. A one-segment file comes whole;
+// in a larger one only the first segment can be right, the rest is refused.
+TEST_F(DownloadIntegrationTest, IgnoredRangeNeverMisplacesBytes) {
+  serve("small.bin", randomBytes(3 * kMiB, 6));
+  ASSERT_EQ(runOnce(url("/faults/ignore-range/small.bin")), kErrSuccess);
+  EXPECT_TRUE(readFile(local_) == content_);
+
+  local_ = work_.file("big.bin");
+  serve("big.bin", randomBytes(13 * kMiB, 7));
+  ASSERT_EQ(runOnce(url("/faults/ignore-range/big.bin")), kErrSuccess);
+  const int64_t missing = expectTaskFileMatchesDisk();
+  EXPECT_GT(missing, 0);
+  EXPECT_FALSE(readFile(local_) == content_);
+}
+
+TEST_F(DownloadIntegrationTest, WrongRangeTotalsWriteNothing) {
+  serve("a.bin", randomBytes(9 * kMiB, 8));
+  for (const char* modes : {"bad-total", "star-total"}) {
+    ASSERT_EQ(runOnce(url(std::string("/faults/") + modes + "/a.bin")), kErrSuccess) << modes;
+    EXPECT_EQ(expectTaskFileMatchesDisk(), 9 * kMiB) << modes;
+  }
+}
+
+// Connections that drop at any byte, including one byte before a segment's
+// end, resume into exactly the server's bytes.
+TEST_F(DownloadIntegrationTest, DroppedConnectionsResumeToTheExactFile) {
+  serve("a.bin", randomBytes(9 * kMiB + 77, 9));
+  for (int64_t drop : {int64_t(4194303), int64_t(1500001)}) {
+    SCOPED_TRACE(drop);
+    testing_support::TempDir fresh;
+    local_ = fresh.file("a.bin");
+    const std::string remote = url("/faults/drop-after=" + std::to_string(drop) + "/a.bin");
+    int runs = 0;
+    for (; runs < 12 && readFile(local_ + ".xml").find("<TaskStatus>0") != 0; ++runs) {
+      ASSERT_EQ(runOnce(remote), kErrSuccess);
+      const int64_t missing = expectTaskFileMatchesDisk();
+      if (missing == 0) break;
+    }
+    EXPECT_LT(runs, 12);
+    EXPECT_TRUE(readFile(local_) == content_);
+  }
+}
+
+TEST_F(DownloadIntegrationTest, NetworkDownEndsTheDownload) {
+  serve("a.bin", randomBytes(kMiB, 10));
+  platform::setNetworkAliveOverride(false);
+  const int r = CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/files/a.bin")),
+                                                  common::utf8ToWide(local_), nullptr, false);
+  EXPECT_EQ(r, kErrNetworkNotAlive);
+  EXPECT_TRUE(engine_test::Recorder::instance().logged("network is  no  alive"));
+}
+
+TEST_F(DownloadIntegrationTest, SmallFilesFailOnlyWhenReported) {
+  serve("a.bin", randomBytes(500 * 1000, 11));
+  EXPECT_EQ(CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/files/a.bin")),
+                                             common::utf8ToWide(local_), nullptr, true),
+            kErrFileTooSmall);
+  local_ = work_.file("b.bin");
+  EXPECT_EQ(CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/files/a.bin")),
+                                             common::utf8ToWide(local_), nullptr, false),
+            kErrSuccess);
+  EXPECT_TRUE(readFile(local_) == content_);
+}
+
+// websetup-get killed mid-way: the next run fetches only what its task file
+// says is missing, and the file comes out whole.
+TEST_F(DownloadIntegrationTest, ResumeAfterKillFetchesOnlyTheMissingBytes) {
+  serve("a.bin", randomBytes(24 * kMiB + 5, 12));
+  const std::string remote = url("/faults/rate=2000000/a.bin");
+  {
+    testing_support::Subprocess get({testing_support::binPath("websetup-get"), remote, local_},
+                                    {{"WEBSETUP_GET_QUIET", "1"}});
+    ASSERT_TRUE(waitFor([&] {
+      return readFile(local_ + ".xml").find("<DownloadedPos>") != std::string::npos &&
+             readFile(local_ + ".xml").find("<TaskStatus>3") != std::string::npos;
+    }, milliseconds(30000)));
+    get.signal(SIGKILL);
+    get.wait(milliseconds(5000));
+  }
+  const int64_t missing = expectTaskFileMatchesDisk();
+  ASSERT_GT(missing, 0);
+  ASSERT_LT(missing, 24 * kMiB + 5);
+  // The server journals the killed run's responses as it notices each
+  // closed connection: wait until that has settled.
+  size_t before = 0;
+  ASSERT_TRUE(waitFor([&] {
+    const size_t now = host_->journal().size();
+    std::this_thread::sleep_for(milliseconds(300));
+    before = host_->journal().size();
+    return before == now && before > 0;
+  }, milliseconds(30000)));
+  std::string out;
+  const int code = testing_support::runToEnd(
+      {testing_support::binPath("websetup-get"), "--md5", common::md5OfText(content_), remote, local_},
+      milliseconds(120000), &out, {{"WEBSETUP_GET_QUIET", "1"}});
+  EXPECT_EQ(code, 0) << out;
+  EXPECT_NE(out.find("result: 1 success"), std::string::npos) << out;
+  EXPECT_TRUE(readFile(local_) == content_);
+  EXPECT_EQ(getBytesSent(before), missing);
+}
+
+}  // namespace
+}  // namespace engine
