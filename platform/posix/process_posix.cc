@@ -7,7 +7,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -283,7 +283,8 @@ PlatformResult spawnProcess(const SpawnOptions& options, int* pid, int* osError)
 
 PlatformResult waitProcess(int pid, std::chrono::milliseconds limit, int* exitCode) {
   if (pid <= 0) return PlatformResult::kInvalidArgument;
-  const int pidfd = pidfd_open(pid, 0);
+  // Through syscall(): this glibc's <sys/pidfd.h> lacks C linkage for C++.
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
   if (pidfd < 0) return errno == ESRCH ? PlatformResult::kNotFound : resultFromErrno(errno);
   const auto deadline = std::chrono::steady_clock::now() + limit;
   for (;;) {

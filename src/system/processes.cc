@@ -117,8 +117,12 @@ int32_t FindProcessByFullPath(const std::wstring& path, bool end, bool includeTe
     LOG(INFO) << " Get proc info: " << entry.exePath.size() << ", " << image.size();
     if (image.empty()) continue;
     const std::wstring lowerImage = lowerWide(image);
+    // The extracted copy runs from a folder like is-XXXXX.tmp; the test is
+    // on the folder, since the temporary name itself always ends in "tmp"
+    // and would otherwise let any program of that name anywhere match.
+    const std::wstring folder = lowerImage.substr(0, lowerImage.rfind(L'/') + 1);
     const bool matches = lowerImage == full ||
-                         (includeTemporary && lowerImage.find(L".tmp") != std::wstring::npos);
+                         (includeTemporary && folder.find(L".tmp") != std::wstring::npos);
     if (!matches) continue;
     result = entry.pid;
     if (end) {

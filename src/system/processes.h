@@ -14,8 +14,8 @@ namespace FuntionImpl {
 // Finds the processes running the executable at `path`, comparing file
 // names and full paths without regard to case. With `includeTemporary`,
 // processes named like the file with "tmp" in place of its last three
-// characters (setup.exe → setup.tmp) also match when their path contains
-// ".tmp", and the whole list is searched; otherwise the search stops at
+// characters (setup.exe → setup.tmp) also match when their folder path
+// contains ".tmp", and the whole list is searched; otherwise the search stops at
 // the first match. Our own process never matches. With `end`, every match
 // is ended at once. Returns the id of the last match, -1 when none
 // matched, -2 when the process list could not be read.
