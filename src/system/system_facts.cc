@@ -124,7 +124,11 @@ bool WillShowNetFrameCheck(const std::wstring& directory) {
     // The file is UTF-8 text; a byte-order mark is not part of the first line.
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
     // Read as text: a CR LF line end counts as one LF.
-    for (size_t pos; (pos = bytes.find("\r\n")) != std::string::npos;) bytes.erase(pos, 1);
+    std::string text;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      if (bytes[i] != '\r' || i + 1 >= bytes.size() || bytes[i + 1] != '\n') text += bytes[i];
+    }
+    bytes.swap(text);
     needed = NeededNetFrameVersion(common::utf8ToWide(bytes));
   }
   if (needed.empty()) return false;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -107,6 +109,26 @@ TEST_F(ProcessesTest, StartsProductInItsFolder) {
                         std::chrono::seconds(10))) << mark;
     EXPECT_EQ(testing_support::readFile(mark), fs::canonical(folder).string() + "\n");
   }
+}
+
+// As root on behalf of a user, the product starts as that user.
+TEST_F(ProcessesTest, ShellBranchDropsRootRights) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  const std::string folder = dir_.file("product");
+  fs::create_directories(folder);
+  fs::permissions(dir_.path(), fs::perms::all);
+  fs::permissions(folder, fs::perms::all);
+  const std::string script = folder + "/app.sh";
+  const std::string mark = folder + "/uid.txt";
+  ASSERT_TRUE(testing_support::writeFile(script, "#!/bin/sh\nid -u > \"" + mark + "\"\n"));
+  fs::permissions(script, fs::perms::all);
+  setenv("SUDO_UID", "65534", 1);
+  const int rc = StartTargetMainExe(L"\"" + Utf8ToWide(script) + L"\"", 0);
+  unsetenv("SUDO_UID");
+  ASSERT_EQ(rc, 0);
+  ASSERT_TRUE(waitFor([&] { return !testing_support::readFile(mark).empty(); },
+                      std::chrono::seconds(10)));
+  EXPECT_EQ(testing_support::readFile(mark), "65534\n");
 }
 
 TEST_F(ProcessesTest, FindFileInSubfoldersSearchesBelowRootOnly) {
