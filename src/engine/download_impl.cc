@@ -81,7 +81,7 @@ int32_t CDownLoadImpl::SuperDownloadFile(const std::wstring& url, const std::wst
       }
       lastCount = p.downloaded;
       lastChange = p.tick;
-    } else if (static_cast<uint32_t>(p.tick - lastChange) >= kStallLimitMs) {
+    } else if (static_cast<int32_t>(p.tick - lastChange) >= static_cast<int32_t>(kStallLimitMs)) {
       LOG(INFO) << "too long no speed:";
       stopAndRelease(&d, cdnInfo);
       return kErrNoProgress;

@@ -181,22 +181,26 @@ TEST_F(TaskFileTest, ResumesThroughTheLengthCacheAndReportsIt) {
   EXPECT_EQ(engine_test::Recorder::instance().eventCount("funnel|Download|ResumUpload"), 1);
 }
 
+// The size is checked through the caller's URL: a recorded URL answers from
+// the cache the task file itself fills, a new one asks the server.
 TEST_F(TaskFileTest, SizeChangeRaisesDl025AndStartsAfresh) {
   writeFreshTaskFile(12582913);
   ASSERT_TRUE(writeFile(local_, "partial"));
   ClearContentLengthCache();
-  CDownloadTaskManager probe(kUrl, local_, taskFile_);
+  const std::string moved = std::string(kUrl) + "?v=2";
+  RememberContentLength(moved, 12582914);  // the file there is a byte longer
+  CDownloadTaskManager probe(moved, local_, taskFile_);
   probe.loadTaskFromFile(0);
-  RememberContentLength(kUrl, 12582914);  // the server's file grew by a byte
   EXPECT_EQ(probe.checkLoadedTasks(0), kErrContentLengthChanged);
   EXPECT_EQ(engine_test::Recorder::instance().eventCount("Other|FlowError|DL025"), 1);
 
-  CDownloadTaskManager m(kUrl, local_, taskFile_);
+  CDownloadTaskManager m(moved, local_, taskFile_);
   ASSERT_EQ(m.loadDownloadTask(0, "", 0), kErrSuccess);
   EXPECT_FALSE(testing_support::readFile(local_) == "partial") << "old bytes must be deleted";
   EXPECT_EQ(m.contentLength(), 12582914);
-  EXPECT_EQ(m.allTasks().size(), 3u);
+  ASSERT_EQ(m.allTasks().size(), 3u);
   EXPECT_EQ(m.allTasks().back()->end(), 12582914);
+  EXPECT_EQ(m.allTasks().back()->remotePath, moved);
 }
 
 // The layout rejections: each would make workers write bytes out of place.
