@@ -1,0 +1,384 @@
+// CSingleUserLog against a real maker-services: what a run's events become
+// in the journal, the retry rule, the drain at exit and AutoRun.
+
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <algorithm>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "common/log.h"
+#include "common/text.h"
+#include "telemetry/single_user_log.h"
+#include "tests/support/maker_services.h"
+#include "tests/support/subprocess.h"
+#include "tests/support/temp_dir.h"
+#include "weblog/web_log.h"
+
+namespace {
+
+using testing_support::MakerServices;
+using namespace std::chrono_literals;
+
+class FakeWindow : public FunnelWindowSource {
+ public:
+  std::string SoftwareVersion() const override { return "9.1"; }
+  std::string LanguageWebCode() const override { return "en"; }
+};
+
+// Forwards every call to a real WebLog and notes the order of the funnel
+// documents it was given: the journal orders requests by the end of their
+// responses, which may swap two requests sent back to back.
+class OrderRecordingWebLog : public IWebLog {
+ public:
+  explicit OrderRecordingWebLog(weblog::WebLog* real) : real_(real) {}
+  ~OrderRecordingWebLog() { delete real_; }
+  int AddUserLog(int a, int b, const char* c, int d, int e, int f, const char* g, const char* h,
+                 int i, int j) override {
+    return real_->AddUserLog(a, b, c, d, e, f, g, h, i, j);
+  }
+  int GetUserIdentity(const char** g, const char** u) override { return real_->GetUserIdentity(g, u); }
+  int Reserved2() override { return -1; }
+  int Reserved3() override { return -1; }
+  int Reserved4() override { return -1; }
+  int Reserved5() override { return -1; }
+  int QueryTools(const char** r, int a, int b) override { return real_->QueryTools(r, a, b); }
+  int QueryDownloader(const char** r, int a, int b, int c) override {
+    return real_->QueryDownloader(r, a, b, c);
+  }
+  int ReportLog(int a, const char* b, const char* c, const char* d) override {
+    return real_->ReportLog(a, b, c, d);
+  }
+  int SendTicket(int a, const char* b, const char* c, const char* d, const char* e,
+                 const char* f) override {
+    return real_->SendTicket(a, b, c, d, e, f);
+  }
+  int SendUaEvent(const char* a, const char* b, const char* c, const char* d, const char* e,
+                  const char* f, const char* g) override {
+    return real_->SendUaEvent(a, b, c, d, e, f, g);
+  }
+  int SoftDataReport(const char* json) override {
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      Json::Value v;
+      Json::Reader().parse(json, v);
+      funnels_.push_back(v["actions"]);
+    }
+    return real_->SoftDataReport(json);
+  }
+  int SendGa4Event(const char* q) override { return real_->SendGa4Event(q); }
+  int SelfTest() override { return real_->SelfTest(); }
+
+  std::vector<Json::Value> funnels() {
+    std::lock_guard<std::mutex> lock(mu_);
+    return funnels_;
+  }
+
+ private:
+  weblog::WebLog* real_;
+  std::mutex mu_;
+  std::vector<Json::Value> funnels_;
+};
+
+class SingleUserLogTest : public ::testing::Test {
+ protected:
+  SingleUserLogTest() : services_(root_.path()) {
+    el::Configurations conf;
+    conf.setToDefault();
+    conf.set(el::Level::Info, el::ConfigurationType::ToFile, "true");
+    conf.set(el::Level::Info, el::ConfigurationType::ToStandardOutput, "false");
+    conf.set(el::Level::Info, el::ConfigurationType::Filename, root_.file("run.log"));
+    conf.set(el::Level::Info, el::ConfigurationType::Format, "%msg");
+    el::Loggers::reconfigureLogger("default", conf);
+    locations_.Setup(L"setup_x", common::utf8ToWide(root_.path()), platform::localTime(),
+                     [](const std::wstring& p) { return p; });
+  }
+  ~SingleUserLogTest() override {
+    el::Configurations conf;
+    conf.setToDefault();
+    el::Loggers::reconfigureLogger("default", conf);
+  }
+
+  SingleUserLogOptions Options(bool autoRun = false) {
+    SingleUserLogOptions options;
+    options.autoRun = autoRun;
+    const std::string base = services_.baseUrl();
+    const std::string store = registry_.path();
+    options.createWebLog = [base, store] {
+      weblog::WebLogOptions o;
+      o.endpoints = {base, base, base, base, base, base, base, base};
+      o.guidStore = weblog::FolderGuidStore(store);
+      o.errorLogPath = "";
+      return static_cast<IWebLog*>(new OrderRecordingWebLog(new weblog::WebLog(std::move(o))));
+    };
+    options.destroyWebLog = [this](IWebLog* p) {
+      auto* recorder = static_cast<OrderRecordingWebLog*>(p);
+      sentFunnels_ = recorder->funnels();
+      delete recorder;
+    };
+    options.facts = {"2.3.4.5", "/opt/dl/Setup_ab12.exe", "Windows 10", true,
+                     "English_United States"};
+    options.exitWait = 60s;
+    options.idlePause = 20ms;
+    options.runLocations = &locations_;
+    return options;
+  }
+  void SetMode(const std::string& key, const std::string& value) {
+    ASSERT_EQ(testing_support::runToEnd({"/usr/bin/curl", "-s", "-o", "/dev/null", "-d", "",
+                                         services_.baseUrl() + "/control/mode?key=" + key +
+                                             "&value=" + value},
+                                        10s),
+              0);
+  }
+  // Journal lines of `path` once the server has written at least `count`
+  // (the lines follow the responses by a moment).
+  std::vector<Json::Value> Hits(const std::string& path, size_t count) {
+    std::vector<Json::Value> hits;
+    testing_support::waitFor(
+        [&] {
+          hits.clear();
+          for (const Json::Value& line : services_.journal()) {
+            if (line["path"].asString() == path) hits.push_back(line);
+          }
+          return hits.size() >= count;
+        },
+        10s);
+    return hits;
+  }
+  // The "actions" of every collector document, in arrival order.
+  std::vector<Json::Value> Actions(size_t count) {
+    std::vector<Json::Value> actions;
+    for (const Json::Value& hit : Hits("/collect", count)) {
+      Json::Value doc;
+      Json::Reader().parse(hit["body"].asString(), doc);
+      actions.push_back(doc["actions"]);
+    }
+    return actions;
+  }
+  size_t LogLines(const std::string& text) {
+    el::Loggers::flushAll();
+    const std::string log = testing_support::readFile(root_.file("run.log"));
+    size_t n = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  }
+
+  std::vector<Json::Value> sentFunnels_;  // in send order, once the hub is gone
+  testing_support::TempDir root_;
+  testing_support::TempDir registry_;
+  config::RunLocations locations_;
+  MakerServices services_;
+};
+
+TEST_F(SingleUserLogTest, Ga4QueryCarriesEventAndCustomDimensions) {
+  CSingleUserLog log(Options());
+  log.Init(2, "ignored", "Orlastra", "http://dl.x.example/setup_bing_x.exe", false, 9666);
+  EXPECT_EQ(log.AddUserLog_event("Download", "2.DownStart", "", true), 0);
+  log.Init(999, "ignored", "Orlastra", "", true, 9666);
+  EXPECT_EQ(log.AddUserLog_event("PC", "SysOS", "Windows 10 64bit", true), 0);
+  const auto hits = Hits("/g/collect", 2);
+  ASSERT_EQ(hits.size(), 2u);
+  const std::string q = hits[0]["query"].asString();
+  EXPECT_NE(q.find("&tid=G-Q7RM2XK4PD&ep.qm_productname=Downloader&ep.qm_productversion=2.3.4.5"
+                   "&ep.qm_category=Download&ep.qm_action=2.DownStart&ep.qm_label=&en=2.DownStart"
+                   "&ep.cd1=2.3.4.5&ep.cd2=PPC&ep.cd3="),
+            std::string::npos) << q;
+  EXPECT_NE(q.find("&ep.cd4=Orlastra&ep.cd5=United%20States&ep.cd6=English"
+                   "&ep.cd7=Windows%2010%2064bit&ep.cd8=1"),
+            std::string::npos) << q;
+  const std::string q2 = hits[1]["query"].asString();
+  EXPECT_NE(q2.find("&ep.qm_label=Windows%2010%2064bit&en=SysOS"), std::string::npos) << q2;
+  EXPECT_NE(q2.find("&ep.cd2=SEO&ep.cd3=999&"), std::string::npos) << q2;
+  EXPECT_NE(q2.find("&ep.cd8=0"), std::string::npos) << q2;
+  EXPECT_EQ(log.BuildCustomDimensions().rfind("&ep.cd1=2.3.4.5&ep.cd2=SEO", 0), 0u);
+}
+
+TEST_F(SingleUserLogTest, FunnelRecordMembers) {
+  CSingleUserLog log(Options());
+  log.Init(521, "", "Orlastra", "", true, 9666);
+  log.AddUserLog_funnel("", "", 5, "Download", "SliceDownloading", "l", true, false);
+  FakeWindow window;
+  log.SetMainWindow(&window);
+  log.AddUserLog_funnel("CoreFuncEvent", "Md5Check", 2, "Download", "Md5CheckFinsh", "null", true,
+                        true);
+  log.AddUserLog_funnelEx("Download", "MDownSuccess",
+                          {{"Download address", "Download_url-1"}, {"AddressType", ""}}, true,
+                          false);
+  log.AddUserLog_funnelPair(true, false, "RunningTime", "ActualTime", "", "");
+  auto hits = Hits("/collect", 4);
+  ASSERT_EQ(hits.size(), 4u);
+  std::vector<Json::Value> docs(4);
+  for (size_t i = 0; i < 4; ++i) Json::Reader().parse(hits[i]["body"].asString(), docs[i]);
+  // Back-to-back requests may be journaled out of order; restore it by action.
+  const std::vector<std::string> order = {"SliceDownloading", "Md5CheckFinsh", "MDownSuccess",
+                                          "ActualTime"};
+  std::sort(docs.begin(), docs.end(), [&](const Json::Value& a, const Json::Value& b) {
+    auto rank = [&](const Json::Value& d) {
+      return std::find(order.begin(), order.end(), d["actions"]["event_action"].asString()) -
+             order.begin();
+    };
+    return rank(a) < rank(b);
+  });
+  const Json::Value& c0 = docs[0]["common"];
+  EXPECT_EQ(c0["product"], "Orlastra");
+  EXPECT_EQ(c0["product_version"], "");  // before the window exists
+  EXPECT_EQ(c0["tools_lang"], "");
+  EXPECT_EQ(c0["tools_version"], "2.3.4.5");
+  EXPECT_EQ(c0["cross_end_id"], "ab12");
+  EXPECT_EQ(c0["source_type"], "downloader");
+  EXPECT_EQ(c0["kit_type"], 1);
+  EXPECT_EQ(c0["pid"], 9666);
+  EXPECT_EQ(c0["is_new"], 1);
+  const Json::Value& a0 = docs[0]["actions"];
+  EXPECT_EQ(a0["event_type"], "event");
+  EXPECT_FALSE(a0.isMember("core_func_name"));
+  EXPECT_FALSE(a0.isMember("func_step"));
+  EXPECT_EQ(docs[1]["common"]["product_version"], "9.1");
+  EXPECT_EQ(docs[1]["common"]["tools_lang"], "en");
+  EXPECT_EQ(docs[1]["common"]["kit_type"], 2);
+  EXPECT_EQ(docs[1]["actions"]["func_step"], 2);
+  EXPECT_EQ(docs[1]["actions"]["core_func_name"], "Md5Check");
+  EXPECT_EQ(docs[2]["actions"]["Download address"], "Download_url-1");
+  EXPECT_FALSE(docs[2]["actions"].isMember("AddressType"));
+  EXPECT_EQ(docs[3]["actions"].getMemberNames().size(), 3u);
+  // The first record of the run stamped the setup version into galog.json.
+  Json::Value galog;
+  Json::Reader().parse(
+      testing_support::readFile(common::wideToUtf8(locations_.GetLogDirectory()) + "/galog.json"),
+      galog);
+  EXPECT_EQ(galog["version"], "2.3.4.5");
+  // Second start on the same day.
+  CSingleUserLog again(Options());
+  again.Init(521, "", "Orlastra", "", true, 9666);
+  again.AddUserLog_funnelPair(true, false, "a", "b", "k", "v");
+  Json::Value doc;
+  Json::Reader().parse(Hits("/collect", 5)[4]["body"].asString(), doc);
+  EXPECT_EQ(doc["common"]["is_new"], 0);
+}
+
+TEST_F(SingleUserLogTest, FlowErrorsOpenNumberAndCloseTheirSequence) {
+  auto hub = std::make_unique<CSingleUserLog>(Options());
+  CSingleUserLog& log = *hub;
+  log.Init(521, "", "Orlastra", "", false, 1);
+  EXPECT_EQ(log.AddUserLog_event("Other", "FlowError", "DL023", false), 0);
+  EXPECT_EQ(log.AddUserLog_event("Other", "FlowError", "DL017", false), 0);
+  EXPECT_EQ(log.AddUserLog_event("other", "flowerror", "DL099", false), 0);
+  EXPECT_TRUE(log.WaitThreadForExit());
+  EXPECT_EQ(log.AddUserLog_event("CrashRate", "Close", "3", true), 0);
+  EXPECT_EQ(Actions(6).size(), 6u);  // every document reached the collector
+  hub.reset();  // hands over the documents in the order they were sent
+  const auto& actions = sentFunnels_;
+  ASSERT_EQ(actions.size(), 6u);
+  EXPECT_EQ(actions[0]["event_category"], "ErrorReporting");
+  EXPECT_EQ(actions[0]["MainErrorType"], "DL023");
+  EXPECT_EQ(actions[1]["event_action"], "CoreFuncStart");
+  EXPECT_EQ(actions[1]["func_step"], 0);
+  EXPECT_EQ(actions[1]["core_func_name"], "FlowError");
+  EXPECT_EQ(actions[2]["event_action"], "DL023");
+  EXPECT_EQ(actions[2]["func_step"], 1);
+  EXPECT_EQ(actions[3]["MainErrorType"], "DL017");
+  EXPECT_EQ(actions[4]["event_action"], "DL017");
+  EXPECT_EQ(actions[4]["func_step"], 2);
+  EXPECT_EQ(actions[5]["event_action"], "CoreFuncEnd");
+  EXPECT_EQ(actions[5]["func_step"], 0);
+  const auto ga4 = Hits("/g/collect", 4);
+  ASSERT_EQ(ga4.size(), 4u);
+  EXPECT_NE(ga4[2]["query"].asString().find("ep.qm_action=flowerror"), std::string::npos);
+  EXPECT_NE(ga4[3]["query"].asString().find("ep.qm_action=Close"), std::string::npos);
+}
+
+TEST_F(SingleUserLogTest, CloseWithoutFlowErrorAddsNoEndRecord) {
+  CSingleUserLog log(Options());
+  EXPECT_EQ(log.AddUserLog_event("CrashRate", "Close", "1", true), 0);
+  EXPECT_TRUE(log.WaitThreadForExit());
+  EXPECT_EQ(Hits("/g/collect", 1).size(), 1u);
+  EXPECT_EQ(Hits("/collect", 0).size(), 0u);
+}
+
+// A record whose every send fails is sent four times, then dropped; the
+// log line follows the third and the fourth failure.
+TEST_F(SingleUserLogTest, FailingRecordsAreRetriedThreeTimes) {
+  SetMode("ga4.status", "500");
+  SetMode("collector.status", "503");
+  CSingleUserLog log(Options());
+  log.AddUserLog_event("Other", "SetPath", "", false);
+  log.AddUserLog_funnelPair(false, false, "Download", "DownloadEnvReady", "", "");
+  EXPECT_TRUE(log.WaitThreadForExit());
+  EXPECT_EQ(Hits("/g/collect", 4).size(), 4u);
+  EXPECT_EQ(Hits("/collect", 4).size(), 4u);
+  EXPECT_EQ(LogLines("send ga4 fail in ga4 queue, retry is max, retcode = -1, Other###SetPath"), 2u);
+  EXPECT_EQ(LogLines("send funnel fail in funnel queue, retry is max, retcode = 303, ###"), 2u);
+  // Synchronous sends try three times and say so once.
+  EXPECT_EQ(log.AddUserLog_event("Other", "Sync", "", true), -1);
+  EXPECT_EQ(Hits("/g/collect", 7).size(), 7u);
+  EXPECT_EQ(LogLines("send ga4 fail, bWait = true, retry is max, retcode = -1, Other###Sync"), 1u);
+}
+
+// Everything queued before the exit wait reaches the journal exactly once,
+// also when many threads raise events at once.
+TEST_F(SingleUserLogTest, DrainsEverythingAtExit) {
+  CSingleUserLog log(Options());
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&log, t] {
+      for (int i = 0; i < 10; ++i) {
+        const std::string label = std::to_string(t) + "-" + std::to_string(i);
+        log.AddUserLog_event("Other", "Drain", label, false);
+        log.AddUserLog_funnelPair(false, false, "Download", "Drain", "n", label);
+        log.RememberContentLength("http://x/" + label, 10 + i);
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_TRUE(log.WaitThreadForExit());
+  std::set<std::string> ga4Labels, funnelLabels;
+  for (const Json::Value& hit : Hits("/g/collect", 40)) {
+    const std::string q = hit["query"].asString();
+    const size_t at = q.find("ep.qm_label=") + 12;
+    ga4Labels.insert(q.substr(at, q.find('&', at) - at));
+  }
+  for (const Json::Value& a : Actions(40)) funnelLabels.insert(a["n"].asString());
+  EXPECT_EQ(Hits("/g/collect", 40).size(), 40u);
+  EXPECT_EQ(ga4Labels.size(), 40u);
+  EXPECT_EQ(funnelLabels.size(), 40u);
+  EXPECT_EQ(log.LookupContentLength("http://x/3-9"), 19);
+  EXPECT_EQ(log.LookupContentLength("http://x/none"), 0);
+  log.RememberContentLength("http://x/3-9", 0);
+  log.RememberContentLength("", 5);
+  EXPECT_EQ(log.LookupContentLength("http://x/3-9"), 19);
+  EXPECT_EQ(log.LookupContentLength(""), 0);
+}
+
+TEST_F(SingleUserLogTest, AutoRunMakesEveryOperationAnswerMinus99) {
+  CSingleUserLog log(Options(/*autoRun=*/true));
+  EXPECT_EQ(log.AddUserLog_event("Other", "FlowError", "DL023", false), -99);
+  EXPECT_EQ(log.AddUserLog_event("Download", "1.Launch", "", true), -99);
+  EXPECT_EQ(log.AddUserLog_funnel("", "", 0, "a", "b", "c", true, false), -99);
+  EXPECT_EQ(log.AddUserLog_funnelPair(false, false, "a", "b", "k", "v"), -99);
+  EXPECT_EQ(log.SendGA4Event("a", "b", "c"), -99);
+  EXPECT_TRUE(log.WaitThreadForExit());
+  EXPECT_EQ(services_.journal().size(), 0u);
+}
+
+// Destroying the hub while its sender still has work must neither hang for
+// the whole queue nor leave the sender with a destroyed web-log object.
+TEST_F(SingleUserLogTest, DestructionStopsTheSenderFirst) {
+  SetMode("ga4.status", "500");
+  auto log = std::make_unique<CSingleUserLog>(Options());
+  for (int i = 0; i < 200; ++i) log->AddUserLog_event("Other", "Busy", std::to_string(i), false);
+  log.reset();
+  EXPECT_LT(Hits("/g/collect", 0).size(), 800u);
+}
+
+TEST_F(SingleUserLogTest, LocationsComeFromTheLoggingSetUp) {
+  CSingleUserLog log(Options(true));
+  EXPECT_EQ(log.GetLogDirectory(), locations_.GetLogDirectory());
+  EXPECT_EQ(log.GetRunTimestamp().size(), 17u);
+  EXPECT_EQ(log.OsDescription(), "Windows 10 64bit");
+  log.SetDownloaderConfig(3);
+  EXPECT_EQ(log.GetDownloaderConfig(), 3);
+}
+
+}  // namespace
