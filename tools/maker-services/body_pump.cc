@@ -101,7 +101,9 @@ int findConnectionSocket(int localPort, int remotePort) {
   return found;
 }
 
-void shutdownConnections(int localPort) {
+// Calls `fn(fd, connected)` for each socket of ours bound to `localPort`.
+template <typename Fn>
+void forEachSocketOnPort(int localPort, Fn fn) {
   DIR* dir = opendir("/proc/self/fd");
   if (dir == nullptr) return;
   while (dirent* entry = readdir(dir)) {
@@ -111,10 +113,21 @@ void shutdownConnections(int localPort) {
     socklen_t local_len = sizeof local, peer_len = sizeof peer;
     if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &local_len) != 0) continue;
     if (portOf(local) != localPort) continue;
-    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_len) != 0) continue;
-    ::shutdown(fd, SHUT_RDWR);
+    fn(fd, getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_len) == 0);
   }
   closedir(dir);
+}
+
+void shutdownConnections(int localPort) {
+  forEachSocketOnPort(localPort, [](int fd, bool connected) {
+    if (connected) ::shutdown(fd, SHUT_RDWR);
+  });
+}
+
+void widenListenBacklog(int localPort) {
+  forEachSocketOnPort(localPort, [](int fd, bool connected) {
+    if (!connected) ::listen(fd, 1024);
+  });
 }
 
 bool peerHasLeft(int fd) {

@@ -44,6 +44,10 @@ int findConnectionSocket(int localPort, int remotePort);
 // port), so threads waiting in a keep-alive read return at once.
 void shutdownConnections(int localPort);
 
+// Re-listens on the listening socket of `localPort` with a backlog for
+// hundreds of simultaneous connection attempts.
+void widenListenBacklog(int localPort);
+
 // True when the client has closed or reset its end of `fd`.
 bool peerHasLeft(int fd);
 

@@ -134,6 +134,10 @@ int run(int argc, char** argv) {
     return 1;
   }
 
+  // httplib listens with a backlog of 5: a burst of segment connections
+  // would overflow it and wait a second for the SYN to be sent again.
+  widenListenBacklog(port);
+
   ServiceContext context(options, port);
   if (!context.journal().open(context.option("--journal"))) {
     std::fprintf(stderr, "maker-services: cannot open journal %s\n",
