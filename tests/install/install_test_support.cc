@@ -1,0 +1,84 @@
+#include "install_test_support.h"
+
+#include "engine/libcurl_tool.h"
+
+namespace install {
+
+EventRecorder::EventRecorder() {
+  InstallEvents hooks;
+  hooks.event = [this](const std::string& c, const std::string& a, const std::string& l, bool) {
+    add({"event", c, a, l});
+  };
+  hooks.funnelEx = [this](const std::string& c, const std::string& a, const FunnelMembers& m, bool,
+                          bool) {
+    std::string detail;
+    for (const auto& [k, v] : m) detail += k + "=" + v + ";";
+    add({"funnelEx", c, a, detail});
+  };
+  hooks.funnelPair = [this](const std::string& c, const std::string& a, const std::string& k,
+                            const std::string& v) { add({"funnelPair", c, a, k + "=" + v}); };
+  setInstallEvents(std::move(hooks));
+}
+
+EventRecorder::~EventRecorder() { resetInstallEvents(); }
+
+void EventRecorder::add(RaisedEvent e) {
+  std::lock_guard<std::mutex> lock(mu_);
+  events_.push_back(std::move(e));
+}
+
+std::vector<RaisedEvent> EventRecorder::events() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return events_;
+}
+
+std::vector<std::string> EventRecorder::labels(const std::string& action) const {
+  std::vector<std::string> out;
+  for (const RaisedEvent& e : events()) {
+    if (e.kind == "event" && e.action == action) out.push_back(e.detail);
+  }
+  return out;
+}
+
+std::vector<RaisedEvent> EventRecorder::funnelEx() const {
+  std::vector<RaisedEvent> out;
+  for (const RaisedEvent& e : events()) {
+    if (e.kind == "funnelEx") out.push_back(e);
+  }
+  return out;
+}
+
+void ServerFixture::SetUp() {
+  server_ = std::make_unique<testing_support::MakerServices>(root_.path());
+}
+
+void ServerFixture::setMode(const std::string& key, const std::string& value) {
+  engine::CLibcurlTool curl;
+  std::string reply;
+  ASSERT_EQ(curl.HttpPost(server_->baseUrl() + "/control/mode?key=" + key + "&value=" + value, "",
+                          &reply, ""),
+            0);
+  ASSERT_EQ(reply, "ok\n");
+}
+
+void ServerFixture::writeScenario(const std::string& block) {
+  ASSERT_TRUE(testing_support::writeFile(root_.file("downloader.xml"), block));
+}
+
+std::vector<Json::Value> ServerFixture::requests(const std::string& suffix) const {
+  std::vector<Json::Value> out;
+  for (const Json::Value& line : server_->journal()) {
+    const std::string path = line["path"].asString();
+    if (path.size() >= suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      out.push_back(line);
+    }
+  }
+  return out;
+}
+
+std::wstring MapLabels::GetLabelText(const std::wstring& name) const {
+  auto it = texts.find(name);
+  return it == texts.end() ? std::wstring() : it->second;
+}
+
+}  // namespace install

@@ -1,0 +1,71 @@
+#ifndef WEBSETUP_TESTS_INSTALL_INSTALL_TEST_SUPPORT_H_
+#define WEBSETUP_TESTS_INSTALL_INSTALL_TEST_SUPPORT_H_
+
+// Shared pieces of the install-flow tests: a maker-services with its
+// scenario folder, mode switches, and a recorder of the raised events.
+
+#include <curl/curl.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "config/label_source.h"
+#include "install/install_events.h"
+#include "support/maker_services.h"
+#include "support/temp_dir.h"
+
+namespace install {
+
+// One raised event: kind ("event", "funnelEx", "funnelPair"), category,
+// action and its label or "key=value" members joined by ';'.
+struct RaisedEvent {
+  std::string kind, category, action, detail;
+};
+
+// Records every event raised through install_events.h while it lives.
+class EventRecorder {
+ public:
+  EventRecorder();
+  ~EventRecorder();
+  std::vector<RaisedEvent> events() const;
+  // Details of the "event" kind with this action, in order.
+  std::vector<std::string> labels(const std::string& action) const;
+  std::vector<RaisedEvent> funnelEx() const;
+
+ private:
+  void add(RaisedEvent e);
+  mutable std::mutex mu_;
+  std::vector<RaisedEvent> events_;
+};
+
+// A maker-services whose root holds downloader.xml.
+class ServerFixture : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { curl_global_init(CURL_GLOBAL_ALL); }
+  void SetUp() override;
+
+  // Sets a run-time mode of the server.
+  void setMode(const std::string& key, const std::string& value);
+  // Writes the scenario block the query route answers with.
+  void writeScenario(const std::string& block);
+  // Requests whose path ends in `suffix`, in order.
+  std::vector<Json::Value> requests(const std::string& suffix) const;
+
+  testing_support::TempDir root_;
+  std::unique_ptr<testing_support::MakerServices> server_;
+};
+
+// Labels served from a map (the window's controls stand-in).
+class MapLabels : public config::ILabelSource {
+ public:
+  std::map<std::wstring, std::wstring> texts;
+  std::wstring GetLabelText(const std::wstring& name) const override;
+};
+
+}  // namespace install
+
+#endif  // WEBSETUP_TESTS_INSTALL_INSTALL_TEST_SUPPORT_H_
