@@ -162,34 +162,34 @@ void CSingleUserLog::UpdateGalogVersion() {
 // --- Queues and the sender thread ---
 
 bool CSingleUserLog::TryPush(GuardedQueue* queue, const UserLogRecord& record) {
-  if (!queue->guard.try_lock_for(options_.guardLimit)) return false;
+  if (!queue->guard.TryAcquire(options_.guardLimit)) return false;
   queue->records.push_back(record);
   queue->size.store(queue->records.size());
-  queue->guard.unlock();
+  queue->guard.Release();
   NotifySender();
   return true;
 }
 
 bool CSingleUserLog::TryPop(GuardedQueue* queue, UserLogRecord* record) {
-  if (!queue->guard.try_lock_for(options_.guardLimit)) return false;
+  if (!queue->guard.TryAcquire(options_.guardLimit)) return false;
   const bool any = !queue->records.empty();
   if (any) {
     *record = std::move(queue->records.front());
     queue->records.pop_front();
     queue->size.store(queue->records.size());
   }
-  queue->guard.unlock();
+  queue->guard.Release();
   return any;
 }
 
 void CSingleUserLog::PutBack(GuardedQueue* queue, UserLogRecord record, int rc,
                              const char* what) {
   if (record.retry < kMaxRetries) {
-    if (!queue->guard.try_lock_for(options_.guardLimit)) return;  // dropped
+    if (!queue->guard.TryAcquire(options_.guardLimit)) return;  // dropped
     ++record.retry;
     queue->records.push_back(record);
     queue->size.store(queue->records.size());
-    queue->guard.unlock();
+    queue->guard.Release();
   }
   if (record.retry == kMaxRetries) {
     LOG(INFO) << " send " << what << " fail in " << what << " queue, retry is max, retcode = " << rc

@@ -29,6 +29,7 @@
 #include "common/mutex.h"
 #include "config/run_locations.h"
 #include "telemetry/system_facts_seam.h"
+#include "telemetry/timed_guard.h"
 #include "weblog/iweblog.h"
 
 // One queued report. GA4 records carry category, action and label; funnel
@@ -169,7 +170,7 @@ class CSingleUserLog {
  private:
   // A queue and the guard that must be held (with a time limit) to touch it.
   struct GuardedQueue {
-    std::timed_mutex guard;
+    telemetry::TimedGuard guard;
     std::deque<UserLogRecord> records;  // only while `guard` is held
     std::atomic<size_t> size{0};
   };

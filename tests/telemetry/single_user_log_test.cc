@@ -178,8 +178,10 @@ TEST_F(SingleUserLogTest, Ga4QueryCarriesEventAndCustomDimensions) {
   EXPECT_EQ(log.AddUserLog_event("Download", "2.DownStart", "", true), 0);
   log.Init(999, "ignored", "Orlastra", "", true, 9666);
   EXPECT_EQ(log.AddUserLog_event("PC", "SysOS", "Windows 10 64bit", true), 0);
-  const auto hits = Hits("/g/collect", 2);
+  auto hits = Hits("/g/collect", 2);
   ASSERT_EQ(hits.size(), 2u);
+  // Back-to-back requests may be journaled in either order.
+  if (hits[0]["query"].asString().find("SysOS") != std::string::npos) std::swap(hits[0], hits[1]);
   const std::string q = hits[0]["query"].asString();
   EXPECT_NE(q.find("&tid=G-Q7RM2XK4PD&ep.qm_productname=Downloader&ep.qm_productversion=2.3.4.5"
                    "&ep.qm_category=Download&ep.qm_action=2.DownStart&ep.qm_label=&en=2.DownStart"
