@@ -30,14 +30,6 @@ class DownloadInfoQueryTest : public ServerFixture {
     };
   }
 
-  // Waits until the journal holds every request made so far: a control
-  // request sent last must have been journaled.
-  void settleJournal() {
-    const size_t before = server_->journal().size();
-    setMode("settle", "1");
-    ASSERT_TRUE(server_->waitForJournal(before + 1, std::chrono::seconds(5)));
-  }
-
   MapLabels embeddedLabels() const {
     MapLabels labels;
     labels.texts = {{L"Downloader_id", L"630"}, {L"Site_id", L"521"}, {L"Language_id", L"1033"},
@@ -64,16 +56,14 @@ TEST_F(DownloadInfoQueryTest, StoresBlockAndReportsTimingAndSuccess) {
             "Download configurationType=Success;Configuration URL=127.0.0.1;");
   // Raw block held: no second request, no event.
   EXPECT_EQ(getDownloadInfoXml(&record_, true, true, env_), 0);
-  settleJournal();
-  EXPECT_EQ(requests("/queryDownloaderV2").size(), 1u);
+  EXPECT_EQ(exactRequests("/queryDownloaderV2", 1).size(), 1u);
   EXPECT_EQ(events_.events().size(), 2u);
 }
 
 TEST_F(DownloadInfoQueryTest, LegacyWindowsAsksForPackageType5) {
   osVersion_ = 8.1f;
   ASSERT_EQ(getDownloadInfoXml(&record_, true, true, env_), 1);
-  settleJournal();
-  const auto sent = requests("/queryDownloaderV2");
+  const auto sent = exactRequests("/queryDownloaderV2", 1);
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0]["path"].asString(), "/cn/queryDownloaderV2");
   EXPECT_EQ(sent[0]["query"].asString(), "LanguageId=1033&SoftWareID=630&SiteID=521&package_type=5");
@@ -86,8 +76,7 @@ TEST_F(DownloadInfoQueryTest, TestEnvQueriesTestHostButNamesCnHost) {
   env_.testEnv = true;
   env_.cnBase = "https://update.orlastra-cn.example";
   ASSERT_EQ(getDownloadInfoXml(&record_, false, true, env_), 1);
-  settleJournal();
-  const auto sent = requests("/queryDownloaderV2");
+  const auto sent = exactRequests("/queryDownloaderV2", 1);
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0]["path"].asString(), "/test/queryDownloaderV2");
   ASSERT_EQ(events_.funnelEx().size(), 1u);
@@ -139,8 +128,7 @@ TEST_F(DownloadInfoQueryTest, InstallThreadFallsBackFromComToCn) {
   EXPECT_EQ(record_.source, config::CConfigure::kSourceServer);
   EXPECT_EQ(record_.urlList,
             std::vector<std::wstring>{L"https://files.orlastra.example/p/setup_x.exe"});
-  settleJournal();
-  const auto sent = requests("/queryDownloaderV2");
+  const auto sent = exactRequests("/queryDownloaderV2", 2);
   ASSERT_EQ(sent.size(), 2u);
   EXPECT_EQ(sent[0]["path"].asString(), "/com/queryDownloaderV2");
   EXPECT_EQ(sent[1]["path"].asString(), "/cn/queryDownloaderV2");
@@ -155,8 +143,7 @@ TEST_F(DownloadInfoQueryTest, NoAnswerAnywhereFillsFromEmbeddedConfiguration) {
   EXPECT_EQ(record_.softwareName, L"Embedded");
   // A filled record is not fetched again.
   CompleteConfiguration(&record_, embeddedLabels(), env_);
-  settleJournal();
-  EXPECT_EQ(requests("/queryDownloaderV2").size(), 2u);
+  EXPECT_EQ(exactRequests("/queryDownloaderV2", 2).size(), 2u);
 }
 
 TEST_F(DownloadInfoQueryTest, AsyncFetchStopsOnceAbandoned) {
@@ -180,12 +167,12 @@ TEST_F(DownloadInfoQueryTest, ConcurrentFetchersNeverWriteTogether) {
     config::CConfigure record(630, 1033, 521);
     record.fillFromLabels(embeddedLabels(), false);
     std::atomic<bool> abandon{false};
-    const size_t before = server_->journal().size();
+    const size_t before = requests("/queryDownloaderV2").size();
     std::thread async([&] { RunAsyncConfigurationFetch(&record, abandon, env_); });
     // Round 0 starts the install thread at once, while the window's request
     // is in flight; round 1 once that request has been answered.
     if (round == 1) {
-      EXPECT_TRUE(server_->waitForJournal(before + 1, std::chrono::seconds(5)));
+      EXPECT_EQ(awaitRequests("/queryDownloaderV2", before + 1).size(), before + 1);
     }
     abandon = true;
     CompleteConfiguration(&record, embeddedLabels(), env_);

@@ -22,8 +22,7 @@ class ErrorReportTest : public ServerFixture {
   }
   // The reports received so far, after waiting for `count` of them.
   std::vector<Json::Value> received(size_t count) {
-    EXPECT_TRUE(server_->waitForJournal(count, std::chrono::seconds(5)));
-    return requests("/api/exception/send");
+    return exactRequests("/api/exception/send", count);
   }
 
   ReportEnvironment env_;

@@ -1,6 +1,7 @@
 #include "install_test_support.h"
 
 #include "engine/libcurl_tool.h"
+#include "support/subprocess.h"
 
 namespace install {
 
@@ -74,6 +75,17 @@ std::vector<Json::Value> ServerFixture::requests(const std::string& suffix) cons
     }
   }
   return out;
+}
+
+std::vector<Json::Value> ServerFixture::awaitRequests(const std::string& suffix, size_t count,
+                                                     std::chrono::milliseconds limit) {
+  testing_support::waitFor([&] { return requests(suffix).size() >= count; }, limit);
+  return requests(suffix);
+}
+
+std::vector<Json::Value> ServerFixture::exactRequests(const std::string& suffix, size_t count) {
+  awaitRequests(suffix, count);
+  return awaitRequests(suffix, count + 1, std::chrono::milliseconds(300));
 }
 
 std::wstring MapLabels::GetLabelText(const std::wstring& name) const {

@@ -7,6 +7,7 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -52,8 +53,16 @@ class ServerFixture : public ::testing::Test {
   void setMode(const std::string& key, const std::string& value);
   // Writes the scenario block the query route answers with.
   void writeScenario(const std::string& block);
-  // Requests whose path ends in `suffix`, in order.
+  // Requests whose path ends in `suffix`, in journal order.
   std::vector<Json::Value> requests(const std::string& suffix) const;
+  // Waits until the journal holds at least `count` such requests; returns
+  // them (fewer at the limit). A response reaches the client before its
+  // journal line is written, so tests wait rather than read at once.
+  std::vector<Json::Value> awaitRequests(const std::string& suffix, size_t count,
+                                         std::chrono::milliseconds limit = std::chrono::seconds(5));
+  // Waits for exactly `count` such requests: at least that many, and no
+  // further one within a short grace period.
+  std::vector<Json::Value> exactRequests(const std::string& suffix, size_t count);
 
   testing_support::TempDir root_;
   std::unique_ptr<testing_support::MakerServices> server_;
