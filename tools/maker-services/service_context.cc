@@ -37,7 +37,9 @@ Journal::~Journal() { close(); }
 void Journal::append(const Json::Value& line) {
   Json::StreamWriterBuilder builder;
   builder["indentation"] = "";
-  builder["emitUTF8"] = true;
+  // Escaped output is plain ASCII and stays valid JSON whatever bytes a
+  // request body held (uploads are binary).
+  builder["emitUTF8"] = false;
   std::string text = Json::writeString(builder, line);
   text.push_back('\n');
   common::MutexLock lock(&mu_);
