@@ -26,7 +26,9 @@ int queryLocked(config::CConfigure* record, bool sync, bool cn, const QueryEnvir
     EXCLUSIVE_LOCKS_REQUIRED(record->fetchMutex()) {
   if (!record->rawAnswer.empty()) return 0;
   const uint32_t start = platform::tickCount();
-  float version = 0.0f;
+  // A system that names no version number is not taken for a legacy
+  // Windows: it gets the current package.
+  float version = config::kModernOsVersion;
   const std::string osName = env.systemName ? env.systemName(&version) : std::string();
 
   const char* domain = env.testEnv ? "test" : (cn ? "cn" : "com");

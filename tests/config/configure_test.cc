@@ -54,17 +54,6 @@ bool parseAnswer(CConfigure* c, const std::string& fields) {
   return c->parseRawAnswer();
 }
 
-TEST(ConfigureFillTest, EmbeddedFillWithoutMarkStaysUnfilled) {
-  Filled f;
-  EXPECT_EQ(f.c.state, CConfigure::kNotFilled);
-  EXPECT_EQ(f.c.source, CConfigure::kSourceNone);
-  EXPECT_TRUE(f.c.urlList.empty());
-  EXPECT_EQ(f.c.downloaderType, 1);
-  EXPECT_EQ(f.c.installTimeout, 600);
-  EXPECT_EQ(f.c.fileSize, 1234);
-  EXPECT_EQ(f.c.processName, L"Lumetra.exe");
-}
-
 // The mark makes the record count as filled from the file and builds the
 // list of direct URLs only (the dl. address is a mirror).
 TEST(ConfigureFillTest, MarkedFillBuildsDirectUrlList) {
@@ -88,19 +77,17 @@ TEST(ConfigureFillTest, InstallTimeoutZeroOrEmptyBecomes242) {
   }
 }
 
-TEST(ConfigureFillTest, ResetKeepsIdsTimeoutAndExtraFields) {
+// The window's first fill holds the embedded values but counts as
+// unfilled; the reset inside a fill leaves the fields outside its range.
+TEST(ConfigureFillTest, UnmarkedFillKeepsRecordUnfilled) {
   Filled f;
-  f.c.urlList = {L"a"};
-  f.c.reset();
   EXPECT_EQ(f.c.state, CConfigure::kNotFilled);
-  EXPECT_TRUE(f.c.softwareName.empty());
-  EXPECT_TRUE(f.c.licensefileUrl.empty());
+  EXPECT_EQ(f.c.source, CConfigure::kSourceNone);
   EXPECT_TRUE(f.c.urlList.empty());
-  EXPECT_EQ(f.c.fileSize, 0);
-  // Outside the reset's range:
-  EXPECT_EQ(f.c.extraDownloadUrl, L"https://files.orlastra.example/d/setup_x.exe");
-  EXPECT_EQ(f.c.downloaderId, 630);
   EXPECT_EQ(f.c.installTimeout, 600);
+  f.c.reset();
+  EXPECT_TRUE(f.c.licensefileUrl.empty());
+  EXPECT_EQ(f.c.extraDownloadUrl, L"https://files.orlastra.example/d/setup_x.exe");
 }
 
 TEST(ConfigureParseTest, AnswerOverwritesEmbeddedFieldsByTag) {

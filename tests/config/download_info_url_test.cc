@@ -43,11 +43,5 @@ TEST(FrameTest, TakesFirstCompleteBlock) {
   EXPECT_EQ(block.size(), 25u);
 }
 
-TEST(FrameTest, HostOfBaseUrlDropsSchemePortAndPath) {
-  EXPECT_EQ(HostOfBaseUrl("https://update.orlastra-cn.example"), "update.orlastra-cn.example");
-  EXPECT_EQ(HostOfBaseUrl("http://127.0.0.1:8080/cn"), "127.0.0.1");
-  EXPECT_EQ(HostOfBaseUrl(""), "");
-}
-
 }  // namespace
 }  // namespace config
