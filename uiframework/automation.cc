@@ -1,0 +1,99 @@
+#include "uiframework/automation.h"
+
+#include "common/text.h"
+#include "uiframework/controls.h"
+#include "uiframework/render.h"
+
+namespace ui::automation {
+
+namespace {
+
+void clickAt(CWindowWnd* window, int x, int y) {
+  CPaintManagerUI& pm = window->GetPaintManager();
+  pm.OnMouse(MouseEvent::kMove, x, y);
+  pm.OnMouse(MouseEvent::kDown, x, y);
+  pm.OnMouse(MouseEvent::kUp, x, y);
+}
+
+CControlUI* shown(CWindowWnd* window, const std::wstring& name) {
+  // Lay out first: positions are only known after a layout pass.
+  window->GetPaintContext();
+  CControlUI* c = window->GetPaintManager().FindControl(name);
+  if (c == nullptr || !c->IsVisible() || !c->IsEnabled()) return nullptr;
+  return c;
+}
+
+}  // namespace
+
+bool Click(CWindowWnd* window, const std::wstring& name) {
+  CControlUI* c = shown(window, name);
+  if (c == nullptr) return false;
+  const UiRect& r = c->GetPos();
+  clickAt(window, (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  return true;
+}
+
+bool ClickLink(CWindowWnd* window, const std::wstring& name, int index) {
+  CControlUI* c = shown(window, name);
+  if (c == nullptr) return false;
+  // Find a point inside the link by probing the control's area.
+  const UiRect& r = c->GetPos();
+  CPaintManagerUI& pm = window->GetPaintManager();
+  MarkupStyle style;
+  style.fonts = &pm.GetFonts();
+  style.base_font = c->GetFont() >= 0 ? c->GetFont() : pm.GetDefaultFont();
+  MarkupResult markup = convertMarkup(c->GetText(), style);
+  if (index < 0 || index >= static_cast<int>(markup.links.size())) return false;
+  for (int y = r.top + 1; y < r.bottom; y += 3) {
+    for (int x = r.left + 1; x < r.right; x += 3) {
+      CControlUI* hit = pm.GetRoot()->FindControlAt(x, y);
+      if (hit != c) continue;
+      // The same flags the text control paints with: wrapped, top-left.
+      int link = LinkAtPoint(pm.MeasureContext(), markup, r, kAlignLeft | kAlignTop, x, y);
+      if (link == index) {
+        clickAt(window, x, y);
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool ChooseComboItem(CWindowWnd* window, const std::wstring& name, int index) {
+  auto* combo = dynamic_cast<CComboUI*>(shown(window, name));
+  if (combo == nullptr) return false;
+  CControlUI* item = combo->GetItemAt(index);
+  if (item == nullptr || !item->IsOwnVisible()) return false;
+  if (!combo->IsDropped()) Click(window, name);
+  window->GetPaintContext();
+  const UiRect& r = item->GetPos();
+  clickAt(window, (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  return combo->GetCurSel() == index;
+}
+
+bool TypeText(CWindowWnd* window, const std::wstring& name, const std::string& utf8) {
+  if (!Click(window, name)) return false;
+  window->GetPaintManager().OnTextInput(utf8);
+  return true;
+}
+
+std::wstring Text(CWindowWnd* window, const std::wstring& name) {
+  CControlUI* c = window->GetPaintManager().FindControl(name);
+  return c != nullptr ? c->GetText() : std::wstring();
+}
+
+bool IsVisible(CWindowWnd* window, const std::wstring& name) {
+  CControlUI* c = window->GetPaintManager().FindControl(name);
+  return c != nullptr && c->IsVisible();
+}
+
+int CurrentPage(CWindowWnd* window, const std::wstring& name) {
+  auto* tab = window->GetPaintManager().FindControl<CTabLayoutUI>(name);
+  return tab != nullptr ? tab->GetCurSel() : -1;
+}
+
+bool Screenshot(CWindowWnd* window, const std::string& png_path) {
+  return window->SaveScreenshot(png_path);
+}
+
+}  // namespace ui::automation

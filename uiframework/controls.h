@@ -1,0 +1,181 @@
+#ifndef WEBSETUP_UIFRAMEWORK_CONTROLS_H_
+#define WEBSETUP_UIFRAMEWORK_CONTROLS_H_
+
+// The leaf controls of layouts: label, text (with links), button, option,
+// check box, progress, combo with its items, edit and rich edit. Window's
+// thread only, except CProgressUI::SetValue, which a download thread may
+// call (the value is atomic and painting happens on the window's thread).
+
+#include <atomic>
+#include <string>
+
+#include "uiframework/containers.h"
+#include "uiframework/control.h"
+
+namespace ui {
+
+// One line of text, vertically centred.
+class CLabelUI : public CControlUI {
+ public:
+  std::string_view GetClass() const override { return "Label"; }
+  void SetAttribute(std::string_view name, std::string_view value) override;
+  void DoPaint(cairo_t* cr) override;
+
+ protected:
+  bool multiline_ = false;
+};
+
+// Wrapped text whose "{a}" links send "link" notifications (wParam = the
+// link's index in the text).
+class CTextUI : public CLabelUI {
+ public:
+  CTextUI();
+  std::string_view GetClass() const override { return "Text"; }
+  bool WantsMouse() const override;
+  void OnMouse(MouseEvent event, int x, int y, int wheel) override;
+  void DoPaint(cairo_t* cr) override;
+
+ private:
+  int LinkAt(int x, int y) const;
+  int hot_link_ = -1;
+};
+
+class CButtonUI : public CLabelUI {
+ public:
+  CButtonUI();
+  std::string_view GetClass() const override { return "Button"; }
+  void SetAttribute(std::string_view name, std::string_view value) override;
+  void DoPaint(cairo_t* cr) override;
+  void OnMouse(MouseEvent event, int x, int y, int wheel) override;
+
+ protected:
+  // The state image to draw: disabled, pushed, hot or normal.
+  virtual const std::string& StateImage() const;
+  UiColor StateTextColor() const;
+  // What a completed click does before "click" is sent.
+  virtual void Activate() {}
+
+  std::string normal_image_, hot_image_, pushed_image_, disabled_image_, fore_image_;
+  UiColor hot_text_color_ = 0, pushed_text_color_ = 0;
+};
+
+// A button that stays selected. Options sharing a `group` exclude each
+// other; selecting one by the user sends "selectchanged".
+class COptionUI : public CButtonUI {
+ public:
+  std::string_view GetClass() const override { return "Option"; }
+  bool IsSelected() const { return selected_; }
+  // Selects or clears the option; selecting clears the rest of its group.
+  // Sends "selectchanged" when the state changes and `notify` is set.
+  void Selected(bool selected, bool notify = true);
+  const std::string& GetGroup() const { return group_; }
+  void SetAttribute(std::string_view name, std::string_view value) override;
+
+ protected:
+  const std::string& StateImage() const override;
+  void Activate() override;
+
+  std::string group_;
+  bool selected_ = false;
+  std::string selected_image_, selected_hot_image_;
+  UiColor selected_text_color_ = 0;
+};
+
+class CCheckBoxUI : public COptionUI {
+ public:
+  std::string_view GetClass() const override { return "CheckBox"; }
+  bool GetCheck() const { return IsSelected(); }
+  void SetCheck(bool check) { Selected(check, false); }
+};
+
+// A horizontal bar from min to max (0-100 unless the layout says).
+class CProgressUI : public CLabelUI {
+ public:
+  std::string_view GetClass() const override { return "Progress"; }
+  int GetValue() const { return value_.load(); }
+  // Thread-safe.
+  void SetValue(int value);
+  int GetMinValue() const { return min_; }
+  int GetMaxValue() const { return max_; }
+  void SetAttribute(std::string_view name, std::string_view value) override;
+  void DoPaint(cairo_t* cr) override;
+
+ private:
+  std::atomic<int> value_{0};
+  int min_ = 0, max_ = 100;
+  std::string fore_image_;
+  UiColor fore_color_ = 0xFF2F7BFF;
+};
+
+// An item of a combo list; its own `visible` decides whether it is offered.
+class CListLabelElementUI : public CLabelUI {
+ public:
+  std::string_view GetClass() const override { return "ListLabelElement"; }
+};
+
+// A drop-down list of CListLabelElementUI items. Choosing an item sends
+// "itemselect" (wParam = new index, lParam = previous index).
+class CComboUI : public CContainerUI {
+ public:
+  CComboUI();
+  std::string_view GetClass() const override { return "Combo"; }
+  int GetCurSel() const { return cur_sel_; }
+  // Selects item `index`; sends "itemselect" when it changes and `notify`.
+  // Returns false for an index out of range.
+  bool SelectItem(int index, bool take_focus = false, bool notify = true);
+  bool IsDropped() const { return dropped_; }
+  void SetDropped(bool dropped);
+  const std::wstring& GetText() const override;
+  void SetAttribute(std::string_view name, std::string_view value) override;
+  void SetPos(const UiRect& rect) override;
+  void DoPaint(cairo_t* cr) override;
+  // Paints the open list (the manager's overlay).
+  void PaintList(cairo_t* cr);
+  CControlUI* FindControlAt(int x, int y) override;
+  bool WantsMouse() const override { return true; }
+  void OnMouse(MouseEvent event, int x, int y, int wheel) override;
+  bool WantsFocus() const override { return true; }
+  void OnFocus(bool focused) override;
+  // The rectangle of the open list, and the item at a point of it (-1).
+  UiRect ListRect() const;
+  int ItemAt(int x, int y) const;
+
+ private:
+  int cur_sel_ = -1;
+  bool dropped_ = false;
+  int item_height_ = 28;
+  int hot_item_ = -1;
+  std::string normal_image_, hot_image_;
+};
+
+// A single-line text field.
+class CEditUI : public CLabelUI {
+ public:
+  CEditUI();
+  std::string_view GetClass() const override { return "Edit"; }
+  bool WantsFocus() const override { return true; }
+  void OnKey(int key) override;
+  void OnTextInput(const std::string& utf8) override;
+  void SetAttribute(std::string_view name, std::string_view value) override;
+  void DoPaint(cairo_t* cr) override;
+  void SetReadOnly(bool read_only) { read_only_ = read_only; }
+
+ private:
+  bool read_only_ = false;
+  std::string normal_image_, focused_image_;
+};
+
+// Multi-line text; the licence texts live in these.
+class CRichEditUI : public CTextUI {
+ public:
+  std::string_view GetClass() const override { return "RichEdit"; }
+};
+
+// Key codes OnKey receives.
+constexpr int kKeyBackspace = 8;
+constexpr int kKeyReturn = 13;
+constexpr int kKeyEscape = 27;
+
+}  // namespace ui
+
+#endif  // WEBSETUP_UIFRAMEWORK_CONTROLS_H_

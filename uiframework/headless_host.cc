@@ -1,0 +1,71 @@
+#include <cstdlib>
+#include <cstring>
+
+#include "uiframework/host.h"
+
+namespace ui {
+
+namespace {
+
+HostKind g_kind = HostKind::kAuto;
+
+// Keeps the window's state in memory; nothing is shown anywhere.
+class HeadlessHost : public WindowHost {
+ public:
+  explicit HeadlessHost(const UiRect& bounds) : bounds_(bounds) {}
+  void SetBounds(const UiRect& bounds) override { bounds_ = bounds; }
+  UiRect GetBounds() const override { return bounds_; }
+  void Show(bool show) override { shown_ = show; }
+  bool IsShown() const override { return shown_; }
+  void Minimize() override { minimized_ = true; }
+  void Restore() override { minimized_ = false; }
+  bool IsMinimized() const override { return minimized_; }
+  void SetTitle(const std::string& utf8) override { title_ = utf8; }
+  void SetOpacity(double opacity) override { opacity_ = opacity; }
+  void SetIcon(cairo_surface_t* icon) override { (void)icon; }
+  void Focus() override {}
+  void Present(cairo_surface_t* frame) override { (void)frame; }
+  UiSize ScreenSize() const override { return UiSize{0, 0}; }
+  bool IsHeadless() const override { return true; }
+
+ private:
+  UiRect bounds_;
+  bool shown_ = false;
+  bool minimized_ = false;
+  std::string title_;
+  double opacity_ = 1;
+};
+
+}  // namespace
+
+void SetHostKind(HostKind kind) { g_kind = kind; }
+
+HostKind GetHostKind() {
+  if (g_kind != HostKind::kAuto) return g_kind;
+  const char* env = std::getenv("WEBSETUP_UI_HOST");
+  if (env != nullptr && std::strcmp(env, "headless") == 0) return HostKind::kHeadless;
+  if (env != nullptr && std::strcmp(env, "sdl") == 0) return HostKind::kSdl;
+  return HostKind::kAuto;
+}
+
+std::unique_ptr<WindowHost> CreateHeadlessHost(const UiRect& bounds) {
+  return std::make_unique<HeadlessHost>(bounds);
+}
+
+std::unique_ptr<WindowHost> CreateHost(HostDelegate* delegate, const UiRect& bounds,
+                                       EnumUiResult* result) {
+  *result = EnumUiResult::kOk;
+  HostKind kind = GetHostKind();
+  if (kind == HostKind::kHeadless) return CreateHeadlessHost(bounds);
+  bool display = std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
+  if (kind == HostKind::kAuto && !display) return CreateHeadlessHost(bounds);
+  std::unique_ptr<WindowHost> host = CreateSdlHost(delegate, bounds);
+  if (host != nullptr) return host;
+  if (kind == HostKind::kSdl) {
+    *result = EnumUiResult::kNoHost;
+    return nullptr;
+  }
+  return CreateHeadlessHost(bounds);
+}
+
+}  // namespace ui

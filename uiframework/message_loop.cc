@@ -1,0 +1,172 @@
+#include "uiframework/message_loop.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "uiframework/ui_types.h"
+
+namespace ui {
+
+namespace {
+// How often the loop polls a windowing system that cannot wake it.
+constexpr auto kPollInterval = std::chrono::milliseconds(8);
+constexpr auto kLongWait = std::chrono::milliseconds(500);
+}  // namespace
+
+MessageLoop* MessageLoop::Get() {
+  static MessageLoop* loop = new MessageLoop();
+  return loop;
+}
+
+WindowHandle MessageLoop::Register(MessageTarget* target) {
+  common::MutexLock lock(&mu_);
+  WindowHandle handle = next_handle_++;
+  targets_[handle] = target;
+  return handle;
+}
+
+void MessageLoop::Unregister(WindowHandle handle) {
+  {
+    common::MutexLock lock(&mu_);
+    targets_.erase(handle);
+  }
+  KillTimers(handle);
+}
+
+bool MessageLoop::IsWindow(WindowHandle handle) const {
+  common::MutexLock lock(&mu_);
+  return targets_.count(handle) != 0;
+}
+
+bool MessageLoop::PostMessage(WindowHandle handle, uint32_t message, uintptr_t wparam,
+                              intptr_t lparam) {
+  {
+    common::MutexLock lock(&mu_);
+    if (targets_.count(handle) == 0) return false;
+    queue_.push_back(Posted{handle, message, wparam, lparam, nullptr});
+  }
+  cv_.notify_all();
+  return true;
+}
+
+void MessageLoop::PostTask(std::function<void()> task) {
+  {
+    common::MutexLock lock(&mu_);
+    queue_.push_back(Posted{0, 0, 0, 0, std::move(task)});
+  }
+  cv_.notify_all();
+}
+
+void MessageLoop::PostQuit(int code) {
+  {
+    common::MutexLock lock(&mu_);
+    if (!quit_) quit_code_ = code;
+    quit_ = true;
+  }
+  cv_.notify_all();
+}
+
+bool MessageLoop::QuitRequested() const {
+  common::MutexLock lock(&mu_);
+  return quit_;
+}
+
+void MessageLoop::ResetQuit() {
+  common::MutexLock lock(&mu_);
+  quit_ = false;
+  quit_code_ = 0;
+}
+
+void MessageLoop::SetTimer(WindowHandle handle, uint32_t id, uint32_t period_ms) {
+  period_ms = std::max(period_ms, kMinTimerPeriodMs);
+  timers_[{handle, id}] =
+      Timer{period_ms, Clock::now() + std::chrono::milliseconds(period_ms), ++timer_order_};
+  cv_.notify_all();
+}
+
+bool MessageLoop::KillTimer(WindowHandle handle, uint32_t id) {
+  return timers_.erase({handle, id}) != 0;
+}
+
+void MessageLoop::KillTimers(WindowHandle handle) {
+  for (auto it = timers_.begin(); it != timers_.end();) {
+    it = it->first.first == handle ? timers_.erase(it) : std::next(it);
+  }
+}
+
+void MessageLoop::Deliver(const Posted& posted) {
+  if (posted.task) {
+    posted.task();
+    return;
+  }
+  MessageTarget* target = nullptr;
+  {
+    common::MutexLock lock(&mu_);
+    auto it = targets_.find(posted.handle);
+    if (it != targets_.end()) target = it->second;
+  }
+  // A window destroyed after the post simply loses the message.
+  if (target != nullptr) target->DispatchMessage(posted.message, posted.wparam, posted.lparam);
+}
+
+void MessageLoop::DispatchTimers() {
+  Clock::time_point now = Clock::now();
+  std::vector<std::pair<TimerKey, Timer>> due;
+  for (const auto& [key, timer] : timers_) {
+    if (timer.due <= now) due.emplace_back(key, timer);
+  }
+  std::sort(due.begin(), due.end(), [](const auto& a, const auto& b) {
+    return a.second.due != b.second.due ? a.second.due < b.second.due
+                                        : a.second.order < b.second.order;
+  });
+  for (const auto& [key, timer] : due) {
+    // An earlier handler may have killed or restarted this timer.
+    auto it = timers_.find(key);
+    if (it == timers_.end() || it->second.order != timer.order) continue;
+    it->second.due = now + std::chrono::milliseconds(it->second.period_ms);
+    Deliver(Posted{key.first, kWmTimer, key.second, 0, nullptr});
+  }
+}
+
+bool MessageLoop::Step(Clock::duration max_wait) {
+  // Drain what is queued now; messages posted by handlers wait for the next
+  // round so a chatty sender cannot starve timers.
+  std::deque<Posted> batch;
+  {
+    common::MutexLock lock(&mu_);
+    if (quit_) return false;
+    batch.swap(queue_);
+  }
+  for (const Posted& posted : batch) {
+    Deliver(posted);
+    if (QuitRequested()) return false;
+  }
+  DispatchTimers();
+  if (pump_ != nullptr) pump_->Pump();
+  if (idle_) idle_();
+  Clock::time_point until = Clock::now() + max_wait;
+  for (const auto& [key, timer] : timers_) until = std::min(until, timer.due);
+  if (pump_ != nullptr && pump_->NeedsPolling()) until = std::min(until, Clock::now() + kPollInterval);
+  common::MutexLock lock(&mu_);
+  cv_.wait_until(mu_, until, [this]() EXCLUSIVE_LOCKS_REQUIRED(mu_) { return quit_ || !queue_.empty(); });
+  return !quit_;
+}
+
+int MessageLoop::Run() {
+  while (Step(kLongWait)) {
+  }
+  common::MutexLock lock(&mu_);
+  quit_ = false;  // consumed by the outermost loop, as WM_QUIT is
+  return quit_code_;
+}
+
+bool MessageLoop::RunUntil(const std::function<bool()>& done) {
+  while (!done()) {
+    if (!Step(kLongWait)) return false;
+  }
+  return true;
+}
+
+bool MessageLoop::RunPending() { return Step(Clock::duration::zero()); }
+
+}  // namespace ui

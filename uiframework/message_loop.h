@@ -1,0 +1,129 @@
+#ifndef WEBSETUP_UIFRAMEWORK_MESSAGE_LOOP_H_
+#define WEBSETUP_UIFRAMEWORK_MESSAGE_LOOP_H_
+
+// The process's UI message loop, in the manner of Win32: windows are known
+// by a handle; any thread may post a message to a handle, post a task or
+// ask the loop to quit; timers (by window and id) fire as kWmTimer on the
+// loop's thread; nested loops (modal windows) keep dispatching everything,
+// the owner's timers and posted messages included. Posted messages come
+// before timers, and timers fire at most once per period (no bursts after
+// a stall), as WM_TIMER does.
+//
+// The loop belongs to the thread that first runs it (the UI thread);
+// PostMessage, PostTask and PostQuit are thread-safe, everything else is
+// for the UI thread only.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <thread>
+
+#include "common/mutex.h"
+
+namespace ui {
+
+using WindowHandle = uint32_t;  // 0 is no window
+
+// Receives the messages of one window handle.
+class MessageTarget {
+ public:
+  virtual ~MessageTarget() = default;
+  // Handles `message` on the UI thread.
+  virtual intptr_t DispatchMessage(uint32_t message, uintptr_t wparam, intptr_t lparam) = 0;
+};
+
+// Pumps the events of a windowing system (SDL) from inside the loop.
+class EventPump {
+ public:
+  virtual ~EventPump() = default;
+  // Dispatches pending events without blocking.
+  virtual void Pump() = 0;
+  // Whether the pump needs regular polling (events do not wake the loop).
+  virtual bool NeedsPolling() const = 0;
+};
+
+class MessageLoop {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // The process-wide loop. Never null.
+  static MessageLoop* Get();
+
+  WindowHandle Register(MessageTarget* target);
+  void Unregister(WindowHandle handle);
+  bool IsWindow(WindowHandle handle) const;
+
+  // Thread-safe. Queues `message` for `handle`. Returns false when the
+  // handle names no window (the message is dropped).
+  bool PostMessage(WindowHandle handle, uint32_t message, uintptr_t wparam, intptr_t lparam);
+  // Thread-safe. Runs `task` on the UI thread.
+  void PostTask(std::function<void()> task);
+  // Thread-safe. Ends Run() with `code`; nested loops end first.
+  void PostQuit(int code);
+
+  // UI thread. Starts or restarts timer `id` of `handle`; periods below
+  // kMinTimerPeriodMs are raised to it.
+  void SetTimer(WindowHandle handle, uint32_t id, uint32_t period_ms);
+  // UI thread. Returns whether the timer existed.
+  bool KillTimer(WindowHandle handle, uint32_t id);
+  // UI thread. Kills every timer of `handle`.
+  void KillTimers(WindowHandle handle);
+
+  // Runs until PostQuit; returns its code.
+  int Run();
+  // Runs a nested loop until `done` holds (checked after each dispatch).
+  // Returns false when a quit ended it early; the quit stays pending so
+  // outer loops end as well.
+  bool RunUntil(const std::function<bool()>& done);
+  // Dispatches what is due now without waiting. Returns false after quit.
+  bool RunPending();
+
+  // Called after each round of dispatching (windows repaint here).
+  void SetIdleHandler(std::function<void()> idle) { idle_ = std::move(idle); }
+  void SetEventPump(EventPump* pump) { pump_ = pump; }
+  bool QuitRequested() const;
+  // Clears a pending quit (tests that run several loops in one process).
+  void ResetQuit();
+
+ private:
+  struct Posted {
+    WindowHandle handle = 0;
+    uint32_t message = 0;
+    uintptr_t wparam = 0;
+    intptr_t lparam = 0;
+    std::function<void()> task;
+  };
+  struct Timer {
+    uint32_t period_ms = 0;
+    Clock::time_point due;
+    uint64_t order = 0;  // ties fire in the order the timers were set
+  };
+  using TimerKey = std::pair<WindowHandle, uint32_t>;
+
+  MessageLoop() = default;
+  // One round: posted messages, due timers, the pump, idle; then waits up
+  // to `max_wait` for more work.
+  bool Step(Clock::duration max_wait);
+  void DispatchTimers();
+  void Deliver(const Posted& posted);
+
+  mutable common::Mutex mu_;
+  std::condition_variable_any cv_;
+  std::deque<Posted> queue_ GUARDED_BY(mu_);
+  bool quit_ GUARDED_BY(mu_) = false;
+  int quit_code_ GUARDED_BY(mu_) = 0;
+  std::map<WindowHandle, MessageTarget*> targets_ GUARDED_BY(mu_);
+  WindowHandle next_handle_ GUARDED_BY(mu_) = 1;
+
+  std::map<TimerKey, Timer> timers_;  // UI thread only
+  uint64_t timer_order_ = 0;
+  std::function<void()> idle_;
+  EventPump* pump_ = nullptr;
+};
+
+}  // namespace ui
+
+#endif  // WEBSETUP_UIFRAMEWORK_MESSAGE_LOOP_H_

@@ -1,0 +1,285 @@
+#include "uiframework/paint_manager.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "common/log.h"
+#include "uiframework/containers.h"
+#include "uiframework/controls.h"
+#include "uiframework/render.h"
+
+namespace ui {
+
+namespace {
+
+std::string imageKey(const std::string& name) {
+  std::string key = name;
+  std::replace(key.begin(), key.end(), '\\', '/');
+  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return key;
+}
+
+struct PngReader {
+  const std::string* bytes;
+  size_t offset;
+};
+
+cairo_status_t readPng(void* closure, unsigned char* data, unsigned int length) {
+  auto* r = static_cast<PngReader*>(closure);
+  if (r->offset + length > r->bytes->size()) return CAIRO_STATUS_READ_ERROR;
+  std::copy_n(r->bytes->data() + r->offset, length, data);
+  r->offset += length;
+  return CAIRO_STATUS_SUCCESS;
+}
+
+}  // namespace
+
+CPaintManagerUI::CPaintManagerUI() {
+  measure_surface_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 4, 4);
+  measure_cr_ = cairo_create(measure_surface_);
+}
+
+CPaintManagerUI::~CPaintManagerUI() {
+  // Controls call ReapControl while they go; clear the pointers first.
+  hot_ = pushed_ = focus_ = overlay_ = nullptr;
+  root_.reset();
+  RemoveAllImages();
+  cairo_destroy(measure_cr_);
+  cairo_surface_destroy(measure_surface_);
+}
+
+void CPaintManagerUI::AttachRoot(std::unique_ptr<CControlUI> root) {
+  root_ = std::move(root);
+  if (root_ != nullptr) root_->SetManager(this, nullptr);
+  NeedUpdate();
+}
+
+CControlUI* CPaintManagerUI::FindSubControlByName(CControlUI* parent, const std::wstring& name) {
+  if (parent == nullptr || name.empty()) return nullptr;
+  if (parent->GetName() == name) return parent;
+  auto* container = dynamic_cast<CContainerUI*>(parent);
+  if (container == nullptr) return nullptr;
+  for (int i = 0; i < container->GetCount(); ++i) {
+    CControlUI* found = FindSubControlByName(container->GetItemAt(i), name);
+    if (found != nullptr) return found;
+  }
+  return nullptr;
+}
+
+CControlUI* CPaintManagerUI::FindControl(const std::wstring& name) const {
+  return FindSubControlByName(root_.get(), name);
+}
+
+void CPaintManagerUI::SetFont(int id, const FontSpec& font) {
+  if (id < 0 || id > 1000) return;
+  if (static_cast<int>(fonts_.size()) <= id) fonts_.resize(static_cast<size_t>(id) + 1);
+  fonts_[static_cast<size_t>(id)] = font;
+}
+
+void CPaintManagerUI::SetLinkColors(UiColor normal, UiColor hover) {
+  link_color_ = normal;
+  link_hover_color_ = hover;
+}
+
+void CPaintManagerUI::AddDefaultAttributes(const std::string& cls, const std::string& attributes) {
+  std::string key;
+  for (char c : cls) key.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  defaults_[key] = attributes;
+}
+
+const std::string* CPaintManagerUI::GetDefaultAttributes(const std::string& cls) const {
+  std::string key;
+  for (char c : cls) key.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  auto it = defaults_.find(key);
+  return it == defaults_.end() ? nullptr : &it->second;
+}
+
+cairo_surface_t* CPaintManagerUI::GetImage(const std::string& name) {
+  if (name.empty()) return nullptr;
+  std::string key = imageKey(name);
+  auto it = images_.find(key);
+  if (it != images_.end()) return it->second;
+  std::string bytes;
+  if (archive_ == nullptr || !archive_->read(name, &bytes)) return nullptr;
+  PngReader reader{&bytes, 0};
+  cairo_surface_t* image = cairo_image_surface_create_from_png_stream(readPng, &reader);
+  if (cairo_surface_status(image) != CAIRO_STATUS_SUCCESS) {
+    LOG(INFO) << " skin: cannot decode image " << name;
+    cairo_surface_destroy(image);
+    return nullptr;
+  }
+  images_[key] = image;
+  return image;
+}
+
+void CPaintManagerUI::AddImage(const std::string& name, cairo_surface_t* image) {
+  if (image == nullptr) return;
+  RemoveImage(name);
+  images_[imageKey(name)] = cairo_surface_reference(image);
+  Invalidate();
+}
+
+void CPaintManagerUI::RemoveImage(const std::string& name) {
+  auto it = images_.find(imageKey(name));
+  if (it == images_.end()) return;
+  cairo_surface_destroy(it->second);
+  images_.erase(it);
+}
+
+void CPaintManagerUI::RemoveAllImages() {
+  for (auto& [key, image] : images_) cairo_surface_destroy(image);
+  images_.clear();
+}
+
+void CPaintManagerUI::AddNotifier(INotifyUI* notifier) {
+  if (std::find(notifiers_.begin(), notifiers_.end(), notifier) == notifiers_.end()) {
+    notifiers_.push_back(notifier);
+  }
+}
+
+void CPaintManagerUI::RemoveNotifier(INotifyUI* notifier) {
+  notifiers_.erase(std::remove(notifiers_.begin(), notifiers_.end(), notifier), notifiers_.end());
+}
+
+void CPaintManagerUI::SendNotify(CControlUI* sender, const std::wstring& type, uintptr_t wparam,
+                                 intptr_t lparam) {
+  TNotifyUI msg{type, sender, wparam, lparam};
+  // A handler may add or remove notifiers (a modal box, say): iterate a copy.
+  std::vector<INotifyUI*> targets = notifiers_;
+  for (INotifyUI* target : targets) target->Notify(msg);
+}
+
+void CPaintManagerUI::Invalidate() {
+  if (on_invalidate_) on_invalidate_();
+}
+
+void CPaintManagerUI::SetClientSize(UiSize size) {
+  if (size.cx == client_size_.cx && size.cy == client_size_.cy) return;
+  client_size_ = size;
+  NeedUpdate();
+}
+
+void CPaintManagerUI::Paint(cairo_t* cr) {
+  if (root_ == nullptr) return;
+  if (need_layout_) {
+    need_layout_ = false;
+    root_->SetPos(UiRect{0, 0, client_size_.cx, client_size_.cy});
+  }
+  cairo_save(cr);
+  if (round_corner_ > 0) {
+    RoundRectPath(cr, 0, 0, client_size_.cx, client_size_.cy, round_corner_);
+    cairo_clip(cr);
+  }
+  root_->DoPaint(cr);
+  if (auto* combo = dynamic_cast<CComboUI*>(overlay_)) combo->PaintList(cr);
+  cairo_restore(cr);
+}
+
+void CPaintManagerUI::OnMouse(MouseEvent event, int x, int y, int wheel) {
+  if (root_ == nullptr) return;
+  if (need_layout_) {
+    need_layout_ = false;
+    root_->SetPos(UiRect{0, 0, client_size_.cx, client_size_.cy});
+  }
+  CControlUI* target = overlay_ != nullptr ? overlay_->FindControlAt(x, y) : nullptr;
+  if (target == nullptr) target = root_->FindControlAt(x, y);
+  if (target != nullptr && !target->IsEnabled()) target = nullptr;
+  switch (event) {
+    case MouseEvent::kMove:
+    case MouseEvent::kLeave:
+      if (event == MouseEvent::kLeave) target = nullptr;
+      if (target != hot_) {
+        CControlUI* old = hot_;
+        hot_ = target;
+        if (old != nullptr) old->OnMouse(MouseEvent::kLeave, x, y, 0);
+      }
+      if (hot_ != nullptr) hot_->OnMouse(MouseEvent::kMove, x, y, 0);
+      if (pushed_ != nullptr && pushed_ != hot_) pushed_->OnMouse(MouseEvent::kMove, x, y, 0);
+      break;
+    case MouseEvent::kDown:
+      hot_ = target;
+      pushed_ = target;
+      if (overlay_ != nullptr && target != overlay_) {
+        // A click outside an open list closes it.
+        if (auto* combo = dynamic_cast<CComboUI*>(overlay_)) combo->SetDropped(false);
+      }
+      SetFocus(target != nullptr && target->WantsFocus() ? target : nullptr);
+      if (target != nullptr) target->OnMouse(MouseEvent::kDown, x, y, 0);
+      break;
+    case MouseEvent::kUp: {
+      CControlUI* pushed = pushed_;
+      if (pushed != nullptr) pushed->OnMouse(MouseEvent::kUp, x, y, 0);
+      // The handler may have destroyed the control tree (a closed window).
+      pushed_ = nullptr;
+      break;
+    }
+    case MouseEvent::kWheel:
+      for (CControlUI* c = target; c != nullptr; c = c->GetParent()) {
+        auto* container = dynamic_cast<CContainerUI*>(c);
+        if (container != nullptr && container->GetScrollRange() > 0) {
+          container->OnMouse(MouseEvent::kWheel, x, y, wheel);
+          break;
+        }
+      }
+      if (target == nullptr) {
+        // Scroll a scrollable area under the point even where no child takes the mouse.
+        std::function<CContainerUI*(CControlUI*)> find = [&](CControlUI* c) -> CContainerUI* {
+          auto* container = dynamic_cast<CContainerUI*>(c);
+          if (container == nullptr || !c->IsVisible() || !c->GetPos().contains(x, y)) return nullptr;
+          for (int i = container->GetCount() - 1; i >= 0; --i) {
+            CContainerUI* inner = find(container->GetItemAt(i));
+            if (inner != nullptr) return inner;
+          }
+          return container->GetScrollRange() > 0 ? container : nullptr;
+        };
+        CContainerUI* area = find(root_.get());
+        if (area != nullptr) area->OnMouse(MouseEvent::kWheel, x, y, wheel);
+      }
+      break;
+  }
+  Invalidate();
+}
+
+void CPaintManagerUI::OnKey(int key) {
+  if (key == kKeyEscape && overlay_ != nullptr) {
+    if (auto* combo = dynamic_cast<CComboUI*>(overlay_)) combo->SetDropped(false);
+    return;
+  }
+  if (focus_ != nullptr) focus_->OnKey(key);
+}
+
+void CPaintManagerUI::OnTextInput(const std::string& utf8) {
+  if (focus_ != nullptr) focus_->OnTextInput(utf8);
+}
+
+void CPaintManagerUI::SetFocus(CControlUI* control) {
+  if (control == focus_) return;
+  CControlUI* old = focus_;
+  focus_ = control;
+  if (old != nullptr) old->OnFocus(false);
+  if (focus_ != nullptr) focus_->OnFocus(true);
+  Invalidate();
+}
+
+bool CPaintManagerUI::IsCaptionAt(int x, int y) {
+  // caption="0,0,0,310": a right or bottom of 0 or less counts from the far edge.
+  UiRect band = caption_;
+  if (band.right <= 0) band.right += client_size_.cx;
+  if (band.bottom <= 0) band.bottom += client_size_.cy;
+  if (!band.contains(x, y)) return false;
+  if (root_ == nullptr) return true;
+  CControlUI* target = overlay_ != nullptr ? overlay_->FindControlAt(x, y) : nullptr;
+  if (target == nullptr) target = root_->FindControlAt(x, y);
+  if (target == nullptr) return true;
+  // A scrollable area under the caption still drags; real controls do not.
+  return dynamic_cast<CContainerUI*>(target) != nullptr && dynamic_cast<CComboUI*>(target) == nullptr;
+}
+
+void CPaintManagerUI::ReapControl(CControlUI* control) {
+  if (hot_ == control) hot_ = nullptr;
+  if (pushed_ == control) pushed_ = nullptr;
+  if (focus_ == control) focus_ = nullptr;
+  if (overlay_ == control) overlay_ = nullptr;
+}
+
+}  // namespace ui

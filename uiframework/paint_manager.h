@@ -1,0 +1,159 @@
+#ifndef WEBSETUP_UIFRAMEWORK_PAINT_MANAGER_H_
+#define WEBSETUP_UIFRAMEWORK_PAINT_MANAGER_H_
+
+// CPaintManagerUI: what one window knows of its layout. It owns the control
+// tree, the fonts, the default attributes and the image cache, lays the
+// tree out, paints it, routes mouse and keyboard input and sends
+// notifications. Owned by its window; window's thread only.
+
+#include <cairo.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "uiframework/control.h"
+#include "uiframework/markup.h"
+#include "uiframework/skin_archive.h"
+
+namespace ui {
+
+// A notification of a control, as DuiLib's TNotifyUI.
+struct TNotifyUI {
+  std::wstring sType;  // "click", "link", "itemselect", "selectchanged", ...
+  CControlUI* pSender = nullptr;
+  uintptr_t wParam = 0;  // "link": the link index; "itemselect": new index
+  intptr_t lParam = 0;   // "itemselect": previous index
+};
+
+class INotifyUI {
+ public:
+  virtual ~INotifyUI() = default;
+  virtual void Notify(TNotifyUI& msg) = 0;
+};
+
+class CPaintManagerUI {
+ public:
+  CPaintManagerUI();
+  ~CPaintManagerUI();
+  CPaintManagerUI(const CPaintManagerUI&) = delete;
+  CPaintManagerUI& operator=(const CPaintManagerUI&) = delete;
+
+  void SetArchive(std::shared_ptr<SkinArchive> archive) { archive_ = std::move(archive); }
+  const std::shared_ptr<SkinArchive>& GetArchive() const { return archive_; }
+
+  // Takes the root of the control tree and attaches it.
+  void AttachRoot(std::unique_ptr<CControlUI> root);
+  CControlUI* GetRoot() const { return root_.get(); }
+
+  // The control called `name` anywhere in the tree, or null.
+  CControlUI* FindControl(const std::wstring& name) const;
+  // The control called `name` in the sub-tree of `parent` (itself included).
+  static CControlUI* FindSubControlByName(CControlUI* parent, const std::wstring& name);
+  template <typename T>
+  T* FindControl(const std::wstring& name) const {
+    return dynamic_cast<T*>(FindControl(name));
+  }
+
+  // Window attributes of the layout.
+  UiSize GetInitSize() const { return init_size_; }
+  void SetInitSize(UiSize size) { init_size_ = size; }
+  UiRect GetCaptionRect() const { return caption_; }
+  void SetCaptionRect(const UiRect& caption) { caption_ = caption; }
+  int GetRoundCorner() const { return round_corner_; }
+  void SetRoundCorner(int radius) { round_corner_ = radius; }
+  bool IsTransparent() const { return transparent_; }
+  void SetTransparent(bool transparent) { transparent_ = transparent; }
+
+  // Fonts by index (the <Font id=...> elements).
+  void SetFont(int id, const FontSpec& font);
+  const std::vector<FontSpec>& GetFonts() const { return fonts_; }
+  void SetDefaultFont(int id) { default_font_ = id; }
+  int GetDefaultFont() const { return default_font_; }
+  void SetLinkColors(UiColor normal, UiColor hover);
+  UiColor GetLinkColor() const { return link_color_; }
+  UiColor GetLinkHoverColor() const { return link_hover_color_; }
+  UiColor GetDefaultTextColor() const { return default_text_color_; }
+  void SetDefaultTextColor(UiColor c) { default_text_color_ = c; }
+
+  // Default attributes per element class (<Default name="Button" value=...>).
+  void AddDefaultAttributes(const std::string& cls, const std::string& attributes);
+  const std::string* GetDefaultAttributes(const std::string& cls) const;
+
+  // The image `name`, loaded from the archive on first use and cached; null
+  // when it is neither cached nor a PNG of the archive. Names are matched
+  // with `\` and `/` alike.
+  cairo_surface_t* GetImage(const std::string& name);
+  // Caches `image` under `name` (taking a reference), replacing any.
+  void AddImage(const std::string& name, cairo_surface_t* image);
+  void RemoveImage(const std::string& name);
+  void RemoveAllImages();
+
+  // The notification targets; not owned.
+  void AddNotifier(INotifyUI* notifier);
+  void RemoveNotifier(INotifyUI* notifier);
+  void SendNotify(CControlUI* sender, const std::wstring& type, uintptr_t wparam = 0,
+                  intptr_t lparam = 0);
+
+  // Layout and painting. Invalidate() marks the window for repaint; the
+  // callback tells the window (and its host) about it.
+  void Invalidate();
+  void SetInvalidateCallback(std::function<void()> callback) { on_invalidate_ = std::move(callback); }
+  void NeedUpdate() { need_layout_ = true; Invalidate(); }
+  void SetClientSize(UiSize size);
+  UiSize GetClientSize() const { return client_size_; }
+  // Lays out (when needed) and paints the whole tree into `cr`.
+  void Paint(cairo_t* cr);
+  // A context for text measurement outside painting.
+  cairo_t* MeasureContext() const { return measure_cr_; }
+
+  // Input in window pixels. Returns whether a control took it.
+  void OnMouse(MouseEvent event, int x, int y, int wheel = 0);
+  void OnKey(int key);
+  void OnTextInput(const std::string& utf8);
+  CControlUI* GetHot() const { return hot_; }
+  CControlUI* GetPushed() const { return pushed_; }
+  CControlUI* GetFocus() const { return focus_; }
+  void SetFocus(CControlUI* control);
+  // Whether window point (x, y) drags the window: in the caption band and
+  // not over a control that takes the mouse.
+  bool IsCaptionAt(int x, int y);
+
+  // A control drawn above everything else (an open combo list).
+  void SetOverlay(CControlUI* overlay) { overlay_ = overlay; Invalidate(); }
+  CControlUI* GetOverlay() const { return overlay_; }
+
+  // Forgets references to `control`, which is being destroyed.
+  void ReapControl(CControlUI* control);
+
+ private:
+  std::shared_ptr<SkinArchive> archive_;
+  std::unique_ptr<CControlUI> root_;
+  UiSize init_size_;
+  UiSize client_size_;
+  UiRect caption_;
+  int round_corner_ = 0;
+  bool transparent_ = false;
+  std::vector<FontSpec> fonts_;
+  int default_font_ = 0;
+  UiColor link_color_ = 0xFF28BF74;
+  UiColor link_hover_color_ = 0xFFE18407;
+  UiColor default_text_color_ = 0xFF222222;
+  std::map<std::string, std::string> defaults_;
+  std::map<std::string, cairo_surface_t*> images_;
+  std::vector<INotifyUI*> notifiers_;
+  std::function<void()> on_invalidate_;
+  bool need_layout_ = true;
+  cairo_surface_t* measure_surface_ = nullptr;
+  cairo_t* measure_cr_ = nullptr;
+  CControlUI* hot_ = nullptr;
+  CControlUI* pushed_ = nullptr;
+  CControlUI* focus_ = nullptr;
+  CControlUI* overlay_ = nullptr;
+};
+
+}  // namespace ui
+
+#endif  // WEBSETUP_UIFRAMEWORK_PAINT_MANAGER_H_

@@ -1,0 +1,136 @@
+#include "uiframework/render.h"
+
+#include <cmath>
+#include <string_view>
+
+#include "uiframework/paint_manager.h"
+
+namespace ui {
+
+void SetSourceColor(cairo_t* cr, UiColor color) {
+  cairo_set_source_rgba(cr, ((color >> 16) & 0xFF) / 255.0, ((color >> 8) & 0xFF) / 255.0,
+                        (color & 0xFF) / 255.0, ((color >> 24) & 0xFF) / 255.0);
+}
+
+void RoundRectPath(cairo_t* cr, double x, double y, double w, double h, double r) {
+  r = std::min(r, std::min(w, h) / 2);
+  if (r <= 0) {
+    cairo_rectangle(cr, x, y, w, h);
+    return;
+  }
+  cairo_new_sub_path(cr);
+  cairo_arc(cr, x + w - r, y + r, r, -M_PI / 2, 0);
+  cairo_arc(cr, x + w - r, y + h - r, r, 0, M_PI / 2);
+  cairo_arc(cr, x + r, y + h - r, r, M_PI / 2, M_PI);
+  cairo_arc(cr, x + r, y + r, r, M_PI, 3 * M_PI / 2);
+  cairo_close_path(cr);
+}
+
+void FillRoundRect(cairo_t* cr, const UiRect& rect, UiColor color, double radius) {
+  if (rect.empty() || (color >> 24) == 0) return;
+  SetSourceColor(cr, color);
+  RoundRectPath(cr, rect.left, rect.top, rect.width(), rect.height(), radius);
+  cairo_fill(cr);
+}
+
+void StrokeRoundRect(cairo_t* cr, const UiRect& rect, UiColor color, double width,
+                     double radius) {
+  if (rect.empty() || width <= 0 || (color >> 24) == 0) return;
+  SetSourceColor(cr, color);
+  cairo_set_line_width(cr, width);
+  double h = width / 2;
+  RoundRectPath(cr, rect.left + h, rect.top + h, rect.width() - width, rect.height() - width,
+                radius);
+  cairo_stroke(cr);
+}
+
+namespace {
+
+// The value of key='value' in an image spec, or empty.
+std::string specValue(const std::string& spec, std::string_view key) {
+  std::string pattern = std::string(key) + "='";
+  size_t at = spec.find(pattern);
+  if (at == std::string::npos) return {};
+  at += pattern.size();
+  size_t end = spec.find('\'', at);
+  return end == std::string::npos ? std::string() : spec.substr(at, end - at);
+}
+
+}  // namespace
+
+void DrawImageSpec(cairo_t* cr, CPaintManagerUI* manager, const std::string& spec,
+                   const UiRect& rect) {
+  if (spec.empty() || manager == nullptr || rect.empty()) return;
+  std::string file = spec;
+  UiRect source, dest = rect;
+  bool has_source = false;
+  if (spec.find("file='") != std::string::npos) {
+    file = specValue(spec, "file");
+    has_source = parseRect(specValue(spec, "source"), &source);
+    UiRect d;
+    if (parseRect(specValue(spec, "dest"), &d)) {
+      dest = UiRect{rect.left + d.left, rect.top + d.top, rect.left + d.right, rect.top + d.bottom};
+    }
+  }
+  cairo_surface_t* image = manager->GetImage(file);
+  if (image == nullptr) return;
+  int iw = cairo_image_surface_get_width(image);
+  int ih = cairo_image_surface_get_height(image);
+  if (!has_source || source.empty()) source = UiRect{0, 0, iw, ih};
+  if (dest.empty() || source.empty()) return;
+  cairo_save(cr);
+  cairo_rectangle(cr, dest.left, dest.top, dest.width(), dest.height());
+  cairo_clip(cr);
+  cairo_translate(cr, dest.left, dest.top);
+  cairo_scale(cr, static_cast<double>(dest.width()) / source.width(),
+              static_cast<double>(dest.height()) / source.height());
+  cairo_set_source_surface(cr, image, -source.left, -source.top);
+  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+  cairo_paint(cr);
+  cairo_restore(cr);
+}
+
+PangoLayout* CreateTextLayout(cairo_t* cr, const MarkupResult& text, const UiRect& rect,
+                              unsigned flags, double* offset_y) {
+  PangoLayout* layout = pango_cairo_create_layout(cr);
+  pango_layout_set_markup(layout, text.pango.c_str(), -1);
+  pango_layout_set_width(layout, std::max(1, rect.width()) * PANGO_SCALE);
+  // Arabic and Hebrew texts lay out right to left; alignment then mirrors.
+  pango_layout_set_auto_dir(layout, TRUE);
+  if (flags & kTextSingleLine) {
+    pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
+    pango_layout_set_height(layout, 0);
+  } else {
+    pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+  }
+  PangoAlignment a = PANGO_ALIGN_LEFT;
+  if (flags & kAlignCenter) a = PANGO_ALIGN_CENTER;
+  if (flags & kAlignRight) a = PANGO_ALIGN_RIGHT;
+  pango_layout_set_alignment(layout, a);
+  int w = 0, h = 0;
+  pango_layout_get_pixel_size(layout, &w, &h);
+  double y = rect.top;
+  if (flags & kAlignVCenter) y = rect.top + (rect.height() - h) / 2.0;
+  if (flags & kAlignBottom) y = rect.bottom - h;
+  *offset_y = std::floor(y);
+  return layout;
+}
+
+int LinkAtPoint(cairo_t* cr, const MarkupResult& text, const UiRect& rect, unsigned flags,
+                int x, int y) {
+  if (text.links.empty()) return -1;
+  double oy = 0;
+  PangoLayout* layout = CreateTextLayout(cr, text, rect, flags, &oy);
+  int index = 0, trailing = 0;
+  bool inside = pango_layout_xy_to_index(layout, (x - rect.left) * PANGO_SCALE,
+                                         static_cast<int>((y - oy) * PANGO_SCALE), &index,
+                                         &trailing);
+  g_object_unref(layout);
+  if (!inside) return -1;
+  for (size_t i = 0; i < text.links.size(); ++i) {
+    if (index >= text.links[i].start && index < text.links[i].end) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+}  // namespace ui

@@ -1,0 +1,43 @@
+#ifndef WEBSETUP_UIFRAMEWORK_RENDER_H_
+#define WEBSETUP_UIFRAMEWORK_RENDER_H_
+
+// Drawing helpers over Cairo and Pango shared by the controls. Each call
+// works on the cairo context it is given; callers on the window's thread.
+
+#include <cairo.h>
+#include <pango/pangocairo.h>
+
+#include <string>
+
+#include "uiframework/markup.h"
+#include "uiframework/ui_types.h"
+
+namespace ui {
+
+class CPaintManagerUI;
+
+void SetSourceColor(cairo_t* cr, UiColor color);
+void FillRoundRect(cairo_t* cr, const UiRect& rect, UiColor color, double radius);
+void StrokeRoundRect(cairo_t* cr, const UiRect& rect, UiColor color, double width, double radius);
+void RoundRectPath(cairo_t* cr, double x, double y, double w, double h, double r);
+
+// Draws the image `spec` names into `rect`: a plain name, or
+// "file='name' source='l,t,r,b' dest='l,t,r,b'" where `source` cuts a part
+// of the picture and `dest` places it inside `rect`. Missing images draw
+// nothing.
+void DrawImageSpec(cairo_t* cr, CPaintManagerUI* manager, const std::string& spec,
+                   const UiRect& rect);
+
+// Lays out `text` for `rect` with the alignment `flags` (TextAlign). The
+// caller owns the layout (g_object_unref). *offset_y receives where the
+// first line starts, for the vertical alignment.
+PangoLayout* CreateTextLayout(cairo_t* cr, const MarkupResult& text, const UiRect& rect,
+                              unsigned flags, double* offset_y);
+
+// The index of the link of `text` under window point (x, y), or -1.
+int LinkAtPoint(cairo_t* cr, const MarkupResult& text, const UiRect& rect, unsigned flags,
+                int x, int y);
+
+}  // namespace ui
+
+#endif  // WEBSETUP_UIFRAMEWORK_RENDER_H_

@@ -1,0 +1,393 @@
+#include "uiframework/window.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "common/log.h"
+#include "common/mutex.h"
+#include "common/text.h"
+#include "platform/resources.h"
+#include "uiframework/layout_builder.h"
+
+namespace ui {
+
+namespace {
+
+std::set<CWindowWnd*>& liveWindows() {
+  static std::set<CWindowWnd*>* windows = new std::set<CWindowWnd*>();
+  return *windows;
+}
+
+CWindowWnd* findWindow(WindowHandle handle) {
+  for (CWindowWnd* w : liveWindows()) {
+    if (w->GetHWND() == handle) return w;
+  }
+  return nullptr;
+}
+
+struct PngReader {
+  const uint8_t* data;
+  size_t size;
+  size_t offset;
+};
+
+cairo_status_t readPng(void* closure, unsigned char* out, unsigned int length) {
+  auto* r = static_cast<PngReader*>(closure);
+  if (r->offset + length > r->size) return CAIRO_STATUS_READ_ERROR;
+  std::copy_n(r->data + r->offset, length, out);
+  r->offset += length;
+  return CAIRO_STATUS_SUCCESS;
+}
+
+common::Mutex g_archive_mu;
+std::map<std::pair<std::string, int>, std::shared_ptr<SkinArchive>> g_archives;
+std::shared_ptr<SkinArchive> g_override;
+
+}  // namespace
+
+std::shared_ptr<SkinArchive> GetSkinArchive(const std::string& type, int id) {
+  common::MutexLock lock(&g_archive_mu);
+  if (g_override != nullptr) return g_override;
+  auto key = std::make_pair(type, id);
+  auto it = g_archives.find(key);
+  if (it != g_archives.end()) return it->second;
+  EnumUiResult result;
+  std::shared_ptr<SkinArchive> archive = SkinArchive::fromResource(type, id, &result);
+  if (archive != nullptr) g_archives[key] = archive;
+  return archive;
+}
+
+void SetSkinArchiveOverride(std::shared_ptr<SkinArchive> archive) {
+  common::MutexLock lock(&g_archive_mu);
+  g_override = std::move(archive);
+}
+
+CWindowWnd::CWindowWnd() {
+  static bool idle_set = false;
+  if (!idle_set) {
+    MessageLoop::Get()->SetIdleHandler(&CWindowWnd::PaintDirtyWindows);
+    idle_set = true;
+  }
+  paint_manager_.SetInvalidateCallback([this] { dirty_ = true; });
+}
+
+CWindowWnd::~CWindowWnd() {
+  if (handle_ != 0) {
+    MessageLoop::Get()->Unregister(handle_);
+    liveWindows().erase(this);
+  }
+  if (cr_ != nullptr) cairo_destroy(cr_);
+  if (surface_ != nullptr) cairo_surface_destroy(surface_);
+}
+
+bool CWindowWnd::Create(WindowHandle owner, const std::wstring& title, int x, int y, int cx,
+                        int cy) {
+  owner_ = owner;
+  EnumUiResult result;
+  host_ = CreateHost(this, UiRect{x, y, x + cx, y + cy}, &result);
+  if (host_ == nullptr) return false;
+  host_->SetTitle(common::wideToUtf8(title));
+  handle_ = MessageLoop::Get()->Register(this);
+  liveWindows().insert(this);
+  paint_manager_.SetClientSize(UiSize{cx, cy});
+  OnCreate();
+  return handle_ != 0;
+}
+
+void CWindowWnd::ShowWindow(bool show, bool take_focus) {
+  if (host_ == nullptr) return;
+  host_->Show(show);
+  if (show) {
+    dirty_ = true;
+    Repaint();
+    if (take_focus) host_->Focus();
+  }
+}
+
+bool CWindowWnd::IsWindowVisible() const { return host_ != nullptr && host_->IsShown(); }
+
+int CWindowWnd::ShowModal() {
+  if (handle_ == 0) return -1;
+  std::shared_ptr<ModalState> state = modal_;
+  CWindowWnd* owner = findWindow(owner_);
+  WindowHandle owner_handle = owner_;
+  if (owner != nullptr) owner->EnableWindow(false);
+  ShowWindow(true, true);
+  MessageLoop::Get()->RunUntil([state] { return state->done; });
+  // The owner may have gone while the box was up.
+  if ((owner = findWindow(owner_handle)) != nullptr) owner->EnableWindow(true);
+  return state->done ? state->result : -1;
+}
+
+void CWindowWnd::Close(int result) { PostMessage(kWmClose, static_cast<uintptr_t>(result)); }
+
+void CWindowWnd::CenterWindow() {
+  if (host_ == nullptr) return;
+  UiRect bounds = host_->GetBounds();
+  UiRect area{0, 0, 0, 0};
+  CWindowWnd* owner = findWindow(owner_);
+  if (owner != nullptr && owner->IsWindowVisible() && !owner->IsMinimized()) {
+    area = owner->GetWindowRect();
+  } else {
+    UiSize screen = host_->ScreenSize();
+    area = UiRect{0, 0, screen.cx, screen.cy};
+  }
+  int x = std::max(0, area.left + (area.width() - bounds.width()) / 2);
+  int y = std::max(0, area.top + (area.height() - bounds.height()) / 2);
+  host_->SetBounds(UiRect{x, y, x + bounds.width(), y + bounds.height()});
+}
+
+void CWindowWnd::MoveWindow(const UiRect& bounds) {
+  if (host_ == nullptr) return;
+  host_->SetBounds(bounds);
+  paint_manager_.SetClientSize(UiSize{bounds.width(), bounds.height()});
+  dirty_ = true;
+}
+
+UiRect CWindowWnd::GetWindowRect() const {
+  return host_ != nullptr ? host_->GetBounds() : UiRect{};
+}
+
+void CWindowWnd::ResizeClient(int cx, int cy) {
+  UiRect b = GetWindowRect();
+  MoveWindow(UiRect{b.left, b.top, b.left + cx, b.top + cy});
+}
+
+void CWindowWnd::Minimize() {
+  if (host_ != nullptr) host_->Minimize();
+}
+
+void CWindowWnd::Restore() {
+  if (host_ != nullptr) host_->Restore();
+}
+
+bool CWindowWnd::IsMinimized() const { return host_ != nullptr && host_->IsMinimized(); }
+
+void CWindowWnd::SetOpacity(double opacity) {
+  if (host_ != nullptr) host_->SetOpacity(opacity);
+}
+
+bool CWindowWnd::SetIcon(int id) {
+  platform::Resource res;
+  if (host_ == nullptr || !platform::findResource("ICON", id, &res)) return false;
+  PngReader reader{res.data, res.size, 0};
+  cairo_surface_t* icon = cairo_image_surface_create_from_png_stream(readPng, &reader);
+  bool ok = cairo_surface_status(icon) == CAIRO_STATUS_SUCCESS;
+  if (ok) host_->SetIcon(icon);
+  cairo_surface_destroy(icon);
+  return ok;
+}
+
+intptr_t CWindowWnd::SendMessage(uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  return HandleMessage(message, wparam, lparam);
+}
+
+bool CWindowWnd::PostMessage(uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  return MessageLoop::Get()->PostMessage(handle_, message, wparam, lparam);
+}
+
+void CWindowWnd::SetTimer(uint32_t id, uint32_t period_ms) {
+  if (handle_ != 0) MessageLoop::Get()->SetTimer(handle_, id, period_ms);
+}
+
+bool CWindowWnd::KillTimer(uint32_t id) { return MessageLoop::Get()->KillTimer(handle_, id); }
+
+intptr_t CWindowWnd::DispatchMessage(uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  return HandleMessage(message, wparam, lparam);
+}
+
+intptr_t CWindowWnd::HandleMessage(uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  (void)lparam;
+  if (message == kWmClose) {
+    DestroyWindow(static_cast<int>(wparam));
+  } else if (message == kWmSysCommand && wparam == kScMinimize) {
+    Minimize();
+  } else if (message == kWmSysCommand && wparam == kScRestore) {
+    Restore();
+  }
+  return 0;
+}
+
+void CWindowWnd::DestroyWindow(int result) {
+  if (handle_ == 0) return;
+  WindowHandle handle = handle_;
+  if (host_ != nullptr) host_->Show(false);
+  modal_->result = result;
+  modal_->done = true;
+  MessageLoop::Get()->Unregister(handle);
+  liveWindows().erase(this);
+  handle_ = 0;
+  host_.reset();
+  // Last: the object may delete itself here.
+  OnFinalMessage(handle);
+}
+
+void CWindowWnd::EnsureSurface() {
+  UiSize size = paint_manager_.GetClientSize();
+  if (surface_ != nullptr && cairo_image_surface_get_width(surface_) == size.cx &&
+      cairo_image_surface_get_height(surface_) == size.cy) {
+    return;
+  }
+  if (cr_ != nullptr) cairo_destroy(cr_);
+  if (surface_ != nullptr) cairo_surface_destroy(surface_);
+  surface_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, std::max(1, size.cx),
+                                        std::max(1, size.cy));
+  cr_ = cairo_create(surface_);
+  dirty_ = true;
+}
+
+void CWindowWnd::Repaint() {
+  EnsureSurface();
+  if (dirty_) {
+    dirty_ = false;
+    cairo_save(cr_);
+    cairo_set_operator(cr_, CAIRO_OPERATOR_CLEAR);
+    cairo_paint(cr_);
+    cairo_restore(cr_);
+    paint_manager_.Paint(cr_);
+    cairo_surface_flush(surface_);
+  }
+  if (host_ != nullptr && host_->IsShown() && !host_->IsHeadless()) host_->Present(surface_);
+}
+
+cairo_t* CWindowWnd::GetPaintContext() {
+  EnsureSurface();
+  if (dirty_) Repaint();
+  return cr_;
+}
+
+void CWindowWnd::PresentNow() {
+  if (surface_ == nullptr) return;
+  cairo_surface_flush(surface_);
+  if (host_ != nullptr && host_->IsShown() && !host_->IsHeadless()) host_->Present(surface_);
+}
+
+cairo_surface_t* CWindowWnd::RenderSnapshot() {
+  UiSize size = paint_manager_.GetClientSize();
+  cairo_surface_t* s =
+      cairo_image_surface_create(CAIRO_FORMAT_ARGB32, std::max(1, size.cx), std::max(1, size.cy));
+  cairo_t* cr = cairo_create(s);
+  paint_manager_.Paint(cr);
+  cairo_destroy(cr);
+  cairo_surface_flush(s);
+  return s;
+}
+
+bool CWindowWnd::SaveScreenshot(const std::string& path) {
+  cairo_surface_t* s = RenderSnapshot();
+  bool ok = cairo_surface_write_to_png(s, path.c_str()) == CAIRO_STATUS_SUCCESS;
+  cairo_surface_destroy(s);
+  return ok;
+}
+
+void CWindowWnd::PaintDirtyWindows() {
+  std::vector<CWindowWnd*> windows(liveWindows().begin(), liveWindows().end());
+  for (CWindowWnd* w : windows) {
+    if (w->dirty_ && w->host_ != nullptr && w->host_->IsShown() && !w->host_->IsHeadless()) {
+      w->Repaint();
+    }
+  }
+}
+
+void CWindowWnd::OnHostMouse(MouseEvent event, int x, int y, int wheel) {
+  if (!enabled_) return;  // the owner of a modal window takes no input
+  paint_manager_.OnMouse(event, x, y, wheel);
+}
+
+void CWindowWnd::OnHostKey(int key) {
+  if (enabled_) paint_manager_.OnKey(key);
+}
+
+void CWindowWnd::OnHostText(const std::string& utf8) {
+  if (enabled_) paint_manager_.OnTextInput(utf8);
+}
+
+void CWindowWnd::OnHostCloseRequest() {
+  if (enabled_) PostMessage(kWmClose, 0);
+}
+
+bool CWindowWnd::OnHostHitCaption(int x, int y) {
+  return enabled_ && paint_manager_.IsCaptionAt(x, y);
+}
+
+void CWindowWnd::OnHostExposed() {
+  dirty_ = true;
+  Repaint();
+}
+
+WindowImplBase::WindowImplBase() { paint_manager_.AddNotifier(this); }
+
+WindowImplBase::~WindowImplBase() { paint_manager_.RemoveNotifier(this); }
+
+void WindowImplBase::OnCreate() {
+  std::shared_ptr<SkinArchive> archive = GetSkinArchive(GetResourceType(), GetResourceID());
+  if (archive == nullptr) {
+    load_error_ = "no skin archive";
+    LOG(INFO) << " ui: " << load_error_;
+    return;
+  }
+  paint_manager_.SetArchive(archive);
+  std::string file = GetSkinFile();
+  if (!archive->contains(file) && archive->contains(GetSkinFolder() + file)) {
+    file = GetSkinFolder() + file;
+  }
+  CDialogBuilder builder;
+  EnumUiResult result;
+  std::unique_ptr<CControlUI> root =
+      builder.Create(file, *archive, &paint_manager_, &result, &load_error_);
+  if (root == nullptr) {
+    LOG(INFO) << " ui: cannot load " << file << ": " << load_error_;
+    return;
+  }
+  paint_manager_.AttachRoot(std::move(root));
+  UiSize size = paint_manager_.GetInitSize();
+  if (size.cx > 0 && size.cy > 0) ResizeClient(size.cx, size.cy);
+  InitWindow();
+}
+
+void WindowImplBase::Notify(TNotifyUI& msg) {
+  if (msg.sType == L"click") {
+    OnClick(msg);
+  } else if (msg.sType == L"itemselect") {
+    OnItemSelect(msg);
+  } else if (msg.sType == L"selectchanged") {
+    OnSelectChanged(msg);
+  } else if (msg.sType == L"headerclick") {
+    OnHeaderClick(msg);
+  } else if (msg.sType == L"link") {
+    OnLink(msg);
+  }
+}
+
+intptr_t WindowImplBase::OnClose(uint32_t message, uintptr_t wparam, intptr_t lparam,
+                                 bool& handled) {
+  (void)message;
+  (void)wparam;
+  (void)lparam;
+  handled = false;
+  return 0;
+}
+
+intptr_t WindowImplBase::HandleCustomMessage(uint32_t message, uintptr_t wparam, intptr_t lparam,
+                                             bool& handled) {
+  (void)message;
+  (void)wparam;
+  (void)lparam;
+  handled = false;
+  return 0;
+}
+
+intptr_t WindowImplBase::HandleMessage(uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  bool handled = false;
+  intptr_t r = 0;
+  if (message == kWmClose) {
+    r = OnClose(message, wparam, lparam, handled);
+  } else if (message >= kWmUser) {
+    r = HandleCustomMessage(message, wparam, lparam, handled);
+  }
+  if (handled) return r;
+  return CWindowWnd::HandleMessage(message, wparam, lparam);
+}
+
+}  // namespace ui
