@@ -5,7 +5,7 @@
 
 #include "app/command_line.h"
 #include "app/startup.h"
-#include "app/startup_hooks.h"
+#include "app/production_hooks.h"
 
 int main(int argc, char** argv) {
   // Quit requests are taken by the message loop alone: block them before
@@ -24,5 +24,5 @@ int main(int argc, char** argv) {
       // Nothing to do: the lines then go wherever standard output goes.
     }
   }
-  return app::RunWebsetup(commandLine, app::DefaultStartupHooks());
+  return app::RunWebsetup(commandLine, app::ProductionStartupHooks());
 }
