@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <sstream>
 
@@ -24,6 +25,13 @@ std::mutex screenMu;
 ScreenSource& screenSource() {
   static ScreenSource source;
   return source;
+}
+
+std::mutex brandsMu;
+// Shared, never modified once published: a reader keeps its copy alive.
+std::shared_ptr<const BrandTable>& brandTable() {
+  static std::shared_ptr<const BrandTable> table = std::make_shared<const BrandTable>();
+  return table;
 }
 
 // Registry values hold at most this many characters for the callers here.
@@ -141,6 +149,19 @@ bool WillShowNetFrameCheck(const std::wstring& directory) {
 
 std::string GetSiteTrafficType(int siteId) { return SiteTrafficType(siteId); }
 
-std::string GetBrandLabel(int siteId, const std::string& text) { return BrandLabel(siteId, text); }
+void SetBrandTable(std::map<int, std::string> brands) {
+  auto table = std::make_shared<const BrandTable>(std::move(brands));
+  std::lock_guard<std::mutex> lock(brandsMu);
+  brandTable() = std::move(table);
+}
+
+std::string GetBrandLabel(int siteId, const std::string& text) {
+  std::shared_ptr<const BrandTable> table;
+  {
+    std::lock_guard<std::mutex> lock(brandsMu);
+    table = brandTable();
+  }
+  return BrandLabel(siteId, text, *table);
+}
 
 }  // namespace FuntionImpl

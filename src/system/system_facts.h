@@ -2,10 +2,11 @@
 #define WEBSETUP_SYSTEM_SYSTEM_FACTS_H_
 
 // Facts about this machine that the setup window, the install flow and
-// telemetry ask for. Free functions without state (the screen source is
-// the one setting, made once at start-up); thread-safe.
+// telemetry ask for. Free functions without state (the screen source and
+// the brand table are the settings, made once at start-up); thread-safe.
 
 #include <functional>
+#include <map>
 #include <string>
 
 namespace FuntionImpl {
@@ -69,7 +70,14 @@ bool WillShowNetFrameCheck(const std::wstring& directory);
 // "PPC", "CN" or "SEO" for the configuration's site id.
 std::string GetSiteTrafficType(int siteId);
 
-// The brand label of the site id for `text` (the download URL).
+// The brand table (site id -> base brand label) of the deployment, which
+// whoever reads the deployment's data sets at start-up; the system services
+// carry only the marker rules. Until it is set every site id is labelled by
+// its number.
+void SetBrandTable(std::map<int, std::string> brands);
+
+// The brand label of the site id for `text` (the download URL), over the
+// table of SetBrandTable.
 std::string GetBrandLabel(int siteId, const std::string& text);
 
 }  // namespace FuntionImpl

@@ -73,26 +73,6 @@ bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
-struct Brand {
-  int siteId;
-  const char* base;
-};
-
-// The product line's brand table (deployment data). This build carries the
-// demo product line's brands for the site ids whose labels follow markers.
-constexpr Brand kBrands[] = {
-    {1, "Quillmont"},       {2, "QuillmontPDF"},     {8, "QuillmontEditor"},
-    {61, "QuillmontConvert"}, {66, "QuillmontReader"}, {74, "QuillmontScan"},
-    {84, "QuillmontNote"},  {206, "QuillmontSign"},
-};
-
-const char* brandBase(int siteId) {
-  for (const auto& b : kBrands) {
-    if (b.siteId == siteId) return b.base;
-  }
-  return nullptr;
-}
-
 }  // namespace
 
 std::string WindowsNameFromFacts(const WindowsVersionFacts& facts, float* number) {
@@ -168,13 +148,15 @@ std::string SiteTrafficType(int siteId) {
   }
 }
 
-std::string BrandLabel(int siteId, const std::string& rawText) {
-  const char* base = brandBase(siteId);
-  if (base == nullptr) return std::to_string(siteId);
+std::string BrandLabel(int siteId, const std::string& rawText, const BrandTable& brands) {
+  const auto base = brands.find(siteId);
+  if (base == brands.end()) return std::to_string(siteId);
   const std::string text = lower(rawText);
-  const std::string label = base;
+  const std::string& label = base->second;
   const bool bing = contains(text, "_bing_") || contains(text, "_bing.");
-  const std::string base66 = lower(brandBase(66) != nullptr ? brandBase(66) : "");
+  // Site ids 66 and 84 recognise their download names by site 66's brand.
+  const auto base66It = brands.find(66);
+  const std::string base66 = base66It == brands.end() ? std::string() : lower(base66It->second);
   switch (siteId) {
     case 2: case 74: case 206:
       if (bing) return label + "-Bing";

@@ -6,6 +6,7 @@
 // thread-safe.
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -73,10 +74,13 @@ std::wstring NeededNetFrameVersion(const std::wstring& fileText);
 // "PPC", "CN" or "SEO" for a site id.
 std::string SiteTrafficType(int siteId);
 
-// The brand label of `siteId` for `text` (the download URL) by the marker
-// rules, over the product line's brand table. The id in decimal when the
-// table does not hold it.
-std::string BrandLabel(int siteId, const std::string& text);
+// Site id -> base brand label: deployment data of the product line.
+using BrandTable = std::map<int, std::string>;
+
+// The brand label of `siteId` for `text` (the download URL): the base of
+// `brands`, varied by the marker rules of the site ids that have them. The
+// id in decimal when `brands` does not hold it.
+std::string BrandLabel(int siteId, const std::string& text, const BrandTable& brands);
 
 // The fixed-zone (UTC+8, no daylight saving) time of `utcSeconds` as
 // "%04d-%02d-%02d %02d:%02d:%02d".

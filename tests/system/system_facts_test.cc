@@ -75,6 +75,19 @@ TEST(SystemFactsTest, ReportsThisMachine) {
   SetScreenSource(nullptr);
 }
 
+TEST(SystemFactsTest, BrandLabelUsesTheTableSetLast) {
+  EXPECT_EQ(GetSiteTrafficType(206), "PPC");
+  SetBrandTable({{2, "Orlastra"}, {66, "Vexmora"}});
+  EXPECT_EQ(GetBrandLabel(2, "http://x/setup_yahoo.exe"), "Orlastra-Yahoo");
+  EXPECT_EQ(GetBrandLabel(66, "http://x/setup_vexmorafree.exe"), "VexmoraFree");
+  EXPECT_EQ(GetBrandLabel(8, "http://x/setup.exe"), "8");
+  SetBrandTable({{8, "Lumetra"}});
+  EXPECT_EQ(GetBrandLabel(8, "http://x/setup_bing.exe"), "Lumetra-Bing");
+  EXPECT_EQ(GetBrandLabel(2, "http://x/setup_yahoo.exe"), "2");
+  SetBrandTable({});
+  EXPECT_EQ(GetBrandLabel(8, "http://x/setup.exe"), "8");
+}
+
 TEST(SystemFactsTest, LanguageFromLocale) {
   EXPECT_EQ(platform::languageIdOfLocale("zh_CN.UTF-8"), 0x0804);
   EXPECT_EQ(platform::languageIdOfLocale("ja_JP.UTF-8"), 0x0411);

@@ -119,22 +119,48 @@ TEST(NetFrameCheckFileTest, ReadsSettingOnlyInsideSettingsSection) {
   EXPECT_EQ(NeededNetFrameVersion(L"[Settings]\nNetFrameworkVersion=4.7.2"), L"4.7.2");
 }
 
+// A brand table of the shape a deployment's services file carries.
+const BrandTable kTestBrands = {
+    {1, "Quillmont"},         {2, "QuillmontPDF"},      {8, "QuillmontEditor"},
+    {61, "QuillmontConvert"}, {66, "QuillmontReader"},  {74, "QuillmontScan"},
+    {84, "QuillmontNote"},    {206, "QuillmontSign"},
+};
+
 TEST(SiteRulesTest, TrafficTypeAndBrandLabel) {
   EXPECT_EQ(SiteTrafficType(2), "PPC");
   EXPECT_EQ(SiteTrafficType(338), "PPC");
   EXPECT_EQ(SiteTrafficType(354), "CN");
   EXPECT_EQ(SiteTrafficType(999), "SEO");
-  EXPECT_EQ(BrandLabel(999, "anything"), "999");
+  EXPECT_EQ(BrandLabel(999, "anything", kTestBrands), "999");
 
-  EXPECT_EQ(BrandLabel(2, "http://x/Setup_BING_1.exe"), "QuillmontPDF-Bing");
-  EXPECT_EQ(BrandLabel(74, "http://x/setup_yahoo.exe"), "QuillmontScan-Yahoo");
-  EXPECT_EQ(BrandLabel(206, "http://x/setup.exe"), "QuillmontSign");
-  EXPECT_EQ(BrandLabel(8, "http://x/setup_yahoo.exe"), "QuillmontEditor");
-  EXPECT_EQ(BrandLabel(61, "http://x/a_online.exe"), "QuillmontConvertOnline");
-  EXPECT_EQ(BrandLabel(66, "http://x/setup_quillmontreaderfree.exe"), "QuillmontReaderFree");
-  EXPECT_EQ(BrandLabel(84, "http://x/setup_bing_1.exe"), "QuillmontNote");  // "_bing_" does not count
-  EXPECT_EQ(BrandLabel(84, "http://x/setup_quillmontreaderbing.exe"), "QuillmontNote-Bing");
-  EXPECT_EQ(BrandLabel(1, "http://x/setup_bing.exe"), "Quillmont");
+  EXPECT_EQ(BrandLabel(2, "http://x/Setup_BING_1.exe", kTestBrands), "QuillmontPDF-Bing");
+  EXPECT_EQ(BrandLabel(74, "http://x/setup_yahoo.exe", kTestBrands), "QuillmontScan-Yahoo");
+  EXPECT_EQ(BrandLabel(206, "http://x/setup.exe", kTestBrands), "QuillmontSign");
+  EXPECT_EQ(BrandLabel(8, "http://x/setup_yahoo.exe", kTestBrands), "QuillmontEditor");
+  EXPECT_EQ(BrandLabel(61, "http://x/a_online.exe", kTestBrands), "QuillmontConvertOnline");
+  EXPECT_EQ(BrandLabel(66, "http://x/setup_quillmontreaderfree.exe", kTestBrands),
+            "QuillmontReaderFree");
+  // "_bing_" does not count for 84.
+  EXPECT_EQ(BrandLabel(84, "http://x/setup_bing_1.exe", kTestBrands), "QuillmontNote");
+  EXPECT_EQ(BrandLabel(84, "http://x/setup_quillmontreaderbing.exe", kTestBrands),
+            "QuillmontNote-Bing");
+  EXPECT_EQ(BrandLabel(1, "http://x/setup_bing.exe", kTestBrands), "Quillmont");
+}
+
+TEST(SiteRulesTest, BrandLabelFollowsTheGivenTable) {
+  // The marker of 66 and 84 is site 66's base, whatever the table names it.
+  const BrandTable other = {{66, "Vexmora"}, {84, "Lumetra"}, {500, "Darodiridu"}};
+  EXPECT_EQ(BrandLabel(66, "http://x/setup_vexmorafree.exe", other), "VexmoraFree");
+  EXPECT_EQ(BrandLabel(66, "http://x/setup_quillmontreaderfree.exe", other), "Vexmora");
+  EXPECT_EQ(BrandLabel(84, "http://x/setup_vexmorabing.exe", other), "Lumetra-Bing");
+  EXPECT_EQ(BrandLabel(500, "http://x/setup_bing.exe", other), "Darodiridu");
+  // A site id the rules name but the table lacks is labelled by its number.
+  EXPECT_EQ(BrandLabel(2, "http://x/setup_bing.exe", other), "2");
+  // Without site 66 in the table, 84 still takes the plain Bing marker.
+  const BrandTable no66 = {{84, "Lumetra"}};
+  EXPECT_EQ(BrandLabel(84, "http://x/setup_bing.exe", no66), "Lumetra-Bing");
+  EXPECT_EQ(BrandLabel(84, "http://x/setup_free.exe", no66), "Lumetra");
+  EXPECT_EQ(BrandLabel(2, "http://x/setup_bing.exe", {}), "2");
 }
 
 TEST(TextFunctionsTest, CdnExeReplaceBucket) {
