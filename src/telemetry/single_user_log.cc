@@ -4,7 +4,11 @@
 
 #include "common/log.h"
 #include "common/text.h"
+#include "config/services.h"
 #include "platform/dev_settings.h"
+#include "platform/paths.h"
+#include "system/file_trust.h"
+#include "system/system_facts.h"
 #include "telemetry/galog.h"
 
 namespace {
@@ -42,9 +46,21 @@ std::string ExeNameTagOf(const std::string& modulePath) {
   return name.substr(underscore + 1, dot - underscore - 1);
 }
 
+TelemetryFacts CollectTelemetryFacts() {
+  TelemetryFacts facts;
+  facts.modulePath = platform::modulePath();
+  facts.setupVersion = FuntionImpl::GetFileVersion(common::utf8ToWide(facts.modulePath));
+  float unusedNumber = 0.0f;
+  facts.osName = FuntionImpl::GetSystemName(&unusedNumber);
+  facts.os64 = FuntionImpl::IsSystem64Bit();
+  facts.uiLanguageName = FuntionImpl::GetSystemLanguageName();
+  return facts;
+}
+
 }  // namespace telemetry
 
 SingleUserLogOptions SingleUserLogOptions::ForProcess() {
+  FuntionImpl::SetBrandTable(config::processServices().brands());
   SingleUserLogOptions options;
   options.autoRun = platform::readDevSettings().autoRun;
   options.facts = telemetry::CollectTelemetryFacts();

@@ -28,9 +28,24 @@
 
 #include "common/mutex.h"
 #include "config/run_locations.h"
-#include "telemetry/system_facts_seam.h"
 #include "telemetry/timed_guard.h"
 #include "weblog/iweblog.h"
+
+namespace telemetry {
+
+// What the hub reads about this machine and program, once, at construction.
+struct TelemetryFacts {
+  std::string setupVersion;    // file version of the running program
+  std::string modulePath;      // path of the running program
+  std::string osName;          // the operating system's name
+  bool os64 = false;           // 64-bit operating system
+  std::string uiLanguageName;  // "Language_Country" of the UI language
+};
+
+// The facts of this process, from the system services.
+TelemetryFacts CollectTelemetryFacts();
+
+}  // namespace telemetry
 
 // One queued report. GA4 records carry category, action and label; funnel
 // records carry the JSON text.
@@ -72,7 +87,8 @@ struct SingleUserLogOptions {
   const config::RunLocations* runLocations = nullptr;
 
   // The options of this process: developer settings, system facts, the
-  // real web-log object.
+  // real web-log object. Also hands the deployment's brand table (services
+  // file) to the system services, whose brand label the hits carry.
   static SingleUserLogOptions ForProcess();
 };
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "common/log.h"
+#include "system/system_facts.h"
 #include "telemetry/single_user_log.h"
 
 namespace {
@@ -173,8 +174,8 @@ std::string CSingleUserLog::BuildCustomDimensions() {
     downloadUrl = downloadUrl_;
     flag277 = flag277_;
   }
-  return "&ep.cd1=" + setupVersion_ + "&ep.cd2=" + telemetry::SiteTrafficType(siteId) +
-         "&ep.cd3=" + telemetry::BrandLabel(siteId, downloadUrl) + "&ep.cd4=" + productName +
+  return "&ep.cd1=" + setupVersion_ + "&ep.cd2=" + FuntionImpl::GetSiteTrafficType(siteId) +
+         "&ep.cd3=" + FuntionImpl::GetBrandLabel(siteId, downloadUrl) + "&ep.cd4=" + productName +
          "&ep.cd5=" + uiCountry_ + "&ep.cd6=" + uiLanguage_ + "&ep.cd7=" + osDescription_ +
          "&ep.cd8=" + (flag277 ? "0" : "1");
 }

@@ -5,13 +5,19 @@
 #include <json/json.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <mutex>
 #include <set>
 #include <thread>
 
 #include "common/log.h"
 #include "common/text.h"
+#include "config/services.h"
+#include "system/event_sink.h"
+#include "system/system_facts.h"
 #include "telemetry/single_user_log.h"
+#include "telemetry/system_events.h"
 #include "tests/support/maker_services.h"
 #include "tests/support/subprocess.h"
 #include "tests/support/temp_dir.h"
@@ -195,6 +201,77 @@ TEST_F(SingleUserLogTest, Ga4QueryCarriesEventAndCustomDimensions) {
   EXPECT_NE(q2.find("&ep.cd2=SEO&ep.cd3=999&"), std::string::npos) << q2;
   EXPECT_NE(q2.find("&ep.cd8=0"), std::string::npos) << q2;
   EXPECT_EQ(log.BuildCustomDimensions().rfind("&ep.cd1=2.3.4.5&ep.cd2=SEO", 0), 0u);
+}
+
+// The facts come from the system services: the program's stamped file
+// version and the language table's names.
+TEST_F(SingleUserLogTest, FactsComeFromTheSystemServices) {
+  const char* saved = std::getenv("LC_ALL");
+  const std::string savedValue = saved == nullptr ? "" : saved;
+  ::setenv("LC_ALL", "zh_CN.UTF-8", 1);
+  const telemetry::TelemetryFacts facts = telemetry::CollectTelemetryFacts();
+  if (saved == nullptr) {
+    ::unsetenv("LC_ALL");
+  } else {
+    ::setenv("LC_ALL", savedValue.c_str(), 1);
+  }
+  EXPECT_EQ(facts.setupVersion, TELEMETRY_TESTS_VERSION);
+  EXPECT_EQ(facts.uiLanguageName, "Chinese_PRC");
+  EXPECT_FALSE(facts.osName.empty());
+  EXPECT_NE(facts.modulePath.find("telemetry_tests"), std::string::npos) << facts.modulePath;
+
+  SingleUserLogOptions options = Options();
+  options.facts = facts;
+  CSingleUserLog log(options);
+  log.Init(999, "", "Orlastra", "", false, 1);
+  const std::string tail = log.BuildCustomDimensions();
+  EXPECT_EQ(tail.rfind(std::string("&ep.cd1=") + TELEMETRY_TESTS_VERSION + "&", 0), 0u) << tail;
+  EXPECT_NE(tail.find("&ep.cd5=PRC&ep.cd6=Chinese&ep.cd7=" + facts.osName +
+                      (facts.os64 ? " 64bit" : " 32bit") + "&"),
+            std::string::npos)
+      << tail;
+}
+
+// The process's options hand the services file's brand table to the
+// system services, whose marker rules then label the hits.
+TEST_F(SingleUserLogTest, ProcessOptionsBrandTheHitsFromTheServicesFile) {
+  const auto& brands = config::processServices().brands();
+  for (int siteId : {1, 2, 8, 61, 66, 74, 84, 206}) {
+    EXPECT_EQ(brands.count(siteId), 1u) << "site id " << siteId;
+  }
+  ASSERT_EQ(brands.count(66), 1u);
+  std::string base66 = brands.at(66);
+  std::transform(base66.begin(), base66.end(), base66.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+
+  (void)SingleUserLogOptions::ForProcess();
+  CSingleUserLog log(Options());
+  log.Init(2, "", "Orlastra", "http://dl.x.example/Setup_Bing_x.exe", false, 1);
+  EXPECT_NE(log.BuildCustomDimensions().find("&ep.cd2=PPC&ep.cd3=" + brands.at(2) + "-Bing&"),
+            std::string::npos)
+      << log.BuildCustomDimensions();
+  log.Init(66, "", "Orlastra", "http://dl.x.example/setup_" + base66 + "free.exe", false, 1);
+  EXPECT_NE(log.BuildCustomDimensions().find("&ep.cd2=SEO&ep.cd3=" + brands.at(66) + "Free&"),
+            std::string::npos)
+      << log.BuildCustomDimensions();
+  log.Init(999, "", "Orlastra", "http://dl.x.example/setup_bing.exe", false, 1);
+  EXPECT_NE(log.BuildCustomDimensions().find("&ep.cd2=SEO&ep.cd3=999&"), std::string::npos);
+  FuntionImpl::SetBrandTable({});
+}
+
+TEST_F(SingleUserLogTest, SystemEventsBecomeQueuedGa4Events) {
+  CSingleUserLog log(Options());
+  log.Init(999, "", "Orlastra", "", false, 1);
+  telemetry::ConnectSystemEvents(&log);
+  FuntionImpl::RaiseEvent("Setup", "StartWindowError", "code 5");
+  FuntionImpl::SetEventSink(nullptr);
+  auto hits = Hits("/g/collect", 1);
+  ASSERT_EQ(hits.size(), 1u);
+  const std::string q = hits[0]["query"].asString();
+  EXPECT_NE(q.find("&ep.qm_category=Setup&ep.qm_action=StartWindowError&ep.qm_label=code%205"
+                   "&en=StartWindowError"),
+            std::string::npos)
+      << q;
 }
 
 TEST_F(SingleUserLogTest, FunnelRecordMembers) {
