@@ -1,8 +1,8 @@
 #include "weblog/machine_identity.h"
 
-#include <openssl/evp.h>
-
 #include <cstdio>
+
+#include "common/md5.h"
 
 namespace weblog {
 
@@ -46,20 +46,7 @@ std::string ComposeClientId(std::optional<uint32_t> volumeSerial,
   return id + adapterAddress;
 }
 
-std::string Md5Hex(const std::string& data) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  if (EVP_Digest(data.data(), data.size(), digest, &length, EVP_md5(), nullptr) != 1) {
-    return std::string();
-  }
-  std::string hex;
-  char pair[3];
-  for (unsigned int i = 0; i < length; ++i) {
-    std::snprintf(pair, sizeof pair, "%02x", digest[i]);
-    hex += pair;
-  }
-  return hex;
-}
+std::string Md5Hex(const std::string& data) { return common::md5OfText(data); }
 
 std::string AnalyticsUidFromVolumeName(const std::string& volumeName) {
   const size_t open = volumeName.find('{');

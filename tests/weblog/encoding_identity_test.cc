@@ -39,6 +39,13 @@ TEST(MachineIdentityTest, AdapterChoiceFollowsRouteThenFilters) {
 TEST(MachineIdentityTest, AnalyticsUidIsMd5OfVolumeGuid) {
   EXPECT_EQ(AnalyticsUidFromVolumeName("\\\\?\\Volume{abc}\\"), Md5Hex("abc"));
   EXPECT_EQ(Md5Hex("abc"), "900150983cd24fb0d6963f7d28e17f72");
+  EXPECT_EQ(AnalyticsUidFromVolumeName("\\\\?\\Volume{3f2b8a1c-0d4e-11ee-9a7b-806e6f6e6963}\\"),
+            "eb86791bd47f38ac4e899aa129b318c4");
+  EXPECT_EQ(Md5Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
+  // Longer than one 64-byte block.
+  std::string digits;
+  for (int i = 0; i < 8; ++i) digits += "1234567890";
+  EXPECT_EQ(Md5Hex(digits), "57edf4a22be3c955ac49da2e2107b67a");
   EXPECT_EQ(AnalyticsUidFromVolumeName("\\\\?\\Volume-abc\\"), "");
   EXPECT_EQ(AnalyticsUidFromVolumeName("}abc{"), "");
   EXPECT_EQ(AnalyticsUid().size() == 32 || AnalyticsUid().empty(), true);
