@@ -367,9 +367,10 @@ void backgrounds() {
     cairo_stroke(cr);
   });
   save("waiting.png", 320, 320, [](cairo_t* cr) {
-    for (int i = 0; i < 10; ++i) {
-      cairo_set_source_rgba(cr, 0, 0, 0, 0.012 * (10 - i));
-      roundRect(cr, 14 - i, 16 - i * 0.6, 292 + 2 * i, 292 + 2 * i, 28 + i);
+    // A soft, even shadow: rings of falling opacity around the card.
+    for (int i = 10; i >= 1; --i) {
+      cairo_set_source_rgba(cr, 0, 0, 0, 0.006 * (11 - i));
+      roundRect(cr, 14 - i, 16 - i, 292 + 2 * i, 292 + 2 * i, 28 + i);
       cairo_fill(cr);
     }
     cairo_set_source_rgb(cr, 1, 1, 1);
