@@ -47,10 +47,12 @@ class SdlHost : public WindowHost {
   ~SdlHost() override {
     SdlPump::Get()->Remove(SDL_GetWindowID(window_));
     SDL_DestroyWindow(window_);
+    if (icon_ != nullptr) cairo_surface_destroy(icon_);
   }
   HostDelegate* delegate() const { return delegate_; }
 
   void SetBounds(const UiRect& b) override {
+    placed_ = b;
     SDL_SetWindowPosition(window_, b.left, b.top);
     SDL_SetWindowSize(window_, b.width(), b.height());
   }
@@ -62,6 +64,10 @@ class SdlHost : public WindowHost {
   }
   void Show(bool show) override {
     if (show) {
+      // X drops moves of a window that was never mapped when no window
+      // manager runs (Xvfb); a window created in place lands where asked.
+      if (!mapped_once_ && !placed_.empty()) Recreate();
+      mapped_once_ = true;
       SDL_ShowWindow(window_);
     } else {
       SDL_HideWindow(window_);
@@ -75,9 +81,12 @@ class SdlHost : public WindowHost {
   }
   void SetTitle(const std::string& utf8) override { SDL_SetWindowTitle(window_, utf8.c_str()); }
   void SetOpacity(double opacity) override {
-    SDL_SetWindowOpacity(window_, static_cast<float>(opacity));
+    opacity_ = static_cast<float>(opacity);
+    SDL_SetWindowOpacity(window_, opacity_);
   }
   void SetIcon(cairo_surface_t* icon) override {
+    if (icon_ != nullptr) cairo_surface_destroy(icon_);
+    icon_ = cairo_surface_reference(icon);
     SDL_Surface* s = wrap(icon);
     if (s == nullptr) return;
     SDL_SetWindowIcon(window_, s);
@@ -93,6 +102,22 @@ class SdlHost : public WindowHost {
       SDL_UpdateWindowSurface(window_);
     }
     if (src != nullptr) SDL_FreeSurface(src);
+  }
+  void Recreate() {
+    SDL_Window* fresh = SDL_CreateWindow(SDL_GetWindowTitle(window_), placed_.left, placed_.top,
+                                         std::max(1, placed_.width()), std::max(1, placed_.height()),
+                                         SDL_GetWindowFlags(window_) & ~SDL_WINDOW_SHOWN);
+    if (fresh == nullptr) return;
+    SdlPump::Get()->Remove(SDL_GetWindowID(window_));
+    SDL_SetWindowOpacity(fresh, opacity_);
+    SDL_DestroyWindow(window_);
+    window_ = fresh;
+    SDL_SetWindowHitTest(window_, hitTest, this);
+    SdlPump::Get()->Add(SDL_GetWindowID(window_), this);
+    if (SDL_Surface* icon = wrap(icon_)) {
+      SDL_SetWindowIcon(window_, icon);
+      SDL_FreeSurface(icon);
+    }
   }
   UiSize ScreenSize() const override {
     SDL_Rect r;
@@ -115,6 +140,10 @@ class SdlHost : public WindowHost {
 
   HostDelegate* delegate_;
   SDL_Window* window_;
+  UiRect placed_;
+  bool mapped_once_ = false;
+  cairo_surface_t* icon_ = nullptr;
+  float opacity_ = 1;
 };
 
 SDL_HitTestResult hitTest(SDL_Window* window, const SDL_Point* point, void* data) {
