@@ -11,7 +11,7 @@
 #include "common/log.h"
 #include "common/md5.h"
 #include "common/text.h"
-#include "engine/download_file.h"
+#include "platform/download_file.h"
 #include "engine/downloader.h"
 #include "engine/engine_events.h"
 #include "platform/clock.h"
@@ -128,7 +128,7 @@ int32_t CDownLoadImpl::SuperDownloadFile(const std::wstring& url, const std::wst
     if (cdnInfo != nullptr) *cdnInfo = cdn;
     return kErrLengthShort;
   }
-  const int64_t size = std::max<int64_t>(0, fileSize(local));
+  const int64_t size = std::max<int64_t>(0, platform::fileSize(local));
   if (reportProgress && size < 1048576) return kErrFileTooSmall;
   if (!fetched) {
     if (reportProgress && hasProgressWindow()) OnDownloadProgress(contentLength, contentLength);

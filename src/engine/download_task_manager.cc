@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "common/log.h"
-#include "engine/download_file.h"
+#include "platform/download_file.h"
 #include "engine/engine_events.h"
 #include "engine/libcurl_tool.h"
 
@@ -115,13 +115,13 @@ CDownloadTaskManager::CDownloadTaskManager(const std::string& remotePath,
                                            const std::string& taskFilePath)
     : taskFilePath_(taskFilePath), remotePath_(remotePath), localPath_(localPath) {}
 
-bool CDownloadTaskManager::taskFileExists() const { return fileReadable(taskFilePath_); }
+bool CDownloadTaskManager::taskFileExists() const { return platform::fileReadable(taskFilePath_); }
 
 void CDownloadTaskManager::discardTaskFile() {
   LOG(INFO) << " taskinfo file error";
   clearTasks();
-  deleteFile(localPath_);
-  deleteFile(taskFilePath_);
+  platform::deleteFile(localPath_);
+  platform::deleteFile(taskFilePath_);
   contentLength_ = 0;
   downloadTime_ = 0;
 }
@@ -149,7 +149,7 @@ bool CDownloadTaskManager::localFileHoldsTasks() const {
     if (t->status.load() == kTaskComplete) extent = t->writeLimit();
     needed = std::max(needed, extent);
   }
-  return needed == 0 || fileSize(localPath_) >= needed;
+  return needed == 0 || platform::fileSize(localPath_) >= needed;
 }
 
 int CDownloadTaskManager::generateDownloadTask(int /*flag*/, const std::string& label, int logFlag) {
@@ -364,7 +364,7 @@ std::string CDownloadTaskManager::taskFileText() const {
 int CDownloadTaskManager::saveTaskToFile() {
   // Written beside and renamed over the old file, so a run killed while
   // saving leaves the previous task file, never half of one.
-  replaceFileAtomically(taskFilePath_, taskFileText());
+  platform::replaceFileAtomically(taskFilePath_, taskFileText());
   return 1;
 }
 

@@ -9,7 +9,7 @@
 
 namespace engine {
 
-CDownloadThread::CDownloadThread(platform::NamedMutex* fileMutex, CDownloadFile* file)
+CDownloadThread::CDownloadThread(platform::NamedMutex* fileMutex, platform::DownloadFile* file)
     : CThread(fileMutex), file_(file) {
   if (!curl_.valid()) LOG(INFO) << "  m_pCurl init error !!!";
 }
@@ -69,12 +69,12 @@ int CDownloadThreadManager::createThreads(int n) {
   int err = file_.open(localPath_);
   if (err != 0) {
     LOG(INFO) << "local file is NULL error code = " << err;
-    if (err == CDownloadFile::kSharingViolation) {
+    if (err == platform::DownloadFile::kSharingViolation) {
       endProcessesHoldingFile();
       err = file_.open(localPath_);
       // A killed process lets go of its image only once the kernel has torn
       // it down, a moment after the kill returns.
-      for (int i = 0; i < 200 && err == CDownloadFile::kSharingViolation; ++i) {
+      for (int i = 0; i < 200 && err == platform::DownloadFile::kSharingViolation; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         err = file_.open(localPath_);
       }

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/download_file.h"
+#include "platform/download_file.h"
 #include "engine/libcurl_tool.h"
 #include "engine/thread.h"
 
@@ -32,18 +32,18 @@ struct SegmentTransfer {
 // A download worker. Owned by its pool; taskBusiness runs on its thread.
 class CDownloadThread : public CThread {
  public:
-  CDownloadThread(platform::NamedMutex* fileMutex, CDownloadFile* file);
+  CDownloadThread(platform::NamedMutex* fileMutex, platform::DownloadFile* file);
 
   // Fetches the current task's missing bytes and marks it complete (1) or
   // failed (2). Returns 1.
   int taskBusiness() override;
 
-  CDownloadFile* file() { return file_; }
+  platform::DownloadFile* file() { return file_; }
   SegmentTransfer& transfer() { return transfer_; }
   CLibcurlTool& curlTool() { return curl_; }
 
  private:
-  CDownloadFile* file_;
+  platform::DownloadFile* file_;
   CLibcurlTool curl_;
   SegmentTransfer transfer_;
 };
@@ -63,7 +63,7 @@ class CDownloadThreadManager : public CThreadManager {
   // Ends the processes whose image is the download file. Returns how many.
   int endProcessesHoldingFile();
 
-  CDownloadFile file_;
+  platform::DownloadFile file_;
   std::string localPath_;
 };
 

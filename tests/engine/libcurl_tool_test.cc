@@ -45,7 +45,7 @@ class SegmentCallbackTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  CDownloadFile file_;
+  platform::DownloadFile file_;
   platform::NamedMutex mutex_{"engine_test_callbacks"};
   CDownloadThread worker_{&mutex_, &file_};
   CTask task_;

@@ -1,5 +1,5 @@
-#ifndef WEBSETUP_ENGINE_DOWNLOAD_FILE_H_
-#define WEBSETUP_ENGINE_DOWNLOAD_FILE_H_
+#ifndef WEBSETUP_PLATFORM_DOWNLOAD_FILE_H_
+#define WEBSETUP_PLATFORM_DOWNLOAD_FILE_H_
 
 // The file a download writes into, shared by all workers of one download.
 // Every write is one positioned write, so workers need no shared file
@@ -10,14 +10,14 @@
 #include <cstdint>
 #include <string>
 
-namespace engine {
+namespace platform {
 
-class CDownloadFile {
+class DownloadFile {
  public:
-  CDownloadFile() = default;
-  ~CDownloadFile();
-  CDownloadFile(const CDownloadFile&) = delete;
-  CDownloadFile& operator=(const CDownloadFile&) = delete;
+  DownloadFile() = default;
+  ~DownloadFile();
+  DownloadFile(const DownloadFile&) = delete;
+  DownloadFile& operator=(const DownloadFile&) = delete;
 
   // Opens `path` for update: an existing file keeps its bytes ("rb+"), a
   // missing one is created ("wb+"). Returns 0 on success, else the error
@@ -47,6 +47,6 @@ bool deleteFile(const std::string& path);
 // a reader never sees half a file. Returns false on failure.
 bool replaceFileAtomically(const std::string& path, const std::string& content);
 
-}  // namespace engine
+}  // namespace platform
 
-#endif  // WEBSETUP_ENGINE_DOWNLOAD_FILE_H_
+#endif  // WEBSETUP_PLATFORM_DOWNLOAD_FILE_H_

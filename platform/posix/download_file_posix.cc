@@ -5,13 +5,13 @@
 
 #include <cstdio>
 
-#include "engine/download_file.h"
+#include "platform/download_file.h"
 
-namespace engine {
+namespace platform {
 
-CDownloadFile::~CDownloadFile() { close(); }
+DownloadFile::~DownloadFile() { close(); }
 
-int CDownloadFile::open(const std::string& path) {
+int DownloadFile::open(const std::string& path) {
   close();
   // "rb+" when the file exists, "wb+" otherwise: an existing download keeps
   // the bytes of earlier runs.
@@ -23,12 +23,12 @@ int CDownloadFile::open(const std::string& path) {
   return errno == ETXTBSY ? kSharingViolation : errno;
 }
 
-void CDownloadFile::close() {
+void DownloadFile::close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
 }
 
-size_t CDownloadFile::writeAt(int64_t pos, const void* data, size_t size) {
+size_t DownloadFile::writeAt(int64_t pos, const void* data, size_t size) {
   if (fd_ < 0 || pos < 0) return 0;
   for (;;) {
     const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(pos));
@@ -71,4 +71,4 @@ bool replaceFileAtomically(const std::string& path, const std::string& content) 
   return ::rename(tmp.c_str(), path.c_str()) == 0;
 }
 
-}  // namespace engine
+}  // namespace platform
