@@ -1,11 +1,32 @@
 #include "app/production_hooks.h"
 
 #include "common/text.h"
+#include "engine/engine_events.h"
 #include "install/telemetry_binding.h"
 #include "system/system_facts.h"
 #include "telemetry/single_user_log.h"
 
 namespace app {
+
+namespace {
+
+// The engine's events go to telemetry, every one without waiting and
+// without the kit flag. Progress stays with the window, which registers
+// itself when it exists.
+void bindEngineToTelemetry() {
+  engine::EngineEvents events;
+  events.event = [](const std::string& category, const std::string& action,
+                    const std::string& label, bool wait) {
+    CSingleUserLog::GetInstance().AddUserLog_event(category, action, label, wait);
+  };
+  events.funnelPair = [](const std::string& category, const std::string& action,
+                         const std::string& key, const std::string& value) {
+    CSingleUserLog::GetInstance().AddUserLog_funnelPair(false, false, category, action, key, value);
+  };
+  engine::setEngineEvents(std::move(events));
+}
+
+}  // namespace
 
 StartupHooks ProductionStartupHooks() {
   StartupHooks hooks = DefaultStartupHooks();
@@ -18,6 +39,7 @@ StartupHooks ProductionStartupHooks() {
     CSingleUserLog::GetInstance().Init(init.siteId, init.productVersion, init.productName,
                                                   init.downloadUrl, init.flag277or278, init.mainPid);
     install::ConnectTelemetry();
+    bindEngineToTelemetry();
   };
   hooks.addEvent = [](const std::string& category, const std::string& action,
                       const std::string& label, bool wait) {
