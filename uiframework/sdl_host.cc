@@ -97,7 +97,10 @@ class SdlHost : public WindowHost {
     SDL_Surface* src = wrap(frame);
     SDL_Surface* dst = SDL_GetWindowSurface(window_);
     if (src != nullptr && dst != nullptr) {
-      SDL_SetSurfaceBlendMode(src, SDL_BLENDMODE_NONE);
+      // A plain X window has no per-pixel alpha: transparent parts of a
+      // frame (the splash's corners) show over white instead of black.
+      SDL_FillRect(dst, nullptr, SDL_MapRGB(dst->format, 255, 255, 255));
+      SDL_SetSurfaceBlendMode(src, SDL_BLENDMODE_BLEND);
       SDL_BlitSurface(src, nullptr, dst, nullptr);
       SDL_UpdateWindowSurface(window_);
     }

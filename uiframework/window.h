@@ -9,6 +9,7 @@
 
 #include <cairo.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -109,7 +110,7 @@ class CWindowWnd : public MessageTarget, public HostDelegate {
   std::unique_ptr<WindowHost> host_;
   cairo_surface_t* surface_ = nullptr;
   cairo_t* cr_ = nullptr;
-  bool dirty_ = true;
+  std::atomic<bool> dirty_{true};  // also set by a progress bar moved from a worker
   bool enabled_ = true;
   std::shared_ptr<ModalState> modal_ = std::make_shared<ModalState>();
 };
