@@ -79,16 +79,21 @@ void MessageLoop::ResetQuit() {
 
 void MessageLoop::SetTimer(WindowHandle handle, uint32_t id, uint32_t period_ms) {
   period_ms = std::max(period_ms, kMinTimerPeriodMs);
-  timers_[{handle, id}] =
-      Timer{period_ms, Clock::now() + std::chrono::milliseconds(period_ms), ++timer_order_};
+  {
+    common::MutexLock lock(&mu_);
+    timers_[{handle, id}] =
+        Timer{period_ms, Clock::now() + std::chrono::milliseconds(period_ms), ++timer_order_};
+  }
   cv_.notify_all();
 }
 
 bool MessageLoop::KillTimer(WindowHandle handle, uint32_t id) {
+  common::MutexLock lock(&mu_);
   return timers_.erase({handle, id}) != 0;
 }
 
 void MessageLoop::KillTimers(WindowHandle handle) {
+  common::MutexLock lock(&mu_);
   for (auto it = timers_.begin(); it != timers_.end();) {
     it = it->first.first == handle ? timers_.erase(it) : std::next(it);
   }
@@ -112,18 +117,24 @@ void MessageLoop::Deliver(const Posted& posted) {
 void MessageLoop::DispatchTimers() {
   Clock::time_point now = Clock::now();
   std::vector<std::pair<TimerKey, Timer>> due;
-  for (const auto& [key, timer] : timers_) {
-    if (timer.due <= now) due.emplace_back(key, timer);
+  {
+    common::MutexLock lock(&mu_);
+    for (const auto& [key, timer] : timers_) {
+      if (timer.due <= now) due.emplace_back(key, timer);
+    }
   }
   std::sort(due.begin(), due.end(), [](const auto& a, const auto& b) {
     return a.second.due != b.second.due ? a.second.due < b.second.due
                                         : a.second.order < b.second.order;
   });
   for (const auto& [key, timer] : due) {
-    // An earlier handler may have killed or restarted this timer.
-    auto it = timers_.find(key);
-    if (it == timers_.end() || it->second.order != timer.order) continue;
-    it->second.due = now + std::chrono::milliseconds(it->second.period_ms);
+    {
+      // An earlier handler may have killed or restarted this timer.
+      common::MutexLock lock(&mu_);
+      auto it = timers_.find(key);
+      if (it == timers_.end() || it->second.order != timer.order) continue;
+      it->second.due = now + std::chrono::milliseconds(it->second.period_ms);
+    }
     Deliver(Posted{key.first, kWmTimer, key.second, 0, nullptr});
   }
 }
@@ -145,10 +156,14 @@ bool MessageLoop::Step(Clock::duration max_wait) {
   if (pump_ != nullptr) pump_->Pump();
   if (idle_) idle_();
   Clock::time_point until = Clock::now() + max_wait;
-  for (const auto& [key, timer] : timers_) until = std::min(until, timer.due);
   if (pump_ != nullptr && pump_->NeedsPolling()) until = std::min(until, Clock::now() + kPollInterval);
   common::MutexLock lock(&mu_);
-  cv_.wait_until(mu_, until, [this]() EXCLUSIVE_LOCKS_REQUIRED(mu_) { return quit_ || !queue_.empty(); });
+  for (const auto& [key, timer] : timers_) until = std::min(until, timer.due);
+  // A timer set from another thread meanwhile also wakes the wait.
+  uint64_t order = timer_order_;
+  cv_.wait_until(mu_, until, [this, order]() EXCLUSIVE_LOCKS_REQUIRED(mu_) {
+    return quit_ || !queue_.empty() || timer_order_ != order;
+  });
   return !quit_;
 }
 

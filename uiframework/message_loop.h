@@ -64,13 +64,14 @@ class MessageLoop {
   // Thread-safe. Ends Run() with `code`; nested loops end first.
   void PostQuit(int code);
 
-  // UI thread. Starts or restarts timer `id` of `handle`; periods below
-  // kMinTimerPeriodMs are raised to it.
-  void SetTimer(WindowHandle handle, uint32_t id, uint32_t period_ms);
-  // UI thread. Returns whether the timer existed.
-  bool KillTimer(WindowHandle handle, uint32_t id);
-  // UI thread. Kills every timer of `handle`.
-  void KillTimers(WindowHandle handle);
+  // Thread-safe (a worker may switch a window's timer on). Starts or
+  // restarts timer `id` of `handle`; periods below kMinTimerPeriodMs are
+  // raised to it. The timer fires on the UI thread.
+  void SetTimer(WindowHandle handle, uint32_t id, uint32_t period_ms) LOCKS_EXCLUDED(mu_);
+  // Thread-safe. Returns whether the timer existed.
+  bool KillTimer(WindowHandle handle, uint32_t id) LOCKS_EXCLUDED(mu_);
+  // Thread-safe. Kills every timer of `handle`.
+  void KillTimers(WindowHandle handle) LOCKS_EXCLUDED(mu_);
 
   // Runs until PostQuit; returns its code.
   int Run();
@@ -118,8 +119,8 @@ class MessageLoop {
   std::map<WindowHandle, MessageTarget*> targets_ GUARDED_BY(mu_);
   WindowHandle next_handle_ GUARDED_BY(mu_) = 1;
 
-  std::map<TimerKey, Timer> timers_;  // UI thread only
-  uint64_t timer_order_ = 0;
+  std::map<TimerKey, Timer> timers_ GUARDED_BY(mu_);
+  uint64_t timer_order_ GUARDED_BY(mu_) = 0;
   std::function<void()> idle_;
   EventPump* pump_ = nullptr;
 };

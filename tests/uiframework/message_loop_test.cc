@@ -111,6 +111,25 @@ TEST_F(MessageLoopTest, TimersFireByPeriodAndStopWhenKilled) {
   loop_->KillTimer(handle_, 1923);
 }
 
+// A worker may switch a window's timer on (the install thread does); the
+// ticks still arrive on the loop's thread.
+TEST_F(MessageLoopTest, TimerSetFromAWorkerFiresOnTheLoopThread) {
+  std::thread::id ui_thread = std::this_thread::get_id();
+  std::vector<std::thread::id> tick_threads;
+  recorder_.on_message = [&](uint32_t message, uintptr_t) {
+    if (message == kWmTimer) tick_threads.push_back(std::this_thread::get_id());
+  };
+  std::thread worker([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the loop is waiting by then
+    loop_->SetTimer(handle_, 1000, 20);
+  });
+  EXPECT_TRUE(runUntil([&] { return tick_threads.size() >= 3; }));
+  worker.join();
+  for (const auto& id : tick_threads) EXPECT_EQ(id, ui_thread);
+  std::thread killer([this] { EXPECT_TRUE(loop_->KillTimer(handle_, 1000)); });
+  killer.join();
+}
+
 // Posted messages and tasks go before due timers of the same round, as a
 // Win32 queue delivers posts before WM_TIMER.
 TEST_F(MessageLoopTest, PostedMessagesComeBeforeTimers) {
