@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "test_archive.h"
-#include "test_window.h"
+#include "../test_archive.h"
+#include "../test_window.h"
 #include "uiframework/ui_types.h"
 
 namespace ui {
