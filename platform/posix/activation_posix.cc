@@ -4,11 +4,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <thread>
 
 #include "platform/activation.h"
+#include "platform/paths.h"
 
 namespace platform {
 
@@ -17,21 +19,53 @@ namespace {
 constexpr char kRequest[] = "activate\n";
 constexpr char kAnswer[] = "ok\n";
 
-// An abstract-namespace address: nothing on disk to clean up after a crash,
-// and the name is free again the moment the owner dies.
-socklen_t makeAddress(const std::string& windowClass, sockaddr_un* addr) {
+// The socket lives in this user's runtime folder, beside the lock files, so
+// another user cannot claim the name and a test can isolate itself by
+// pointing XDG_RUNTIME_DIR elsewhere.
+std::string socketPath(const std::string& windowClass) {
+  std::string name;
+  for (char c : windowClass) name += (c == '/' || c == '\0') ? '_' : c;
+  return runtimeDir() + "/websetup-activate-" + name + ".sock";
+}
+
+// False when the path does not fit a socket address.
+bool makeAddress(const std::string& path, sockaddr_un* addr) {
   std::memset(addr, 0, sizeof(*addr));
   addr->sun_family = AF_UNIX;
-  std::string name = "websetup-activate-" + windowClass;
-  name.resize(std::min(name.size(), sizeof(addr->sun_path) - 2));
-  std::memcpy(addr->sun_path + 1, name.data(), name.size());
-  return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  if (path.size() >= sizeof(addr->sun_path)) return false;
+  std::memcpy(addr->sun_path, path.data(), path.size());
+  return true;
+}
+
+int connectTo(const sockaddr_un& addr) {
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Binds `fd` to `addr`, taking over a socket file left by a process that
+// died without removing it. Fails while a live process listens there.
+bool bindClaiming(int fd, const sockaddr_un& addr) {
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) == 0) return true;
+  if (errno != EADDRINUSE) return false;
+  const int probe = connectTo(addr);
+  if (probe >= 0) {
+    close(probe);
+    return false;
+  }
+  unlink(addr.sun_path);
+  return bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) == 0;
 }
 
 }  // namespace
 
 struct ActivationListener::State {
   int listenFd = -1;
+  std::string path;
   int stopPipe[2] = {-1, -1};
   std::thread thread;
   std::mutex mu;
@@ -72,13 +106,18 @@ std::unique_ptr<ActivationListener> ActivationListener::listen(const std::string
                                                                Callback onActivate) {
   auto state = std::make_shared<State>();
   state->callback = std::move(onActivate);
+  sockaddr_un addr;
+  state->path = socketPath(windowClass);
+  if (!makeAddress(state->path, &addr)) return nullptr;
   state->listenFd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (state->listenFd < 0) return nullptr;
-  sockaddr_un addr;
-  const socklen_t len = makeAddress(windowClass, &addr);
-  if (bind(state->listenFd, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-      ::listen(state->listenFd, 8) != 0 || pipe2(state->stopPipe, O_CLOEXEC) != 0) {
+  if (!bindClaiming(state->listenFd, addr)) {
     close(state->listenFd);
+    return nullptr;
+  }
+  if (::listen(state->listenFd, 8) != 0 || pipe2(state->stopPipe, O_CLOEXEC) != 0) {
+    close(state->listenFd);
+    unlink(state->path.c_str());
     return nullptr;
   }
   state->thread = std::thread([s = state.get()] { s->run(); });
@@ -88,6 +127,7 @@ std::unique_ptr<ActivationListener> ActivationListener::listen(const std::string
 ActivationListener::~ActivationListener() {
   (void)!write(state_->stopPipe[1], "x", 1);
   if (state_->thread.joinable()) state_->thread.join();
+  unlink(state_->path.c_str());
   close(state_->listenFd);
   close(state_->stopPipe[0]);
   close(state_->stopPipe[1]);
@@ -99,13 +139,12 @@ void ActivationListener::setCallback(Callback onActivate) {
 }
 
 bool requestActivation(const std::string& windowClass) {
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
   sockaddr_un addr;
-  const socklen_t len = makeAddress(windowClass, &addr);
+  if (!makeAddress(socketPath(windowClass), &addr)) return false;
+  const int fd = connectTo(addr);
+  if (fd < 0) return false;
   bool answered = false;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0 &&
-      write(fd, kRequest, sizeof(kRequest) - 1) == static_cast<ssize_t>(sizeof(kRequest) - 1)) {
+  if (write(fd, kRequest, sizeof(kRequest) - 1) == static_cast<ssize_t>(sizeof(kRequest) - 1)) {
     pollfd pfd{fd, POLLIN, 0};
     char buf[8] = {};
     answered = poll(&pfd, 1, 1000) > 0 && read(fd, buf, sizeof(buf) - 1) > 0 &&

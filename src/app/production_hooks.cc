@@ -5,6 +5,7 @@
 #include "install/telemetry_binding.h"
 #include "system/system_facts.h"
 #include "telemetry/single_user_log.h"
+#include "telemetry/system_events.h"
 
 namespace app {
 
@@ -40,6 +41,7 @@ StartupHooks ProductionStartupHooks() {
                                                   init.downloadUrl, init.flag277or278, init.mainPid);
     install::ConnectTelemetry();
     bindEngineToTelemetry();
+    telemetry::ConnectSystemEvents();
   };
   hooks.addEvent = [](const std::string& category, const std::string& action,
                       const std::string& label, bool wait) {

@@ -23,7 +23,9 @@ class SingleInstanceTest : public ::testing::Test {
   void SetUp() override {
     std::filesystem::copy_file(testing_support::binPath("websetup"), tmp_.file("websetup"));
     std::filesystem::permissions(tmp_.file("websetup"), std::filesystem::perms::owner_all);
-    env_ = {{"APPDATA", tmp_.file("appdata")}};
+    // Its own runtime folder keeps the lock and the socket away from any
+    // other setup on this machine, tests running beside this one included.
+    env_ = {{"APPDATA", tmp_.file("appdata")}, {"XDG_RUNTIME_DIR", tmp_.path()}};
   }
 
   std::unique_ptr<Subprocess> start() {

@@ -183,5 +183,25 @@ TEST(ActivationTest, SecondInstanceReachesTheFirst) {
   EXPECT_FALSE(requestActivation(cls));
 }
 
+// A setup killed outright leaves its socket file behind; the next one must
+// still be able to listen.
+TEST(ActivationTest, TakesOverTheSocketOfADeadInstance) {
+  const std::string cls = uniqueName("QM_UI_Frame_dead");
+  pid_t child = fork();
+  if (child == 0) {
+    auto listener = ActivationListener::listen(cls, nullptr);
+    if (!listener) _exit(1);
+    pause();
+    _exit(0);
+  }
+  ASSERT_TRUE(testing_support::waitFor([&] { return requestActivation(cls); }, std::chrono::seconds(5)));
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_FALSE(requestActivation(cls));
+  auto listener = ActivationListener::listen(cls, nullptr);
+  ASSERT_NE(listener, nullptr);
+  EXPECT_TRUE(requestActivation(cls));
+}
+
 }  // namespace
 }  // namespace platform

@@ -54,7 +54,9 @@ TEST(SystemFactsTest, ReportsThisMachine) {
   float number = -1.0f;
   EXPECT_FALSE(GetSystemName(&number).empty());
   const platform::OsRelease release = platform::osRelease();
-  if (!release.versionId.empty()) EXPECT_GE(number, 0.0f);
+  if (!release.versionId.empty()) {
+    EXPECT_GE(number, 0.0f);
+  }
 
   const platform::OsRelease parsed =
       platform::parseOsRelease("NAME=x\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nVERSION_ID='12'\n");

@@ -37,7 +37,7 @@ class FakeWindow : public FunnelWindowSource {
 // Forwards every call to a real WebLog and notes the order of the funnel
 // documents it was given: the journal orders requests by the end of their
 // responses, which may swap two requests sent back to back.
-class OrderRecordingWebLog : public IWebLog {
+class OrderRecordingWebLog final : public IWebLog {
  public:
   explicit OrderRecordingWebLog(weblog::WebLog* real) : real_(real) {}
   ~OrderRecordingWebLog() { delete real_; }
