@@ -26,12 +26,12 @@ function(websetup_test name)
   add_executable(${name} ${srcs} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} test_support GTest::gtest_main GTest::gmock)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  # Properties pass through a list themselves: join the labels with an
-  # escaped separator so every label reaches each test.
-  string(REPLACE ";" "\\;" labels "${ARG_LABELS}")
+  # gtest_discover_tests flattens list-valued properties, so the labels
+  # travel as one text ("unit,net,tsan"); ctest -L takes a regular
+  # expression, so `ctest -L tsan` still selects by any one of them.
+  string(REPLACE ";" "," labels "${ARG_LABELS}")
   gtest_discover_tests(${name}
     PROPERTIES LABELS "${labels}"
-    ENVIRONMENT "WEBSETUP_BUILD_DIR=${CMAKE_BINARY_DIR};WEBSETUP_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
     DISCOVERY_TIMEOUT 60)
 endfunction()
 

@@ -60,8 +60,7 @@ class ScreenshotTest : public ::testing::Test {
   }
 
   std::string artifact(const std::string& name) {
-    const char* build = std::getenv("WEBSETUP_BUILD_DIR");
-    std::filesystem::path dir = std::filesystem::path(build ? build : "/tmp") / "test-artifacts";
+    std::filesystem::path dir = std::filesystem::path(WEBSETUP_BUILD_DIR) / "test-artifacts";
     std::filesystem::create_directories(dir);
     return (dir / name).string();
   }
