@@ -107,14 +107,14 @@ bool ParseLocationCsv(const std::string& answer, Location* out) {
 }
 
 std::string ClientId() {
-  return ComposeClientId(SystemVolumeSerial(),
-                         ChooseAdapterAddress(BestInterfaceIndex(), ListAdapters()));
+  return ComposeClientId(platform::SystemVolumeSerial(),
+                         ChooseAdapterAddress(platform::BestInterfaceIndex(), platform::ListAdapters()));
 }
 
-std::string AnalyticsUid() { return AnalyticsUidFromVolumeName(SystemVolumeName()); }
+std::string AnalyticsUid() { return AnalyticsUidFromVolumeName(platform::SystemVolumeName()); }
 
 std::string OsNameWithArchitecture() {
-  return OsName() + ArchitectureSuffix(ProcessorArchitecture());
+  return platform::OsName() + ArchitectureSuffix(platform::ProcessorArchitecture());
 }
 
 }  // namespace weblog

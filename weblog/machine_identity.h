@@ -13,15 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/machine_facts.h"
+
 namespace weblog {
 
 // One network adapter as the adapter list reports it.
-struct AdapterInfo {
-  int index = 0;
-  std::string description;
-  int type = 0;  // 6 Ethernet, 71 IEEE 802.11, 24 loopback, 1 other
-  std::vector<uint8_t> address;
-};
+using AdapterInfo = platform::AdapterInfo;
 constexpr int kAdapterEthernet = 6;
 constexpr int kAdapterWireless = 71;
 
@@ -71,21 +68,6 @@ bool ParseLocationCsv(const std::string& answer, Location* out);
 
 // MD5 of `data` as 32 lower-case hex digits.
 std::string Md5Hex(const std::string& data);
-
-// --- Facts of this machine (machine_facts_<platform>.cc) ---
-
-// Serial number of the volume holding the system; nullopt when unreadable.
-std::optional<uint32_t> SystemVolumeSerial();
-// GUID path of that volume ("\\?\Volume{...}\"); empty when unknown.
-std::string SystemVolumeName();
-// Index of the adapter that routes to 8.8.8.8; nullopt when none.
-std::optional<int> BestInterfaceIndex();
-// Every adapter; empty when the list cannot be read.
-std::vector<AdapterInfo> ListAdapters();
-// The OS name (or "unknown OperatingSystem.").
-std::string OsName();
-// The processor architecture in Windows numbering (9 AMD64, 6 IA64, ...).
-int ProcessorArchitecture();
 
 // --- Composed values ---
 

@@ -14,9 +14,9 @@
 #include <sstream>
 
 #include "platform/os_info.h"
-#include "weblog/machine_identity.h"
+#include "platform/machine_facts.h"
 
-namespace weblog {
+namespace platform {
 
 namespace {
 
@@ -162,9 +162,9 @@ std::vector<AdapterInfo> ListAdapters() {
     if (arpType == 772) {
       a.type = 24;
     } else if (fs::exists(dir / "wireless", ec2)) {
-      a.type = kAdapterWireless;
+      a.type = 71;  // IEEE 802.11
     } else if (arpType == 1) {
-      a.type = kAdapterEthernet;
+      a.type = 6;  // Ethernet
     } else {
       a.type = 1;
     }
@@ -189,4 +189,4 @@ int ProcessorArchitecture() {
   return 0xFFFF;
 }
 
-}  // namespace weblog
+}  // namespace platform
