@@ -24,6 +24,13 @@ void bindEngineToTelemetry() {
                          const std::string& key, const std::string& value) {
     CSingleUserLog::GetInstance().AddUserLog_funnelPair(false, false, category, action, key, value);
   };
+  // The cache of sizes lives with the other per-run state of telemetry.
+  events.rememberContentLength = [](const std::string& url, int64_t length) {
+    CSingleUserLog::GetInstance().RememberContentLength(url, length);
+  };
+  events.lookupContentLength = [](const std::string& url) {
+    return CSingleUserLog::GetInstance().LookupContentLength(url);
+  };
   engine::setEngineEvents(std::move(events));
 }
 

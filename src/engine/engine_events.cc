@@ -75,12 +75,19 @@ void OnDownloadProgress(int64_t downloaded, int64_t total) {
 
 void RememberContentLength(const std::string& remotePath, int64_t size) {
   if (size == 0 || remotePath.empty()) return;
+  auto h = currentHooks();
+  if (h->rememberContentLength) {
+    h->rememberContentLength(remotePath, size);
+    return;
+  }
   LengthCache& cache = lengthCache();
   common::MutexLock lock(&cache.mu);
   cache.sizes[remotePath] = size;
 }
 
 int64_t LookupContentLength(const std::string& remotePath) {
+  auto h = currentHooks();
+  if (h->lookupContentLength) return h->lookupContentLength(remotePath);
   LengthCache& cache = lengthCache();
   common::MutexLock lock(&cache.mu);
   auto it = cache.sizes.find(remotePath);

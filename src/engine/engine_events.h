@@ -23,6 +23,10 @@ struct EngineEvents {
   // The registered window's OnDownloadProgress (downloaded, total). Empty
   // means no window is registered.
   std::function<void(int64_t, int64_t)> downloadProgress;
+  // The content-length cache's home when the program has one (the
+  // telemetry singleton); both empty: the engine's own locked map.
+  std::function<void(const std::string&, int64_t)> rememberContentLength;
+  std::function<int64_t(const std::string&)> lookupContentLength;
 };
 
 // Replaces the hooks. An empty event or funnel hook falls back to a log
@@ -42,12 +46,14 @@ bool hasProgressWindow();
 // Calls the registered window's progress callback, if any.
 void OnDownloadProgress(int64_t downloaded, int64_t total);
 
-// The process-wide URL -> content length cache. Thread-safe.
+// The process-wide URL -> content length cache: the hooks' when set, else
+// the engine's own. Thread-safe.
 // Ignored when `size` is 0 or `remotePath` empty.
 void RememberContentLength(const std::string& remotePath, int64_t size);
 // The stored size, or 0.
 int64_t LookupContentLength(const std::string& remotePath);
-// Empties the cache (tests, and a fresh start of the install flow).
+// Empties the engine's own cache (tests, and a fresh start of the install
+// flow).
 void ClearContentLengthCache();
 
 }  // namespace engine
