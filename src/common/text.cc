@@ -115,6 +115,17 @@ std::string wideToUtf8(std::wstring_view text) {
   return out;
 }
 
+int64_t parseLeadingDigits(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (value > (std::numeric_limits<int64_t>::max() - 9) / 10) break;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value;
+}
+
 int64_t parseLeadingInt64(std::wstring_view text) { return parseLeading<int64_t>(text); }
 
 int32_t parseLeadingInt32(std::wstring_view text) { return parseLeading<int32_t>(text); }

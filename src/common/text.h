@@ -20,6 +20,11 @@ std::string wideToUtf8(std::wstring_view text);
 int64_t parseLeadingInt64(std::wstring_view text);
 int32_t parseLeadingInt32(std::wstring_view text);
 
+// The unsigned decimal number at the start of `text` (blanks and tabs
+// skipped), stopping at the first non-digit; 0 when there is none. Stops
+// before overflowing. For numbers in protocol headers.
+int64_t parseLeadingDigits(std::string_view text);
+
 }  // namespace common
 
 #endif  // WEBSETUP_COMMON_TEXT_H_

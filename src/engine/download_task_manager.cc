@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "common/log.h"
+#include "common/text.h"
 #include "platform/download_file.h"
 #include "engine/engine_events.h"
 #include "engine/libcurl_tool.h"
@@ -21,17 +22,6 @@ std::string lineFrom(const std::string& text, size_t from) {
   if (from > text.size()) return std::string();
   const size_t end = text.find("\r\n", from);
   return text.substr(from, end == npos ? npos : end - from);
-}
-
-int64_t numberAt(const std::string& text, size_t from) {
-  size_t i = from;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-  int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (value > (INT64_MAX - 9) / 10) break;
-    value = value * 10 + (text[i] - '0');
-  }
-  return value;
 }
 
 // A Location target relative to the URL that answered becomes absolute, so
@@ -102,10 +92,10 @@ ProbeAnswer readProbeAnswer(const std::string& h) {
     const size_t server = h.find("Server:");
     const size_t spanEnd = (server == npos || server < range) ? h.size() : server;
     const size_t slash = h.find('/', range);
-    if (slash != npos && slash < spanEnd) a.length = numberAt(h, slash + 1);
+    if (slash != npos && slash < spanEnd) a.length = common::parseLeadingDigits(std::string_view(h).substr(slash + 1));
   } else if (length != npos) {
     a.hasLength = true;
-    a.length = numberAt(h, length + 15);
+    a.length = common::parseLeadingDigits(std::string_view(h).substr(length + 15));
   }
   return a;
 }

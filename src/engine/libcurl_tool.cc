@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "common/log.h"
+#include "common/text.h"
 #include "engine/download_thread.h"
 
 namespace engine {
@@ -21,19 +22,6 @@ constexpr long kReceiveBuffer = 512 * 1024;
 size_t appendToString(char* data, size_t size, size_t count, void* out) {
   static_cast<std::string*>(out)->append(data, size * count);
   return size * count;
-}
-
-// The decimal number at the start of `text` (leading blanks skipped),
-// stopping at the first non-digit; 0 when there is none.
-int64_t leadingNumber(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-  int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (value > (INT64_MAX - 9) / 10) break;
-    value = value * 10 + (text[i] - '0');
-  }
-  return value;
 }
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -58,14 +46,14 @@ void trackResponse(std::string_view line, SegmentTransfer* t) {
     t->status = 0;
     t->rangeStart = -1;
     const size_t blank = line.find(' ');
-    if (blank != std::string_view::npos) t->status = static_cast<long>(leadingNumber(line.substr(blank)));
+    if (blank != std::string_view::npos) t->status = static_cast<long>(common::parseLeadingDigits(line.substr(blank)));
   } else if (startsWithNoCase(line, "Content-Range:")) {
     std::string_view value = line.substr(14);
     while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
     if (startsWithNoCase(value, "bytes")) {
       value.remove_prefix(5);
       while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
-      if (!value.empty() && value.front() >= '0' && value.front() <= '9') t->rangeStart = leadingNumber(value);
+      if (!value.empty() && value.front() >= '0' && value.front() <= '9') t->rangeStart = common::parseLeadingDigits(value);
     }
   }
 }
@@ -332,7 +320,7 @@ size_t CLibcurlTool::HeaderCallback(char* line, size_t size, size_t count, void*
       LOG(INFO) << " HeaderCallback error2: " << text;
       return 0;
     }
-    const int64_t total = leadingNumber(text.substr(slash + 1));
+    const int64_t total = common::parseLeadingDigits(text.substr(slash + 1));
     if (total != task->length()) {
       LOG(INFO) << " HeaderCallback error1: " << task->length() << " != " << text;
       return 0;
