@@ -13,7 +13,8 @@ int processorCount();
 bool is64BitOs();
 
 // The stand-in for IsNetworkAlive: true when a non-loopback interface is up
-// and has an address. Thread-safe.
+// and has an address. The answer may be up to 250 ms old, so a caller may
+// ask as often as it likes. Thread-safe.
 bool isNetworkAlive();
 
 // Forces isNetworkAlive() to answer `value` (nullopt: ask the system again).
