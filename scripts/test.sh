@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build needs, builds everything and runs every test:
-# the whole suite, then the threaded modules again under ThreadSanitizer.
-# Exits non-zero on any failure.
+# the whole suite; the threaded modules again under ThreadSanitizer; the
+# whole suite again under AddressSanitizer and UBSan. Exits non-zero on any
+# failure. WEBSETUP_SKIP_TSAN=1 or WEBSETUP_SKIP_ASAN=1 leave a pass out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,8 +14,19 @@ cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300
 
 if [ "${WEBSETUP_SKIP_TSAN:-0}" != 1 ]; then
+  echo "== ThreadSanitizer"
   cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWEBSETUP_TSAN=ON >/dev/null
   cmake --build build-tsan -j"$jobs" --target tsan_tests
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
     ctest --test-dir build-tsan -L tsan --output-on-failure -j"$jobs" --timeout 600 --no-tests=ignore
+fi
+
+if [ "${WEBSETUP_SKIP_ASAN:-0}" != 1 ]; then
+  echo "== AddressSanitizer + UBSan"
+  cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWEBSETUP_ASAN=ON >/dev/null
+  cmake --build build-asan -j"$jobs"
+  ASAN_OPTIONS="detect_leaks=1 abort_on_error=0" \
+  UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1" \
+  LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
+    ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 600
 fi

@@ -7,12 +7,19 @@
 #include "weblog/iweblog.h"
 #include "weblog/web_log.h"
 
+extern "C" void DestroyExportObj(IWebLog* obj);
+
 namespace {
 
 constexpr int kIdentityAttempts = 3;
 
-// Runs on the thread NSISLog starts, with the values of that call.
+// Runs on the thread NSISLog starts, with the values of that call. The
+// thread owns `log` and destroys it when done.
 void SendOperationLog(IWebLog* log, int opId, int softwareId, int languageId, int siteId) {
+  struct Owner {
+    IWebLog* log;
+    ~Owner() { DestroyExportObj(log); }
+  } owner{log};
   const char* guid = nullptr;
   const char* userId = nullptr;
   bool identified = false;
@@ -40,8 +47,8 @@ __attribute__((visibility("default"))) void DestroyExportObj(IWebLog* obj) {
 
 __attribute__((visibility("default"))) int NSISLog(int opId, int softwareId, int languageId,
                                                    int siteId) {
-  // The object is never destroyed: the calling script may end the process
-  // at any time, and the thread must not be left holding a freed object.
+  // The object belongs to the thread, so the calling script may end the
+  // process at any time without the thread being left on a freed object.
   IWebLog* log = CreateExportObj();
   if (log == nullptr) return 0;
   std::thread(SendOperationLog, log, opId, softwareId, languageId, siteId).detach();
