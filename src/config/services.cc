@@ -61,7 +61,20 @@ bool Services::parse(const std::string& xml, Services* out) {
       out->brands_[siteId] = label;
     }
   }
+  if (const auto* cdn = root->FirstChildElement("CdnHosts")) {
+    for (auto* e = cdn->FirstChildElement("Host"); e != nullptr; e = e->NextSiblingElement("Host")) {
+      const char* kind = e->Attribute("kind");
+      const char* name = e->Attribute("name");
+      if (kind != nullptr && name != nullptr && *name != '\0') out->cdnHosts_.emplace(kind, name);
+    }
+  }
   return true;
+}
+
+std::vector<std::string> Services::cdnHosts(const std::string& kind) const {
+  std::vector<std::string> hosts;
+  for (auto [it, end] = cdnHosts_.equal_range(kind); it != end; ++it) hosts.push_back(it->second);
+  return hosts;
 }
 
 void Services::overrideBase(const std::string& base) {

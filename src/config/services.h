@@ -57,10 +57,14 @@ class Services {
   std::string url(const std::string& name) const;
   // Site id -> base brand label.
   const std::map<int, std::string>& brands() const { return brands_; }
+  // The maker's CDN host names by kind ("ali", "aws"), as the download
+  // source selection classifies URLs; empty when the file lists none.
+  std::vector<std::string> cdnHosts(const std::string& kind) const;
 
  private:
   std::map<std::string, std::string> urls_;
   std::map<int, std::string> brands_;
+  std::multimap<std::string, std::string> cdnHosts_;  // kind -> host
 };
 
 // The services of this program: services.xml of the linked-in skin archive

@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "config/download_info_url.h"
 #include "config/product_config.h"
+#include "config/services.h"
 #include "engine/libcurl_tool.h"
 #include "system/system_facts.h"
 
@@ -22,11 +23,14 @@ bool startsWith(const std::string& text, const char* prefix) { return text.rfind
 }  // namespace
 
 const CdnHosts& DefaultCdnHosts() {
-  // Seam: the shipped deployment's CDN hosts. They belong in the services
-  // file beside the other hosts of the maker.
-  static const CdnHosts hosts{
-      {"alicdn.orlastra.example", "alicdn.orlastra-cn.example", "alicdn.quillmont.example"},
-      "awscdn.orlastra.example"};
+  static const CdnHosts hosts = [] {
+    const config::Services& services = config::processServices();
+    CdnHosts h;
+    h.aliCdn = services.cdnHosts("ali");
+    const std::vector<std::string> aws = services.cdnHosts("aws");
+    if (!aws.empty()) h.awsCdn = aws.front();
+    return h;
+  }();
   return hosts;
 }
 

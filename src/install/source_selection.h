@@ -15,8 +15,7 @@
 namespace install {
 
 // The maker's CDN host names the host class compares with. Deployment data:
-// DefaultCdnHosts() holds the shipped names until the services file lists
-// them.
+// DefaultCdnHosts() reads them from the services file (CdnHosts) once.
 struct CdnHosts {
   std::vector<std::string> aliCdn;  // the Alibaba-cloud CDN hosts ("alicdn.…")
   std::string awsCdn;               // the AWS CDN host ("awscdn.…")

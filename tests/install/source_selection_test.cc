@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "common/text.h"
+#include "config/services.h"
 #include "install_test_support.h"
 #include "system/system_facts.h"
 
@@ -25,6 +26,24 @@ TEST(CheckRemotePathTest, PicksFirstDirectUrl) {
     EXPECT_EQ(checkRemotePath(k.urls, kSelectFirstDirect, L"NoSuchProduct"), k.used);
   }
   EXPECT_EQ(checkRemotePath({L"https://a.example/1.exe"}, 2, L"NoSuchProduct"), L"");
+}
+
+// The CDN hosts are deployment data: a build for another maker changes the
+// services file, never the code.
+TEST(HostClassTest, ShippedCdnHostsComeFromTheServicesFile) {
+  const CdnHosts& shipped = DefaultCdnHosts();
+  EXPECT_EQ(shipped.aliCdn.size(), 3u);
+  EXPECT_EQ(shipped.awsCdn, "awscdn.orlastra.example");
+  EXPECT_EQ(HostClass(L"https://alicdn.orlastra-cn.example/p/x.exe"), kHostAliCdn);
+  EXPECT_EQ(HostClass(L"https://awscdn.orlastra.example/p/x.exe"), kHostAwsCdn);
+
+  config::Services parsed;
+  ASSERT_TRUE(config::Services::parse(
+      "<Services><CdnHosts><Host kind=\"ali\" name=\"a.example\"/><Host kind=\"aws\"/>"
+      "</CdnHosts></Services>",
+      &parsed));
+  EXPECT_EQ(parsed.cdnHosts("ali"), std::vector<std::string>{"a.example"});
+  EXPECT_TRUE(parsed.cdnHosts("aws").empty());  // a host without a name is skipped
 }
 
 TEST(HostClassTest, ClassifiesHosts) {
