@@ -64,7 +64,10 @@ int32_t CDownLoadImpl::SuperDownloadFile(const std::wstring& url, const std::wst
   d->setRunState(kRunRunning);
   AddUserLog_funnelPair("Download", "SliceDownloading", "", "");
 
+  // Bytes a resumed download already had are not speed: the first sample
+  // would otherwise credit them all to its few milliseconds.
   int64_t lastCount = 0;
+  for (const auto& t : d->taskManager().allTasks()) lastCount += t->downloaded() - t->start() + 1;
   uint32_t lastChange = platform::tickCount();
   double fastest = 0.0;
   double slowest = 102400.0;

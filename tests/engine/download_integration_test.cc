@@ -175,6 +175,35 @@ TEST_F(DownloadIntegrationTest, CompleteTaskFileFinishesWithoutRequests) {
   EXPECT_TRUE(readFile(local_) == content_);
 }
 
+// A resumed run that fetches one byte must not report the bytes it found on
+// disk as speed.
+TEST_F(DownloadIntegrationTest, ResumedBytesAreNoSpeedSample) {
+  const int64_t size = 9 * kMiB;
+  serve("a.bin", randomBytes(size, 4));
+  ASSERT_EQ(CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/files/a.bin")),
+                                             common::utf8ToWide(local_), nullptr, false),
+            kErrSuccess);
+  // The last segment ends one past the file's last byte: put that byte back.
+  std::string taskFile = readFile(local_ + ".xml");
+  const size_t status = taskFile.rfind("<TaskStatus>1</TaskStatus>");
+  ASSERT_NE(status, std::string::npos);
+  taskFile.replace(status, 26, "<TaskStatus>0</TaskStatus>");
+  const std::string full = "<DownloadedPos>" + std::to_string(size) + "</DownloadedPos>";
+  const size_t pos = taskFile.rfind(full);
+  ASSERT_NE(pos, std::string::npos);
+  taskFile.replace(pos, full.size(), "<DownloadedPos>" + std::to_string(size - 1) + "</DownloadedPos>");
+  ASSERT_TRUE(testing_support::writeFile(local_ + ".xml", taskFile));
+
+  DownloadStats stats;
+  ASSERT_EQ(CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/files/a.bin")),
+                                             common::utf8ToWide(local_), nullptr, false, {}, &stats),
+            kErrSuccess);
+  EXPECT_TRUE(readFile(local_) == content_);
+  // One byte in at least a millisecond is at most 0.001 MB/s; the 9 MiB
+  // already on disk would have shown as several MB/s.
+  EXPECT_LT(stats.fastestMBps, 0.01);
+}
+
 TEST_F(DownloadIntegrationTest, MissingFileFailsAfterTenProbes) {
   serve("a.bin", "x");
   const int r = CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/files/none.bin")),
