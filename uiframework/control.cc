@@ -187,8 +187,8 @@ void CControlUI::PaintBkColor(cairo_t* cr) { FillRoundRect(cr, rect_, bkcolor_, 
 
 void CControlUI::PaintBkImage(cairo_t* cr) { PaintImage(cr, bkimage_); }
 
-void CControlUI::PaintImage(cairo_t* cr, const std::string& spec) {
-  DrawImageSpec(cr, manager_, spec, rect_);
+void CControlUI::PaintImage(cairo_t* cr, const std::string& imageDesc) {
+  DrawImageDesc(cr, manager_, imageDesc, rect_);
 }
 
 void CControlUI::PaintBorder(cairo_t* cr) {

@@ -120,9 +120,9 @@ class CControlUI {
   // font, colour and alignment.
   void PaintTextIn(cairo_t* cr, const UiRect& rect, const std::wstring& text,
                    UiColor color, unsigned flags, int hot_link = -1);
-  // Draws the image described by `spec` (a file name, or "file='x'
+  // Draws the image described by `imageDesc` (a file name, or "file='x'
   // source='l,t,r,b' dest='l,t,r,b'") into the control's rectangle.
-  void PaintImage(cairo_t* cr, const std::string& spec);
+  void PaintImage(cairo_t* cr, const std::string& imageDesc);
   UiRect TextRect() const;
 
   std::wstring name_;

@@ -46,29 +46,29 @@ void StrokeRoundRect(cairo_t* cr, const UiRect& rect, UiColor color, double widt
 
 namespace {
 
-// The value of key='value' in an image spec, or empty.
-std::string specValue(const std::string& spec, std::string_view key) {
+// The value of key='value' in an image imageDesc, or empty.
+std::string imageDescValue(const std::string& imageDesc, std::string_view key) {
   std::string pattern = std::string(key) + "='";
-  size_t at = spec.find(pattern);
+  size_t at = imageDesc.find(pattern);
   if (at == std::string::npos) return {};
   at += pattern.size();
-  size_t end = spec.find('\'', at);
-  return end == std::string::npos ? std::string() : spec.substr(at, end - at);
+  size_t end = imageDesc.find('\'', at);
+  return end == std::string::npos ? std::string() : imageDesc.substr(at, end - at);
 }
 
 }  // namespace
 
-void DrawImageSpec(cairo_t* cr, CPaintManagerUI* manager, const std::string& spec,
+void DrawImageDesc(cairo_t* cr, CPaintManagerUI* manager, const std::string& imageDesc,
                    const UiRect& rect) {
-  if (spec.empty() || manager == nullptr || rect.empty()) return;
-  std::string file = spec;
+  if (imageDesc.empty() || manager == nullptr || rect.empty()) return;
+  std::string file = imageDesc;
   UiRect source, dest = rect;
   bool has_source = false;
-  if (spec.find("file='") != std::string::npos) {
-    file = specValue(spec, "file");
-    has_source = parseRect(specValue(spec, "source"), &source);
+  if (imageDesc.find("file='") != std::string::npos) {
+    file = imageDescValue(imageDesc, "file");
+    has_source = parseRect(imageDescValue(imageDesc, "source"), &source);
     UiRect d;
-    if (parseRect(specValue(spec, "dest"), &d)) {
+    if (parseRect(imageDescValue(imageDesc, "dest"), &d)) {
       dest = UiRect{rect.left + d.left, rect.top + d.top, rect.left + d.right, rect.top + d.bottom};
     }
   }

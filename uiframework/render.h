@@ -21,11 +21,11 @@ void FillRoundRect(cairo_t* cr, const UiRect& rect, UiColor color, double radius
 void StrokeRoundRect(cairo_t* cr, const UiRect& rect, UiColor color, double width, double radius);
 void RoundRectPath(cairo_t* cr, double x, double y, double w, double h, double r);
 
-// Draws the image `spec` names into `rect`: a plain name, or
+// Draws the image `imageDesc` names into `rect`: a plain name, or
 // "file='name' source='l,t,r,b' dest='l,t,r,b'" where `source` cuts a part
 // of the picture and `dest` places it inside `rect`. Missing images draw
 // nothing.
-void DrawImageSpec(cairo_t* cr, CPaintManagerUI* manager, const std::string& spec,
+void DrawImageDesc(cairo_t* cr, CPaintManagerUI* manager, const std::string& imageDesc,
                    const UiRect& rect);
 
 // Lays out `text` for `rect` with the alignment `flags` (TextAlign). The

@@ -98,7 +98,7 @@ TEST_F(PaintManagerTest, ImageCacheByName) {
   EXPECT_EQ(pixelAt(shot, 150, 25), 0xFF00FF00u);
   cairo_surface_destroy(shot);
   // Direct painting of a cached image into a rectangle of the window.
-  DrawImageSpec(w.GetPaintContext(), &pm, "skin/red.png", UiRect{0, 150, 10, 160});
+  DrawImageDesc(w.GetPaintContext(), &pm, "skin/red.png", UiRect{0, 150, 10, 160});
   EXPECT_EQ(pixelAt(cairo_get_target(w.GetPaintContext()), 5, 155), 0xFF00FF00u);
 }
 

@@ -87,10 +87,10 @@ std::string randomRayId() {
 int parseRange(const std::string& header, int64_t total, int64_t* first, int64_t* last) {
   const std::string prefix = "bytes=";
   if (header.rfind(prefix, 0) != 0) return 0;
-  std::string spec = header.substr(prefix.size());
-  size_t dash = spec.find('-');
-  if (dash == std::string::npos || spec.find(',') != std::string::npos) return 0;
-  std::string a = spec.substr(0, dash), b = spec.substr(dash + 1);
+  std::string rangeText = header.substr(prefix.size());
+  size_t dash = rangeText.find('-');
+  if (dash == std::string::npos || rangeText.find(',') != std::string::npos) return 0;
+  std::string a = rangeText.substr(0, dash), b = rangeText.substr(dash + 1);
   auto digits = [](const std::string& s) {
     return !s.empty() && s.size() < 19 && s.find_first_not_of("0123456789") == std::string::npos;
   };
