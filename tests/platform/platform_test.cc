@@ -118,15 +118,23 @@ TEST(InstanceLockTest, ExcludesOtherProcessesUntilReleasedOrDead) {
   mine->release();
   EXPECT_EQ(tryInChild(), PlatformResult::kOk);
 
+  // The holder tells through a pipe when it holds the lock, so no probe of
+  // ours can take the lock in the moment the holder tries for it.
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
   pid_t holder = fork();
   if (holder == 0) {
     std::unique_ptr<InstanceLock> held;
     if (InstanceLock::acquire(name, &held) != PlatformResult::kOk) _exit(1);
+    if (write(ready[1], "x", 1) != 1) _exit(1);
     pause();
     _exit(0);
   }
-  ASSERT_TRUE(testing_support::waitFor([&] { return tryInChild() == PlatformResult::kAlreadyExists; },
-                                       std::chrono::seconds(5)));
+  close(ready[1]);
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1) << "the holder could not take the lock";
+  close(ready[0]);
+  EXPECT_EQ(tryInChild(), PlatformResult::kAlreadyExists);
   kill(holder, SIGKILL);
   waitpid(holder, nullptr, 0);
   EXPECT_EQ(tryInChild(), PlatformResult::kOk);
