@@ -35,15 +35,7 @@ class FileHostTest : public ::testing::Test {
 
   // The journal lines whose path is `path`, waiting until there are `count`.
   std::vector<Json::Value> linesFor(const std::string& path, size_t count) const {
-    std::vector<Json::Value> found;
-    testing_support::waitFor([&] {
-      found.clear();
-      for (const auto& line : server_->journal()) {
-        if (line["path"].asString() == path) found.push_back(line);
-      }
-      return found.size() >= count;
-    }, std::chrono::seconds(5));
-    return found;
+    return server_->requestsTo(path, count, std::chrono::seconds(5));
   }
 
   testing_support::TempDir dir_;

@@ -105,4 +105,19 @@ bool MakerServices::waitForJournal(size_t count, std::chrono::milliseconds limit
   return waitFor([&] { return journal().size() >= count; }, limit);
 }
 
+std::vector<Json::Value> MakerServices::requestsTo(const std::string& path, size_t atLeast,
+                                                  std::chrono::milliseconds limit) const {
+  std::vector<Json::Value> hits;
+  waitFor(
+      [&] {
+        hits.clear();
+        for (Json::Value& line : journal()) {
+          if (line["path"].asString() == path) hits.push_back(std::move(line));
+        }
+        return hits.size() >= atLeast;
+      },
+      limit);
+  return hits;
+}
+
 }  // namespace testing_support

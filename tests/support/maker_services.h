@@ -35,6 +35,11 @@ class MakerServices {
   // a line when a response has ended). Returns false at the limit.
   bool waitForJournal(size_t count, std::chrono::milliseconds limit) const;
 
+  // The journal lines of requests to `path`, in journal order, once there
+  // are at least `atLeast` of them or `limit` has passed (then what there is).
+  std::vector<Json::Value> requestsTo(const std::string& path, size_t atLeast,
+                                      std::chrono::milliseconds limit) const;
+
  private:
   int pid_ = -1;
   int port_ = 0;

@@ -141,17 +141,7 @@ class SingleUserLogTest : public ::testing::Test {
   // Journal lines of `path` once the server has written at least `count`
   // (the lines follow the responses by a moment).
   std::vector<Json::Value> Hits(const std::string& path, size_t count) {
-    std::vector<Json::Value> hits;
-    testing_support::waitFor(
-        [&] {
-          hits.clear();
-          for (const Json::Value& line : services_.journal()) {
-            if (line["path"].asString() == path) hits.push_back(line);
-          }
-          return hits.size() >= count;
-        },
-        10s);
-    return hits;
+    return services_.requestsTo(path, count, 10s);
   }
   // The "actions" of every collector document, in arrival order.
   std::vector<Json::Value> Actions(size_t count) {

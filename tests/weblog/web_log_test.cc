@@ -42,17 +42,7 @@ class WebLogTest : public ::testing::Test {
   }
   // Journal lines of `path`, waiting until the server has written `atLeast`.
   std::vector<Json::Value> Requests(const std::string& path, size_t atLeast = 0) {
-    std::vector<Json::Value> hits;
-    testing_support::waitFor(
-        [&] {
-          hits.clear();
-          for (const Json::Value& line : services_.journal()) {
-            if (line["path"].asString() == path) hits.push_back(line);
-          }
-          return hits.size() >= atLeast;
-        },
-        10s);
-    return hits;
+    return services_.requestsTo(path, atLeast, 10s);
   }
 
   testing_support::TempDir root_;

@@ -80,27 +80,6 @@ int64_t BodySource::read(int64_t pos, char* buf, int64_t n) const {
   return done;
 }
 
-int findConnectionSocket(int localPort, int remotePort) {
-  DIR* dir = opendir("/proc/self/fd");
-  if (dir == nullptr) return -1;
-  int found = -1;
-  while (dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] == '.') continue;
-    int fd = std::atoi(entry->d_name);
-    sockaddr_storage local{}, peer{};
-    socklen_t local_len = sizeof local, peer_len = sizeof peer;
-    if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &local_len) != 0) continue;
-    if (portOf(local) != localPort) continue;
-    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_len) != 0) continue;
-    if (portOf(peer) == remotePort) {
-      found = fd;
-      break;
-    }
-  }
-  closedir(dir);
-  return found;
-}
-
 // Calls `fn(fd, connected)` for each socket of ours bound to `localPort`.
 template <typename Fn>
 void forEachSocketOnPort(int localPort, Fn fn) {
@@ -116,6 +95,19 @@ void forEachSocketOnPort(int localPort, Fn fn) {
     fn(fd, getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_len) == 0);
   }
   closedir(dir);
+}
+
+int findConnectionSocket(int localPort, int remotePort) {
+  int found = -1;
+  forEachSocketOnPort(localPort, [&](int fd, bool connected) {
+    if (found >= 0 || !connected) return;
+    sockaddr_storage peer{};
+    socklen_t peer_len = sizeof peer;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_len) == 0 && portOf(peer) == remotePort) {
+      found = fd;
+    }
+  });
+  return found;
 }
 
 void shutdownConnections(int localPort) {
