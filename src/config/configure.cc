@@ -5,6 +5,7 @@
 #include <mutex>
 #include <utility>
 
+#include "common/events.h"
 #include "common/log.h"
 #include "common/text.h"
 
@@ -12,24 +13,8 @@ namespace config {
 
 namespace {
 
-std::mutex sinkMu;
-
-ServerIntegerSink& serverIntegerSink() {
-  static ServerIntegerSink sink;
-  return sink;
-}
-
 void passServerInteger(const std::string& tag, int32_t value) {
-  ServerIntegerSink sink;
-  {
-    std::lock_guard<std::mutex> lock(sinkMu);
-    sink = serverIntegerSink();
-  }
-  if (sink) {
-    sink(tag, value);
-  } else {
-    LOG(INFO) << " " << tag << " from the configuration answer: " << value;
-  }
+  common::Events().ServerInteger(tag, value);
 }
 
 std::wstring withoutCrLf(std::wstring text) {
@@ -113,10 +98,6 @@ std::string narrow(const std::wstring& text) { return common::wideToUtf8(text); 
 
 }  // namespace
 
-void setServerIntegerSink(ServerIntegerSink sink) {
-  std::lock_guard<std::mutex> lock(sinkMu);
-  serverIntegerSink() = std::move(sink);
-}
 
 CConfigure::CConfigure(int32_t downloaderId, int32_t languageId, int32_t siteId)
     : downloaderId(downloaderId), siteId(siteId), languageId(languageId) {}

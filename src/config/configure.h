@@ -96,13 +96,6 @@ class CConfigure {
   common::Mutex fetchMutex_;
 };
 
-// Where the parse copies the answer's Downloader_config and Additional_time
-// as it reads them (`tag` is the element name); the telemetry singleton
-// keeps them for the crash handler. Until the singleton installs its own
-// sink, the values are only logged. An empty sink restores that default.
-// Thread-safe.
-using ServerIntegerSink = std::function<void(const std::string& tag, int32_t value)>;
-void setServerIntegerSink(ServerIntegerSink sink);
 
 }  // namespace config
 

@@ -13,7 +13,7 @@
 #include "common/text.h"
 #include "platform/download_file.h"
 #include "engine/downloader.h"
-#include "engine/engine_events.h"
+#include "common/events.h"
 #include "platform/clock.h"
 #include "platform/system_info.h"
 
@@ -49,20 +49,26 @@ int CDownLoadImpl::defaultThreadCount() {
 }
 
 int32_t CDownLoadImpl::SuperDownloadFile(const std::wstring& url, const std::wstring& localPath,
-                                         std::string* cdnInfo, bool reportProgress,
-                                         const DownloadOptions& options, DownloadStats* stats) {
+                                         std::string* cdnInfo, const DownloadOptions& options,
+                                         DownloadStats* stats) {
+  const bool reportProgress = static_cast<bool>(options.onProgress);
+  auto stopped = [&options] { return options.stop != nullptr && options.stop->load(); };
   const std::string remote = common::wideToUtf8(url);
   const std::string local = common::wideToUtf8(localPath);
   const int threads = options.threadCount > 0 ? options.threadCount : defaultThreadCount();
   auto d = std::make_unique<CDownloader>(remote, local, local + ".xml", threads);
 
   const int init = d->downloadInit(0, "Download", reportProgress ? 1 : 0);
+  if (init == kErrSuccess && stopped()) {
+    stopAndRelease(&d, cdnInfo);
+    return kErrStopped;
+  }
   if (init != kErrSuccess) {
     stopAndRelease(&d, cdnInfo);
     return init;
   }
   d->setRunState(kRunRunning);
-  AddUserLog_funnelPair("Download", "SliceDownloading", "", "");
+  common::Events().FunnelPair("Download", "SliceDownloading", "", "");
 
   // Bytes a resumed download already had are not speed: the first sample
   // would otherwise credit them all to its few milliseconds.
@@ -90,9 +96,13 @@ int32_t CDownLoadImpl::SuperDownloadFile(const std::wstring& url, const std::wst
       return kErrNoProgress;
     }
     if (d->runState() == kRunStop) break;
-    if (reportProgress && hasProgressWindow()) {
-      OnDownloadProgress(p.downloaded, d->taskManager().contentLength());
+    if (stopped()) {
+      LOG(INFO) << " download stopped by its caller";
+      d->abortTransfers();
+      stopAndRelease(&d, cdnInfo);
+      return kErrStopped;
     }
+    if (reportProgress) options.onProgress(p.downloaded, d->taskManager().contentLength());
     networkDown = !platform::isNetworkAlive();
     // A short pause keeps the watch from taking a core of its own.
     if (!networkDown) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -134,7 +144,7 @@ int32_t CDownLoadImpl::SuperDownloadFile(const std::wstring& url, const std::wst
   const int64_t size = std::max<int64_t>(0, platform::fileSize(local));
   if (reportProgress && size < 1048576) return kErrFileTooSmall;
   if (!fetched) {
-    if (reportProgress && hasProgressWindow()) OnDownloadProgress(contentLength, contentLength);
+    if (reportProgress) options.onProgress(contentLength, contentLength);
     if (cdnInfo != nullptr) *cdnInfo = cdn;
     return kErrSuccess;
   }

@@ -4,14 +4,24 @@
 // The two calls through which the rest of the setup uses the engine:
 // download one URL to one file, and check a file's MD5.
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace engine {
 
-// Knobs of one download beyond what the install flow passes.
+// How one download runs and whom it tells.
 struct DownloadOptions {
   int threadCount = 0;  // 0: the processor-based default
+  // A download that reports progress: the callback gets (downloaded,
+  // total) bytes on the calling thread, many times a second, and the
+  // download also logs per segment and refuses a file under 1 MiB (a real
+  // installer is never that small). Empty: a quiet download (banners).
+  std::function<void(int64_t downloaded, int64_t total)> onProgress;
+  // Set by any thread to end the download within a second (the window
+  // closed); the call then returns kErrStopped, the task file kept.
+  const std::atomic<bool>* stop = nullptr;
 };
 
 // Figures of a finished download, for front ends that print them.
@@ -29,14 +39,13 @@ class CDownLoadImpl {
  public:
   // Downloads `url` to `localPath`, resuming from localPath + ".xml".
   // Blocks until the download ends. *cdnInfo receives the CDN summary on
-  // the exits that produce one. With `reportProgress`, a registered window
-  // gets OnDownloadProgress calls. Returns an EnumErrorCode: 1 success;
+  // the exits that produce one. Returns an EnumErrorCode: 1 success;
   // 6, 7, 8, 13 from the set-up; 9 network down; 10 no progress for 60 s;
   // 12 fewer bytes than the content length; 15 a reported download smaller
-  // than 1 MiB. Thread-safe; calls for different files may run at once.
+  // than 1 MiB; 16 stopped through options.stop. Thread-safe; calls for
+  // different files may run at once.
   static int32_t SuperDownloadFile(const std::wstring& url, const std::wstring& localPath,
-                                   std::string* cdnInfo, bool reportProgress,
-                                   const DownloadOptions& options = {},
+                                   std::string* cdnInfo, const DownloadOptions& options = {},
                                    DownloadStats* stats = nullptr);
 
   // Hashes `filePath`, writes the hash record filePath + ".db" (label,

@@ -10,7 +10,8 @@
 #include "common/log.h"
 #include "common/text.h"
 #include "platform/download_file.h"
-#include "engine/engine_events.h"
+#include "common/events.h"
+#include "engine/content_length_cache.h"
 #include "engine/libcurl_tool.h"
 
 namespace engine {
@@ -50,7 +51,7 @@ void addText(tinyxml2::XMLDocument* doc, tinyxml2::XMLElement* parent, const cha
   parent->InsertEndChild(doc->NewElement(name))->ToElement()->SetText(value.c_str());
 }
 
-void raiseFlowError(const char* code) { AddUserLog_event("Other", "FlowError", code); }
+void raiseFlowError(const char* code) { common::Events().Event("Other", "FlowError", code, false); }
 
 }  // namespace
 
@@ -122,7 +123,7 @@ int CDownloadTaskManager::loadDownloadTask(int flag, const std::string& label, i
     if (checkLoadedTasks(logFlag) == 1) {
       if (localFileHoldsTasks()) {
         LOG(INFO) << " Load tasks from file success!";
-        if (!noStatus) AddUserLog_funnelPair("Download", "ResumUpload", "", "");
+        if (!noStatus) common::Events().FunnelPair("Download", "ResumUpload", "", "");
         return kErrSuccess;
       }
       LOG(INFO) << " local file holds fewer bytes than its task file records";
@@ -162,7 +163,7 @@ int CDownloadTaskManager::generateDownloadTask(int /*flag*/, const std::string& 
   if (!label.empty()) {
     std::string joined;
     for (size_t i = 0; i < results.size(); ++i) joined += (i ? "/" : "") + results[i];
-    AddUserLog_event("Other", "Download", joined);
+    common::Events().Event("Other", "Download", joined, false);
     LOG(INFO) << " GetSize: " << label << ", " << joined;
   }
   if (length <= 0) {
@@ -217,11 +218,11 @@ int64_t CDownloadTaskManager::getContentLength(int* code, std::string* cdn, int 
     const ProbeAnswer a = readProbeAnswer(text);
     if (a.cloudflare) {
       LOG(INFO) << " Cdn result: " << a.cfCacheStatus << ", " << a.cfDataCentre;
-      AddUserLog_event("Download", "3.CDNStatus", a.cfDataCentre + "/" + a.cfCacheStatus);
+      common::Events().Event("Download", "3.CDNStatus", a.cfDataCentre + "/" + a.cfCacheStatus, false);
     } else if (a.xCache) {
       *cdn = a.xCacheText;
       LOG(INFO) << " Cdn result: " << *cdn;
-      AddUserLog_event("Download", "3.CDNStatus", *cdn);
+      common::Events().Event("Download", "3.CDNStatus", *cdn, false);
     }
     if (status != 200) {
       cdn->clear();

@@ -4,13 +4,14 @@
 #include <thread>
 
 #include "common/log.h"
-#include "engine/engine_events.h"
+#include "common/events.h"
 #include "platform/process.h"
 
 namespace engine {
 
-CDownloadThread::CDownloadThread(platform::NamedMutex* fileMutex, platform::DownloadFile* file)
-    : CThread(fileMutex), file_(file) {
+CDownloadThread::CDownloadThread(platform::NamedMutex* fileMutex, platform::DownloadFile* file,
+                                 const std::atomic<bool>* abort)
+    : CThread(fileMutex), file_(file), abort_(abort) {
   if (!curl_.valid()) LOG(INFO) << "  m_pCurl init error !!!";
 }
 
@@ -46,8 +47,9 @@ int CDownloadThread::taskBusiness() {
   return 1;
 }
 
-CDownloadThreadManager::CDownloadThreadManager(const std::string& localPath)
-    : localPath_(localPath) {}
+CDownloadThreadManager::CDownloadThreadManager(const std::string& localPath,
+                                               const std::atomic<bool>* abort)
+    : localPath_(localPath), abort_(abort) {}
 
 CDownloadThreadManager::~CDownloadThreadManager() {
   // Workers reach the file through their tasks' callbacks: stop them before
@@ -82,11 +84,11 @@ int CDownloadThreadManager::createThreads(int n) {
   }
   if (err != 0) {
     LOG(INFO) << "after kill local file is NULL error code = " << err;
-    AddUserLog_event("Other", "OpenFileErrCode", std::to_string(err));
+    common::Events().Event("Other", "OpenFileErrCode", std::to_string(err), false);
     return -1;
   }
   LOG(INFO) << " Create threads and init: " << n;
-  for (int i = 0; i < n; ++i) adoptWorker(std::make_unique<CDownloadThread>(&fileMutex_, &file_));
+  for (int i = 0; i < n; ++i) adoptWorker(std::make_unique<CDownloadThread>(&fileMutex_, &file_, abort_));
   return static_cast<int>(handles_.size());
 }
 

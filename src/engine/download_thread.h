@@ -5,6 +5,7 @@
 // all workers share; each worker fetches one segment at a time with a
 // ranged request.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -32,7 +33,10 @@ struct SegmentTransfer {
 // A download worker. Owned by its pool; taskBusiness runs on its thread.
 class CDownloadThread : public CThread {
  public:
-  CDownloadThread(platform::NamedMutex* fileMutex, platform::DownloadFile* file);
+  // `abort`, when given, ends the worker's transfer in flight as soon as
+  // it reads true (the owner stops the whole download).
+  CDownloadThread(platform::NamedMutex* fileMutex, platform::DownloadFile* file,
+                  const std::atomic<bool>* abort = nullptr);
 
   // Fetches the current task's missing bytes and marks it complete (1) or
   // failed (2). Returns 1.
@@ -41,9 +45,11 @@ class CDownloadThread : public CThread {
   platform::DownloadFile* file() { return file_; }
   SegmentTransfer& transfer() { return transfer_; }
   CLibcurlTool& curlTool() { return curl_; }
+  bool aborted() const { return abort_ != nullptr && abort_->load(std::memory_order_relaxed); }
 
  private:
   platform::DownloadFile* file_;
+  const std::atomic<bool>* abort_;
   CLibcurlTool curl_;
   SegmentTransfer transfer_;
 };
@@ -51,7 +57,8 @@ class CDownloadThread : public CThread {
 // The pool of one download. Driver thread only.
 class CDownloadThreadManager : public CThreadManager {
  public:
-  explicit CDownloadThreadManager(const std::string& localPath);
+  // Workers end their transfers when `abort` reads true (may be null).
+  CDownloadThreadManager(const std::string& localPath, const std::atomic<bool>* abort = nullptr);
   ~CDownloadThreadManager() override;
 
   // Opens the download file and starts `n` workers. Returns the number
@@ -65,6 +72,7 @@ class CDownloadThreadManager : public CThreadManager {
 
   platform::DownloadFile file_;
   std::string localPath_;
+  const std::atomic<bool>* abort_;
 };
 
 }  // namespace engine

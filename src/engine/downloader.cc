@@ -21,7 +21,7 @@ CDownloader::CDownloader(const std::string& remotePath, const std::string& local
       taskFilePath_(taskFilePath),
       threadCount_(threadCount),
       tasks_(remotePath, localPath, taskFilePath),
-      pool_(localPath) {
+      pool_(localPath, &abort_) {
   {
     common::MutexLock lock(&progressMu_);
     progress_.tick = platform::tickCount();

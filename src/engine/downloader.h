@@ -52,6 +52,9 @@ class CDownloader {
   int downloadInit(int flag, const std::string& label, int logFlag);
 
   void setRunState(int32_t state) { runState_.store(state); }
+  // Ends every segment request in flight at once (a stop by the owner's
+  // caller); the stopped segments resume from the task file next time.
+  void abortTransfers() { abort_.store(true); }
   int32_t runState() const { return runState_.load(); }
   // Waits at most `ms` for the driver thread. True when it has ended.
   bool waitDriver(uint32_t ms) { return driver_.waitFor(ms); }
@@ -80,6 +83,7 @@ class CDownloader {
   std::string taskFilePath_;
   int threadCount_;
   std::atomic<int32_t> runState_{kRunIdle};
+  std::atomic<bool> abort_{false};  // before pool_, which hands it to workers
   std::atomic<bool> started_{false};
   mutable common::Mutex progressMu_;
   CProgress progress_ GUARDED_BY(progressMu_);

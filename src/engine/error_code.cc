@@ -14,6 +14,7 @@ const char* errorCodeName(int32_t code) {
     case kErrNoProgress: return "no progress for 60 seconds";
     case kErrCdnFailure: return "CDN failure";
     case kErrLengthShort: return "fewer bytes than the content length";
+    case kErrStopped: return "stopped by the caller";
     case kErrTooManyRedirects: return "too many redirects";
     case kErrFileTooSmall: return "downloaded file smaller than 1 MiB";
     default: return "unknown";

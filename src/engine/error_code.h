@@ -20,6 +20,7 @@ enum EnumErrorCode : int32_t {
   kErrLengthShort = 12,
   kErrTooManyRedirects = 13,
   kErrFileTooSmall = 15,
+  kErrStopped = 16,  // the caller stopped the download (the window closed)
 };
 
 // A short English name of `code` ("success", "no progress", ...), or

@@ -109,6 +109,10 @@ int CLibcurlTool::httpDownloadContent(const char* url, int64_t from, int64_t to,
   curl_easy_setopt(curl_, CURLOPT_TIMEOUT, 20L);
   curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT, 3L);
   curl_easy_setopt(curl_, CURLOPT_BUFFERSIZE, kReceiveBuffer);
+  // A stopped download must not wait for a stalled segment's time limit.
+  curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, &CLibcurlTool::abortCheck);
+  curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, thread);
+  curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
   CURLcode tls;
   setInsecureTls(curl_, &tls);
   CURLcode result = tls;
@@ -244,12 +248,16 @@ int CLibcurlTool::figureError(int code) {
   return 1;
 }
 
+int CLibcurlTool::abortCheck(void* worker, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<CDownloadThread*>(worker)->aborted() ? 1 : 0;
+}
+
 size_t CLibcurlTool::downloadFunc(char* data, size_t size, size_t count, void* worker) {
   auto* thread = static_cast<CDownloadThread*>(worker);
   CTask* task = thread->currentTask();
   SegmentTransfer& t = thread->transfer();
   const size_t n = size * count;
-  if (task == nullptr || t.rejected) return 0;
+  if (task == nullptr || t.rejected || thread->aborted()) return 0;
   if (!t.bodyChecked) {
     t.bodyChecked = true;
     if (!bodyFitsRange(t)) {

@@ -58,6 +58,9 @@ class CLibcurlTool {
   // libcurl callbacks of the segment download; `worker` is the
   // CDownloadThread.
   static size_t downloadFunc(char* data, size_t size, size_t count, void* worker);
+  // Progress callback of a segment request: non-zero ends it (the download
+  // was stopped).
+  static int abortCheck(void* worker, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
   static size_t HeaderCallback(char* line, size_t size, size_t count, void* worker);
 
   // Upper bound of probe steps through "Location:" answers.

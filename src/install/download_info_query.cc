@@ -2,11 +2,11 @@
 
 #include <curl/curl.h>
 
+#include "common/events.h"
 #include "common/log.h"
 #include "config/download_info_url.h"
 #include "config/services.h"
 #include "engine/libcurl_tool.h"
-#include "install/install_events.h"
 #include "platform/clock.h"
 #include "system/system_facts.h"
 
@@ -16,9 +16,9 @@ namespace {
 
 void reportTransportFailure(int code) {
   if (code == CURLE_COULDNT_RESOLVE_HOST) {
-    AddUserLog_event("Other", "FlowError", "DL003", false);
+    common::Events().Event("Other", "FlowError", "DL003", false);
   } else if (code == CURLE_OPERATION_TIMEDOUT) {
-    AddUserLog_event("Other", "FlowError", "DL002", false);
+    common::Events().Event("Other", "FlowError", "DL002", false);
   }
 }
 
@@ -46,7 +46,7 @@ int queryLocked(config::CConfigure* record, bool sync, bool cn, const QueryEnvir
   LOG(INFO) << " GetCbsInfo New interface V2(" << (sync ? "Sync " : "Async ") << domain
             << "): " << code << ", " << body.size() << ", " << osName << ", " << version;
   const uint32_t seconds = (platform::tickCount() - start) / 1000;
-  AddUserLog_event("Other", sync ? "SyncGetCbsTime" : "AsyncGetCbsTime", std::to_string(seconds),
+  common::Events().Event("Other", sync ? "SyncGetCbsTime" : "AsyncGetCbsTime", std::to_string(seconds),
                    false);
 
   std::string block;
@@ -54,7 +54,7 @@ int queryLocked(config::CConfigure* record, bool sync, bool cn, const QueryEnvir
   record->rawAnswer = std::move(block);
   // Names the host the flag asked for, also when TestEnv sent the request
   // elsewhere: the funnel counts answers per production host.
-  AddUserLog_funnelEx("Download", "Get download configuration",
+  common::Events().FunnelEx("Download", "Get download configuration",
                       {{"Download configurationType", "Success"},
                        {"Configuration URL", config::HostOfBaseUrl(cn ? env.cnBase : env.comBase)}},
                       false, false);

@@ -4,12 +4,12 @@
 #include <cwctype>
 #include <thread>
 
+#include "common/events.h"
 #include "common/log.h"
 #include "common/text.h"
 #include "platform/folders.h"
 #include "platform/paths.h"
 #include "platform/process.h"
-#include "system/event_sink.h"
 
 namespace FuntionImpl {
 namespace {
@@ -25,7 +25,7 @@ std::wstring fileNameOf(const std::wstring& path) {
 }
 
 void reportStartFailure(int error) {
-  RaiseEvent("Other", "StartWindowError", std::to_string(error));
+  common::Events().Event("Other", "StartWindowError", std::to_string(error), false);
 }
 
 // The product is not ours to wait for, but as our child it must be reaped

@@ -26,6 +26,7 @@
 #include <string>
 #include <thread>
 
+#include "common/events.h"
 #include "common/mutex.h"
 #include "config/run_locations.h"
 #include "telemetry/timed_guard.h"
@@ -92,7 +93,9 @@ struct SingleUserLogOptions {
   static SingleUserLogOptions ForProcess();
 };
 
-class CSingleUserLog {
+// Also the process's EventSink: start-up installs the instance with
+// common::SetEventSink, and every module's reports arrive here.
+class CSingleUserLog : public common::EventSink {
  public:
   // Result of every operation while AutoRun is on.
   static constexpr int kAutoRun = -99;
@@ -112,7 +115,7 @@ class CSingleUserLog {
   explicit CSingleUserLog(SingleUserLogOptions options);
   // Stops the sender thread after its current send (queued records are
   // dropped), then destroys the web-log object.
-  ~CSingleUserLog();
+  ~CSingleUserLog() override;
   CSingleUserLog(const CSingleUserLog&) = delete;
   CSingleUserLog& operator=(const CSingleUserLog&) = delete;
 
@@ -166,6 +169,17 @@ class CSingleUserLog {
   int AddUserLog_funnelPair(bool bWait, bool kit, const std::string& category,
                             const std::string& action, const std::string& key,
                             const std::string& value);
+
+  // --- common::EventSink: the same calls for modules below telemetry. ---
+  void Event(const std::string& category, const std::string& action, const std::string& label,
+             bool wait) override;
+  void Funnel(const std::string& eventType, const std::string& coreFunc, int32_t step,
+              const std::string& category, const std::string& action, const std::string& label,
+              bool wait, bool kit) override;
+  void FunnelEx(const std::string& category, const std::string& action,
+                const common::FunnelMembers& members, bool wait, bool kit) override;
+  // Keeps Downloader_config and Additional_time; other tags are ignored.
+  void ServerInteger(const std::string& tag, int32_t value) override;
 
   // First start of the day according to galog.json in the log directory.
   bool IsFirstRunToday();

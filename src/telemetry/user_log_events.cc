@@ -191,3 +191,28 @@ int CSingleUserLog::SendGA4Event(const std::string& category, const std::string&
                             "&ep.qm_label=" + label + "&en=" + action + BuildCustomDimensions();
   return webLog_->SendGa4Event(query.c_str());
 }
+
+void CSingleUserLog::Event(const std::string& category, const std::string& action,
+                           const std::string& label, bool wait) {
+  (void)AddUserLog_event(category, action, label, wait);
+}
+
+void CSingleUserLog::Funnel(const std::string& eventType, const std::string& coreFunc,
+                            int32_t step, const std::string& category, const std::string& action,
+                            const std::string& label, bool wait, bool kit) {
+  (void)AddUserLog_funnel(eventType, coreFunc, step, category, action, label, wait, kit);
+}
+
+void CSingleUserLog::FunnelEx(const std::string& category, const std::string& action,
+                              const common::FunnelMembers& members, bool wait, bool kit) {
+  const std::map<std::string, std::string> extra(members.begin(), members.end());
+  (void)AddUserLog_funnelEx(category, action, extra, wait, kit);
+}
+
+void CSingleUserLog::ServerInteger(const std::string& tag, int32_t value) {
+  if (tag == "Downloader_config") {
+    SetDownloaderConfig(value);
+  } else if (tag == "Additional_time") {
+    SetAdditionalTime(value);
+  }
+}

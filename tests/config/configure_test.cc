@@ -8,6 +8,7 @@
 #include "common/log.h"
 #include "common/text.h"
 #include "config/logging_setup.h"
+#include "support/recording_event_sink.h"
 #include "support/temp_dir.h"
 
 namespace config {
@@ -177,11 +178,11 @@ TEST(ConfigureParseTest, BrokenAnswersLeaveRecordUnfilledAndUntouched) {
 }
 
 TEST(ConfigureParseTest, ServerIntegersReachTheSink) {
-  std::vector<std::pair<std::string, int32_t>> seen;
-  setServerIntegerSink([&](const std::string& tag, int32_t value) { seen.emplace_back(tag, value); });
+  testing_support::RecordingEventSink events;
   Filled f;
   ASSERT_TRUE(parseAnswer(&f.c, "<Downloader_config>3</Downloader_config><Additional_time>45</Additional_time>"));
-  setServerIntegerSink(nullptr);
+  std::vector<std::pair<std::string, int32_t>> seen;
+  for (const auto& e : events.ofKind("server")) seen.emplace_back(e.action, std::stoi(e.detail));
   EXPECT_EQ(f.c.downloaderConfig, 3);
   EXPECT_EQ(f.c.additionalTime, 45);
   EXPECT_EQ(seen, (std::vector<std::pair<std::string, int32_t>>{{"Downloader_config", 3},

@@ -14,7 +14,7 @@
 #include "common/text.h"
 #include "engine/download_impl.h"
 #include "engine/downloader.h"
-#include "engine/engine_events.h"
+#include "engine/content_length_cache.h"
 #include "engine_test_env.h"
 #include "platform/system_info.h"
 #include "support/maker_services.h"
@@ -32,6 +32,13 @@ using testing_support::waitFor;
 using testing_support::writeFile;
 
 constexpr int64_t kMiB = 1024 * 1024;
+
+// The options of a download that reports progress (to nobody here).
+DownloadOptions reporting() {
+  DownloadOptions o;
+  o.onProgress = [](int64_t, int64_t) {};
+  return o;
+}
 
 std::string randomBytes(size_t n, unsigned seed) {
   std::mt19937_64 gen(seed);
@@ -136,7 +143,7 @@ TEST_F(DownloadIntegrationTest, DownloadsAFileWhole) {
   std::string cdn = "unchanged";
   DownloadStats stats;
   const int r = CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/files/a.bin")),
-                                                  common::utf8ToWide(local_), &cdn, true, {}, &stats);
+                                                  common::utf8ToWide(local_), &cdn, reporting(), &stats);
   ASSERT_EQ(r, kErrSuccess);
   EXPECT_TRUE(readFile(local_) == content_);
   EXPECT_EQ(cdn, "");
@@ -154,19 +161,17 @@ TEST_F(DownloadIntegrationTest, DownloadsAFileWhole) {
 TEST_F(DownloadIntegrationTest, CompleteTaskFileFinishesWithoutRequests) {
   serve("a.bin", randomBytes(5 * kMiB, 2));
   ASSERT_EQ(CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/files/a.bin")),
-                                             common::utf8ToWide(local_), nullptr, false),
+                                             common::utf8ToWide(local_), nullptr),
             kErrSuccess);
   ASSERT_TRUE(host_->waitForJournal(2, milliseconds(5000)));
   const size_t before = host_->journal().size();
   ClearContentLengthCache();
   int64_t shownDownloaded = -1, shownTotal = -1;
-  EngineEvents hooks;
-  hooks.downloadProgress = [&](int64_t d, int64_t t) { shownDownloaded = d; shownTotal = t; };
-  setEngineEvents(hooks);
+  DownloadOptions shown;
+  shown.onProgress = [&](int64_t d, int64_t t) { shownDownloaded = d; shownTotal = t; };
   engine_test::Recorder::instance().clear();
   const int r = CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/files/a.bin")),
-                                                  common::utf8ToWide(local_), nullptr, true);
-  engine_test::installRecordingHooks();
+                                                  common::utf8ToWide(local_), nullptr, shown);
   EXPECT_EQ(r, kErrSuccess);
   EXPECT_EQ(host_->journal().size(), before);
   EXPECT_EQ(shownDownloaded, 5 * kMiB);
@@ -181,7 +186,7 @@ TEST_F(DownloadIntegrationTest, ResumedBytesAreNoSpeedSample) {
   const int64_t size = 9 * kMiB;
   serve("a.bin", randomBytes(size, 4));
   ASSERT_EQ(CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/files/a.bin")),
-                                             common::utf8ToWide(local_), nullptr, false),
+                                             common::utf8ToWide(local_), nullptr),
             kErrSuccess);
   // The last segment ends one past the file's last byte: put that byte back.
   std::string taskFile = readFile(local_ + ".xml");
@@ -196,7 +201,7 @@ TEST_F(DownloadIntegrationTest, ResumedBytesAreNoSpeedSample) {
 
   DownloadStats stats;
   ASSERT_EQ(CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/files/a.bin")),
-                                             common::utf8ToWide(local_), nullptr, false, {}, &stats),
+                                             common::utf8ToWide(local_), nullptr, {}, &stats),
             kErrSuccess);
   EXPECT_TRUE(readFile(local_) == content_);
   // One byte in at least a millisecond is at most 0.001 MB/s; the 9 MiB
@@ -207,7 +212,7 @@ TEST_F(DownloadIntegrationTest, ResumedBytesAreNoSpeedSample) {
 TEST_F(DownloadIntegrationTest, MissingFileFailsAfterTenProbes) {
   serve("a.bin", "x");
   const int r = CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/files/none.bin")),
-                                                  common::utf8ToWide(local_), nullptr, false);
+                                                  common::utf8ToWide(local_), nullptr);
   EXPECT_EQ(r, kErrNoContentLength);
   EXPECT_EQ(countRequests("HEAD"), 10);
   EXPECT_EQ(countRequests("GET"), 0);
@@ -227,7 +232,7 @@ TEST_F(DownloadIntegrationTest, ProbeFaultsFailWithTheirCodes) {
   for (const auto& c : kCases) {
     const int r = CDownLoadImpl::SuperDownloadFile(
         common::utf8ToWide(url(std::string("/faults/") + c.modes + "/a.bin")),
-        common::utf8ToWide(local_), nullptr, false);
+        common::utf8ToWide(local_), nullptr);
     EXPECT_EQ(r, c.want) << c.modes;
   }
 }
@@ -236,7 +241,7 @@ TEST_F(DownloadIntegrationTest, RedirectsAndCdnHeadersAreFollowedAndReported) {
   serve("a.bin", randomBytes(9 * kMiB, 4));
   std::string cdn;
   ASSERT_EQ(CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/faults/redirect=3,cf=LAX/HIT/a.bin")),
-                                             common::utf8ToWide(local_), &cdn, false),
+                                             common::utf8ToWide(local_), &cdn),
             kErrSuccess);
   EXPECT_TRUE(readFile(local_) == content_);
   // Segments fetch from where the probe ended up. The last hop keeps the
@@ -250,7 +255,7 @@ TEST_F(DownloadIntegrationTest, XCacheNamesTheProbeCdn) {
   serve("a.bin", randomBytes(kMiB, 5));
   std::string cdn = "before";
   ASSERT_EQ(CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/faults/xcache=HIT-edge/a.bin")),
-                                             common::utf8ToWide(local_), &cdn, false),
+                                             common::utf8ToWide(local_), &cdn),
             kErrSuccess);
   EXPECT_EQ(cdn, "");  // no segment carried CF headers
   EXPECT_EQ(engine_test::Recorder::instance().eventCount("Download|3.CDNStatus|HIT-edge"), 1);
@@ -309,11 +314,41 @@ TEST_F(DownloadIntegrationTest, DroppedConnectionsResumeToTheExactFile) {
   }
 }
 
+// Closing the window stops a slow download at once, not after the
+// segments' 20-second transfer limit, and what arrived stays usable: the
+// next call resumes from the task file and the file comes out whole.
+TEST_F(DownloadIntegrationTest, StopFlagEndsASlowDownloadAndItResumes) {
+  serve("a.bin", randomBytes(4 * kMiB, 12));
+  std::atomic<bool> stop{false};
+  std::atomic<int64_t> shown{0};
+  DownloadOptions options = reporting();
+  options.stop = &stop;
+  options.onProgress = [&](int64_t d, int64_t) { shown = d; };
+  int result = 0;
+  std::thread downloader([&] {
+    result = CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/faults/rate=1000000/a.bin")),
+                                              common::utf8ToWide(local_), nullptr, options);
+  });
+  ASSERT_TRUE(waitFor([&] { return shown.load() > 0; }, milliseconds(10000)));
+  const auto stopAt = std::chrono::steady_clock::now();
+  stop = true;
+  downloader.join();
+  EXPECT_EQ(result, kErrStopped);
+  EXPECT_LT(std::chrono::steady_clock::now() - stopAt, std::chrono::seconds(5));
+  EXPECT_GT(expectTaskFileMatchesDisk(), 0);
+
+  // The segments keep the address they were cut from.
+  ASSERT_EQ(CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/faults/rate=1000000/a.bin")),
+                                             common::utf8ToWide(local_), nullptr, reporting()),
+            kErrSuccess);
+  EXPECT_TRUE(readFile(local_) == content_);
+}
+
 TEST_F(DownloadIntegrationTest, NetworkDownEndsTheDownload) {
   serve("a.bin", randomBytes(kMiB, 10));
   platform::setNetworkAliveOverride(false);
   const int r = CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/files/a.bin")),
-                                                  common::utf8ToWide(local_), nullptr, false);
+                                                  common::utf8ToWide(local_), nullptr);
   EXPECT_EQ(r, kErrNetworkNotAlive);
   EXPECT_TRUE(engine_test::Recorder::instance().logged("network is  no  alive"));
 }
@@ -321,11 +356,11 @@ TEST_F(DownloadIntegrationTest, NetworkDownEndsTheDownload) {
 TEST_F(DownloadIntegrationTest, SmallFilesFailOnlyWhenReported) {
   serve("a.bin", randomBytes(500 * 1000, 11));
   EXPECT_EQ(CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/files/a.bin")),
-                                             common::utf8ToWide(local_), nullptr, true),
+                                             common::utf8ToWide(local_), nullptr, reporting()),
             kErrFileTooSmall);
   local_ = work_.file("b.bin");
   EXPECT_EQ(CDownLoadImpl::SuperDownloadFile(common::utf8ToWide(url("/files/a.bin")),
-                                             common::utf8ToWide(local_), nullptr, false),
+                                             common::utf8ToWide(local_), nullptr),
             kErrSuccess);
   EXPECT_TRUE(readFile(local_) == content_);
 }

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "engine/engine_events.h"
+#include "engine/content_length_cache.h"
 #include "engine_test_env.h"
 #include "support/temp_dir.h"
 

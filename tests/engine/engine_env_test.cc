@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "common/log.h"
-#include "engine/engine_events.h"
+#include "common/events.h"
 #include "engine_test_env.h"
 
 namespace engine_test {
@@ -50,14 +50,31 @@ std::vector<std::string> Recorder::events() const {
   return events_;
 }
 
-void installRecordingHooks() {
-  engine::EngineEvents hooks;
-  hooks.event = [](const std::string& c, const std::string& a, const std::string& l, bool) {
+namespace {
+
+// Reports go to the recorder as "category|action|label" (events) and
+// "funnel|category|action" (funnel records).
+class RecorderSink : public common::EventSink {
+ public:
+  void Event(const std::string& c, const std::string& a, const std::string& l, bool) override {
     Recorder::instance().addEvent(c + "|" + a + "|" + l);
-  };
-  hooks.funnelPair = [](const std::string& c, const std::string& a, const std::string&,
-                        const std::string&) { Recorder::instance().addEvent("funnel|" + c + "|" + a); };
-  engine::setEngineEvents(hooks);
+  }
+  void Funnel(const std::string&, const std::string&, int32_t, const std::string& c,
+              const std::string& a, const std::string&, bool, bool) override {
+    Recorder::instance().addEvent("funnel|" + c + "|" + a);
+  }
+  void FunnelEx(const std::string& c, const std::string& a, const common::FunnelMembers&, bool,
+                bool) override {
+    Recorder::instance().addEvent("funnel|" + c + "|" + a);
+  }
+  void ServerInteger(const std::string&, int32_t) override {}
+};
+
+}  // namespace
+
+void installRecordingHooks() {
+  static RecorderSink sink;
+  common::SetEventSink(&sink);
 }
 
 namespace {

@@ -5,50 +5,6 @@
 
 namespace install {
 
-EventRecorder::EventRecorder() {
-  InstallEvents hooks;
-  hooks.event = [this](const std::string& c, const std::string& a, const std::string& l, bool) {
-    add({"event", c, a, l});
-  };
-  hooks.funnelEx = [this](const std::string& c, const std::string& a, const FunnelMembers& m, bool,
-                          bool) {
-    std::string detail;
-    for (const auto& [k, v] : m) detail += k + "=" + v + ";";
-    add({"funnelEx", c, a, detail});
-  };
-  hooks.funnelPair = [this](const std::string& c, const std::string& a, const std::string& k,
-                            const std::string& v) { add({"funnelPair", c, a, k + "=" + v}); };
-  setInstallEvents(std::move(hooks));
-}
-
-EventRecorder::~EventRecorder() { resetInstallEvents(); }
-
-void EventRecorder::add(RaisedEvent e) {
-  std::lock_guard<std::mutex> lock(mu_);
-  events_.push_back(std::move(e));
-}
-
-std::vector<RaisedEvent> EventRecorder::events() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return events_;
-}
-
-std::vector<std::string> EventRecorder::labels(const std::string& action) const {
-  std::vector<std::string> out;
-  for (const RaisedEvent& e : events()) {
-    if (e.kind == "event" && e.action == action) out.push_back(e.detail);
-  }
-  return out;
-}
-
-std::vector<RaisedEvent> EventRecorder::funnelEx() const {
-  std::vector<RaisedEvent> out;
-  for (const RaisedEvent& e : events()) {
-    if (e.kind == "funnelEx") out.push_back(e);
-  }
-  return out;
-}
-
 void ServerFixture::SetUp() {
   server_ = std::make_unique<testing_support::MakerServices>(root_.path());
 }

@@ -15,32 +15,16 @@
 #include <vector>
 
 #include "config/label_source.h"
-#include "install/install_events.h"
+#include "support/recording_event_sink.h"
 #include "support/maker_services.h"
 #include "support/temp_dir.h"
 
 namespace install {
 
-// One raised event: kind ("event", "funnelEx", "funnelPair"), category,
-// action and its label or "key=value" members joined by ';'.
-struct RaisedEvent {
-  std::string kind, category, action, detail;
-};
-
-// Records every event raised through install_events.h while it lives.
-class EventRecorder {
+// Records every event raised while it lives.
+class EventRecorder : public testing_support::RecordingEventSink {
  public:
-  EventRecorder();
-  ~EventRecorder();
-  std::vector<RaisedEvent> events() const;
-  // Details of the "event" kind with this action, in order.
-  std::vector<std::string> labels(const std::string& action) const;
-  std::vector<RaisedEvent> funnelEx() const;
-
- private:
-  void add(RaisedEvent e);
-  mutable std::mutex mu_;
-  std::vector<RaisedEvent> events_;
+  std::vector<testing_support::RaisedEvent> funnelEx() const { return ofKind("funnelEx"); }
 };
 
 // A maker-services whose root holds downloader.xml.

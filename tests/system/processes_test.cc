@@ -9,7 +9,7 @@
 
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
-#include "system/event_sink.h"
+#include "support/recording_event_sink.h"
 #include "system/text_functions.h"
 
 namespace FuntionImpl {
@@ -29,7 +29,6 @@ void installSleeper(const std::string& path) {
 
 class ProcessesTest : public ::testing::Test {
  protected:
-  void TearDown() override { SetEventSink(nullptr); }
   TempDir dir_;
 };
 
@@ -79,15 +78,13 @@ TEST_F(ProcessesTest, TemporaryRuleEndsExtractedCopies) {
 }
 
 TEST_F(ProcessesTest, StartFailuresAreReportedWithTheirNumber) {
-  std::vector<std::string> labels;
-  SetEventSink([&](const std::string& category, const std::string& action, const std::string& label) {
-    EXPECT_EQ(category, "Other");
-    EXPECT_EQ(action, "StartWindowError");
-    labels.push_back(label);
-  });
+  testing_support::RecordingEventSink events;
   const std::wstring missing = L"\"" + Utf8ToWide(dir_.file("none/app.exe")) + L"\"";
   EXPECT_EQ(StartTargetMainExe(missing, 0), -1);
   EXPECT_EQ(StartTargetMainExe(missing, 1), -1);
+  ASSERT_EQ(events.events().size(), 2u);
+  EXPECT_EQ(events.events()[0].category, "Other");
+  const std::vector<std::string> labels = events.labels("StartWindowError");
   ASSERT_EQ(labels.size(), 2u);
   EXPECT_EQ(labels[0], "2");
   EXPECT_EQ(labels[1], "2");  // ENOENT from the start itself

@@ -14,10 +14,8 @@
 #include "common/log.h"
 #include "common/text.h"
 #include "config/services.h"
-#include "system/event_sink.h"
 #include "system/system_facts.h"
 #include "telemetry/single_user_log.h"
-#include "telemetry/system_events.h"
 #include "tests/support/maker_services.h"
 #include "tests/support/subprocess.h"
 #include "tests/support/temp_dir.h"
@@ -249,12 +247,18 @@ TEST_F(SingleUserLogTest, ProcessOptionsBrandTheHitsFromTheServicesFile) {
   FuntionImpl::SetBrandTable({});
 }
 
-TEST_F(SingleUserLogTest, SystemEventsBecomeQueuedGa4Events) {
+// The hub installed as the process's sink takes the reports of modules
+// below telemetry, and keeps the server's integers.
+TEST_F(SingleUserLogTest, InstalledAsEventSinkItQueuesModuleReports) {
   CSingleUserLog log(Options());
   log.Init(999, "", "Orlastra", "", false, 1);
-  telemetry::ConnectSystemEvents(&log);
-  FuntionImpl::RaiseEvent("Setup", "StartWindowError", "code 5");
-  FuntionImpl::SetEventSink(nullptr);
+  common::SetEventSink(&log);
+  common::Events().Event("Setup", "StartWindowError", "code 5", false);
+  common::Events().ServerInteger("Downloader_config", 2);
+  common::Events().ServerInteger("Additional_time", 45);
+  common::SetEventSink(nullptr);
+  EXPECT_EQ(log.GetDownloaderConfig(), 2);
+  EXPECT_EQ(log.GetAdditionalTime(), 45);
   auto hits = Hits("/g/collect", 1);
   ASSERT_EQ(hits.size(), 1u);
   const std::string q = hits[0]["query"].asString();

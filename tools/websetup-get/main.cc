@@ -99,10 +99,13 @@ int main(int argc, char** argv) {
 
   engine::DownloadOptions options;
   options.threadCount = args.threads;
+  // --report downloads as the setup does for its installer; the progress
+  // itself has no window to go to here.
+  if (args.report) options.onProgress = [](int64_t, int64_t) {};
   engine::DownloadStats stats;
   std::string cdn;
   const int32_t result = engine::CDownLoadImpl::SuperDownloadFile(
-      common::utf8ToWide(args.url), common::utf8ToWide(args.file), &cdn, args.report, options,
+      common::utf8ToWide(args.url), common::utf8ToWide(args.file), &cdn, options,
       &stats);
   std::printf("result: %d %s\n", result, engine::errorCodeName(result));
   std::printf("average speed: %.2f MB/s\n", stats.averageMBps);
