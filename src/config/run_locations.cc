@@ -1,6 +1,7 @@
 #include "config/run_locations.h"
 
 #include <cwchar>
+#include <optional>
 
 #include "common/text.h"
 #include "platform/paths.h"
@@ -45,9 +46,16 @@ int RunLocations::Setup(const std::wstring& stem, const std::wstring& appData,
   logFile_ = logDir_ + L"/" + stem + L"_" + timestamp_ + L".log";
 
   // The cache starts on the log folder's volume and moves to the best one.
-  const std::wstring root = common::utf8ToWide(platform::driveRoot(common::wideToUtf8(logDir_)));
-  cacheDir_ = root + kVendorFolder + L"/" + stem;
-  if (bestDrive) cacheDir_ = bestDrive(cacheDir_);
+  // WEBSETUP_CACHE_ROOT stands for that volume root (tests, the demo): the
+  // cache then stays below it, whatever the best drive.
+  const std::optional<std::string> cacheRoot = platform::getEnv("WEBSETUP_CACHE_ROOT");
+  if (cacheRoot && !cacheRoot->empty()) {
+    cacheDir_ = common::utf8ToWide(*cacheRoot) + L"/" + kVendorFolder + L"/" + stem;
+  } else {
+    const std::wstring root = common::utf8ToWide(platform::driveRoot(common::wideToUtf8(logDir_)));
+    cacheDir_ = root + kVendorFolder + L"/" + stem;
+    if (bestDrive) cacheDir_ = bestDrive(cacheDir_);
+  }
   if (platform::createDirectoryChain(common::wideToUtf8(cacheDir_)) != platform::PlatformResult::kOk) {
     // A volume root is often not writable by a user on this platform, where
     // a Windows drive root is: keep the cache beside the logs instead of

@@ -7,56 +7,6 @@
 
 namespace engine {
 
-void CEvent::set() {
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    signalled_ = true;
-  }
-  cv_.notify_one();
-}
-
-void CEvent::wait() {
-  std::unique_lock<std::mutex> lock(mu_);
-  cv_.wait(lock, [this] { return signalled_; });
-  signalled_ = false;
-}
-
-CThreadHandle::~CThreadHandle() { close(); }
-
-bool CThreadHandle::start(std::function<void()> body) {
-  auto done = std::make_shared<Done>();
-  try {
-    thread_ = std::thread([done, body = std::move(body)] {
-      body();
-      {
-        std::lock_guard<std::mutex> lock(done->mu);
-        done->done = true;
-      }
-      done->cv.notify_all();
-    });
-  } catch (const std::system_error&) {
-    return false;
-  }
-  done_ = std::move(done);
-  return true;
-}
-
-bool CThreadHandle::waitFor(uint32_t ms) {
-  if (!done_) return true;
-  std::unique_lock<std::mutex> lock(done_->mu);
-  return done_->cv.wait_for(lock, std::chrono::milliseconds(ms), [this] { return done_->done; });
-}
-
-bool CThreadHandle::close() {
-  if (!thread_.joinable()) return true;
-  if (waitFor(0)) {
-    thread_.join();
-    return true;
-  }
-  thread_.detach();
-  return false;
-}
-
 CThread::CThread(platform::NamedMutex* shared) : shared_(shared) {}
 
 int CThread::init() {

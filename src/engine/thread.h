@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/thread_tools.h"
 #include "engine/task.h"
 #include "platform/named_mutex.h"
 
@@ -25,47 +26,8 @@ enum : int32_t {
   kThreadIdle = 2,
 };
 
-// An unnamed auto-reset event. Thread-safe.
-class CEvent {
- public:
-  void set();
-  // Blocks until the event is set, then resets it.
-  void wait();
-
- private:
-  std::mutex mu_;
-  std::condition_variable cv_;
-  bool signalled_ = false;
-};
-
-// A thread that can be waited for with a time limit. Owned by the thread's
-// creator; the creator's thread is the only caller.
-class CThreadHandle {
- public:
-  CThreadHandle() = default;
-  ~CThreadHandle();
-  CThreadHandle(const CThreadHandle&) = delete;
-  CThreadHandle& operator=(const CThreadHandle&) = delete;
-
-  // Starts `body`. Returns false when the thread could not be created.
-  bool start(std::function<void()> body);
-  // Waits at most `ms` for the thread to end. True when it has ended (or
-  // never started).
-  bool waitFor(uint32_t ms);
-  // Joins an ended thread; a thread still running is left to run detached.
-  // Returns true when the thread had ended.
-  bool close();
-  bool started() const { return thread_.joinable(); }
-
- private:
-  struct Done {
-    std::mutex mu;
-    std::condition_variable cv;
-    bool done = false;
-  };
-  std::thread thread_;
-  std::shared_ptr<Done> done_;
-};
+using common::CEvent;
+using common::CThreadHandle;
 
 // Base class of a worker. The driver thread hands it tasks with doTask();
 // the worker's own thread runs taskBusiness() for each.
