@@ -16,6 +16,8 @@
 //   "wrapped"   the scenario text inside an HTML page
 //   "twoblocks" the scenario text followed by a second block whose
 //               Software_name is "second"
+// Every "@BASE@" in the scenario text becomes this server's own base,
+// http://127.0.0.1:<port>, so a scenario can name files this server hosts.
 //
 // POST <prefix>/api/exception/send answers {"code":0} (status from mode
 // "exception.status", default 200); the journal keeps the body.
@@ -33,6 +35,17 @@ namespace {
 constexpr char kSecondBlock[] =
     "<Downloader><Software_name>second</Software_name></Downloader>";
 
+// The port is known only once the server runs, and each test run gets a
+// new one; scenarios are files written before either.
+void expandBase(const ServiceContext& context, std::string* text) {
+  static constexpr char kPlaceholder[] = "@BASE@";
+  const std::string base = "http://127.0.0.1:" + std::to_string(context.port());
+  for (size_t pos = text->find(kPlaceholder); pos != std::string::npos;
+       pos = text->find(kPlaceholder, pos + base.size())) {
+    text->replace(pos, sizeof(kPlaceholder) - 1, base);
+  }
+}
+
 bool readScenario(const ServiceContext& context, std::string* text) {
   const std::string name =
       context.mode("config.scenario", context.option("--config-scenario", "downloader.xml"));
@@ -42,6 +55,7 @@ bool readScenario(const ServiceContext& context, std::string* text) {
   std::ostringstream out;
   out << in.rdbuf();
   *text = out.str();
+  expandBase(context, text);
   return true;
 }
 
