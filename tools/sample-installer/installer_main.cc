@@ -258,11 +258,9 @@ fs::path installFolder(const std::string& given) {
   return text;
 }
 
-int run(const std::vector<std::string>& args) {
-  const Knobs knobs = readKnobs();
-  recordArgs(knobs.argsFile, args);
-  const Switches sw = parseSwitches(args);
-  InstallLog log;
+// Opens the log /LOG names and records what this run was asked to do.
+void startLog(InstallLog& log, const Switches& sw, const Knobs& knobs,
+              const std::vector<std::string>& args) {
   if (sw.log) {
     std::string error;
     if (!log.open(sw.log->empty() ? defaultLogPath() : *sw.log, &error)) {
@@ -276,6 +274,14 @@ int run(const std::vector<std::string>& args) {
   for (const std::string& u : sw.unknown) log.line("Ignoring unknown argument [" + u + "]");
   if (!sw.verySilent && !sw.silent) log.line("No /VERYSILENT: this installer has no wizard anyway");
   if (sw.track) log.line("Tracking tag: " + *sw.track);
+}
+
+int run(const std::vector<std::string>& args) {
+  const Knobs knobs = readKnobs();
+  recordArgs(knobs.argsFile, args);
+  const Switches sw = parseSwitches(args);
+  InstallLog log;
+  startLog(log, sw, knobs, args);
 
   if (!sw.dir || sw.dir->empty()) {
     return fail(log, kExitSetupFailed, "no installation folder given; pass /DIR=<folder>");
