@@ -3,6 +3,7 @@
 #include <tinyxml2.h>
 
 #include <cstdlib>
+#include <fstream>
 
 #include "common/log.h"
 #include "config/skin_archive.h"
@@ -68,6 +69,27 @@ bool Services::parse(const std::string& xml, Services* out) {
       if (kind != nullptr && name != nullptr && *name != '\0') out->cdnHosts_.emplace(kind, name);
     }
   }
+  if (const auto* signers = root->FirstChildElement("TrustedSigners")) {
+    for (auto* e = signers->FirstChildElement("Signer"); e != nullptr;
+         e = e->NextSiblingElement("Signer")) {
+      const char* sha = e->Attribute("sha256");
+      if (sha != nullptr && *sha != '\0') out->signerPins_.emplace_back(sha);
+    }
+  }
+  return true;
+}
+
+bool Services::addSignerPinsFrom(const std::string& path) {
+  std::ifstream in(path);
+  if (!in) return false;
+  std::string line;
+  while (std::getline(in, line)) {
+    line = line.substr(0, line.find('#'));
+    const size_t from = line.find_first_not_of(" \t\r");
+    if (from == std::string::npos) continue;
+    const size_t to = line.find_last_not_of(" \t\r");
+    signerPins_.push_back(line.substr(from, to - from + 1));
+  }
   return true;
 }
 
@@ -97,6 +119,9 @@ const Services& processServices() {
     }
     if (auto base = platform::getEnv(kServicesOverrideEnv); base && !base->empty()) {
       s.overrideBase(*base);
+    }
+    if (auto pins = platform::getEnv(kSignerPinsEnv); pins && !pins->empty()) {
+      if (!s.addSignerPinsFrom(*pins)) LOG(INFO) << " signer pins unreadable: " << *pins;
     }
     return s;
   }();

@@ -19,6 +19,7 @@ namespace config {
 
 constexpr char kServicesFile[] = "services.xml";
 constexpr char kServicesOverrideEnv[] = "WEBSETUP_SERVICES_BASE";
+constexpr char kSignerPinsEnv[] = "WEBSETUP_SIGNER_PINS";
 
 // Service names of the file.
 namespace service {
@@ -60,15 +61,24 @@ class Services {
   // The maker's CDN host names by kind ("ali", "aws"), as the download
   // source selection classifies URLs; empty when the file lists none.
   std::vector<std::string> cdnHosts(const std::string& kind) const;
+  // SHA-256 fingerprints (certificate or public key) of the maker's
+  // signers: the only ones whose installers the setup runs.
+  const std::vector<std::string>& signerPins() const { return signerPins_; }
+  // Adds the pins listed one per line in the file at `path` ('#' starts a
+  // comment). Returns false when it cannot be read.
+  bool addSignerPinsFrom(const std::string& path);
 
  private:
   std::map<std::string, std::string> urls_;
   std::map<int, std::string> brands_;
   std::multimap<std::string, std::string> cdnHosts_;  // kind -> host
+  std::vector<std::string> signerPins_;
 };
 
 // The services of this program: services.xml of the linked-in skin archive
-// with the override of the environment applied. Read on the first call;
+// with the override of the environment applied, and the signer pins of the
+// file named by WEBSETUP_SIGNER_PINS added (a build whose signer is made at
+// build time, as the demo's, pins it there). Read on the first call;
 // thread-safe. A program without the archive (or the file) gets no
 // services, unless the override names a base.
 const Services& processServices();

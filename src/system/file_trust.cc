@@ -3,10 +3,12 @@
 #include <openssl/bio.h>
 #include <openssl/cms.h>
 #include <openssl/err.h>
+#include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <openssl/x509_vfy.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -161,7 +163,53 @@ std::string versionLines(const std::wstring& path) {
   return section;
 }
 
+std::string hexOf(const unsigned char* bytes, unsigned int n) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned int i = 0; i < n; ++i) {
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 15];
+  }
+  return out;
+}
+
+// The fingerprints of the first signer of a verified signature.
+SignerIdentity signerOf(CMS_ContentInfo* cms) {
+  SignerIdentity id;
+  STACK_OF(X509)* signers = CMS_get0_signers(cms);
+  if (signers == nullptr || sk_X509_num(signers) == 0) return id;
+  X509* cert = sk_X509_value(signers, 0);
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned int len = 0;
+  if (X509_digest(cert, EVP_sha256(), md, &len) == 1) id.certificateSha256 = hexOf(md, len);
+  if (X509_pubkey_digest(cert, EVP_sha256(), md, &len) == 1) id.publicKeySha256 = hexOf(md, len);
+  sk_X509_free(signers);
+  return id;
+}
+
 }  // namespace
+
+bool SignerIdentity::matchesAny(const std::vector<std::string>& pins) const {
+  for (std::string pin : pins) {
+    std::erase(pin, ':');
+    for (char& c : pin) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (pin.empty()) continue;
+    if (pin == certificateSha256 || pin == publicKeySha256) return true;
+  }
+  return false;
+}
+
+bool VerifyPinnedSignature(const std::wstring& path, const std::vector<std::string>& pins) {
+  SignerIdentity signer;
+  const SignatureCheck check = CheckAppendedSignature(common::wideToUtf8(path), &signer);
+  LOG(INFO) << " VerifyEmbeddedSignature result is " << check.status << ", "
+            << common::wideToUtf8(SignatureMessage(check, path));
+  if (check.status != 0) return false;
+  if (signer.matchesAny(pins)) return true;
+  LOG(INFO) << " Signer is not the maker's: certificate " << signer.certificateSha256
+            << ", key " << signer.publicKeySha256 << " (" << pins.size() << " pinned)";
+  return false;
+}
 
 std::string TrustedCaPath() {
   if (const char* path = std::getenv("WEBSETUP_TRUSTED_CA"); path != nullptr && *path != '\0') {
@@ -171,6 +219,10 @@ std::string TrustedCaPath() {
 }
 
 SignatureCheck CheckAppendedSignature(const std::string& path) {
+  return CheckAppendedSignature(path, nullptr);
+}
+
+SignatureCheck CheckAppendedSignature(const std::string& path, SignerIdentity* signer) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return {static_cast<int32_t>(kTrustNoSignature), 2 /* file not found */};
   in.seekg(0, std::ios::end);
@@ -207,6 +259,7 @@ SignatureCheck CheckAppendedSignature(const std::string& path) {
   BIO_set_data(content.get(), &source);
   const int ok = CMS_verify(cms.get(), nullptr, store.get(), content.get(), nullptr, CMS_BINARY);
   if (ok == 1) {
+    if (signer != nullptr) *signer = signerOf(cms.get());
     ERR_clear_error();
     return {0, 0};
   }

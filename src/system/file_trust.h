@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace FuntionImpl {
 
@@ -36,6 +37,25 @@ constexpr uint32_t kCryptBadSignatureBlock = 0x8009310B;  // signature block unr
 // system trust store plus the deployment's CA certificate (TrustedCaPath()).
 // Never fails otherwise: every outcome is a status.
 SignatureCheck CheckAppendedSignature(const std::string& path);
+
+// Who signed a file: SHA-256 of the signing certificate (DER) and of its
+// public key (SubjectPublicKeyInfo), lower-case hexadecimal.
+struct SignerIdentity {
+  std::string certificateSha256;
+  std::string publicKeySha256;
+  // True when one of `pins` (hexadecimal, ':' and case ignored) names the
+  // certificate or the key.
+  bool matchesAny(const std::vector<std::string>& pins) const;
+};
+
+// As above; on a verified signature *signer (when given) names the signer.
+SignatureCheck CheckAppendedSignature(const std::string& path, SignerIdentity* signer);
+
+// True only when the signature of `path` verifies and its signer is one of
+// `pins` (the maker's certificates, from the deployment): a valid signature
+// of anyone else is as bad as none, since the file runs with our rights.
+// Logs the check as VerifyEmbeddedSignature does, and a foreign signer.
+bool VerifyPinnedSignature(const std::wstring& path, const std::vector<std::string>& pins);
 
 // The message for a check outcome of the file `path`.
 std::wstring SignatureMessage(const SignatureCheck& check, const std::wstring& path);

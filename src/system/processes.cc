@@ -1,6 +1,7 @@
 #include "system/processes.h"
 
 #include <cerrno>
+#include <optional>
 #include <cwctype>
 #include <thread>
 
@@ -164,6 +165,35 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
   }
   if (inArg) args.push_back(current);
   return args;
+}
+
+}  // namespace FuntionImpl
+
+namespace FuntionImpl {
+
+bool ShellOpen(const std::wstring& target) {
+  platform::SpawnOptions options;
+  const std::optional<std::string> opener = platform::getEnv("WEBSETUP_OPEN_COMMAND");
+  options.argv = {opener && !opener->empty() ? *opener : std::string("xdg-open"),
+                  common::wideToUtf8(target)};
+  if (options.argv[0].find('/') == std::string::npos) {
+    for (const char* dir : {"/usr/bin/", "/bin/", "/usr/local/bin/"}) {
+      if (platform::pathExists(dir + options.argv[0])) {
+        options.argv[0] = dir + options.argv[0];
+        break;
+      }
+    }
+  }
+  // The browser belongs to the person, not to a setup running as root.
+  options.detach = true;
+  options.runAsUid = platform::invokingUserId();
+  int pid = 0, error = 0;
+  const platform::PlatformResult r = platform::spawnProcess(options, &pid, &error);
+  if (r != platform::PlatformResult::kOk) {
+    LOG(INFO) << " Open failed: " << options.argv[0] << " (" << error << ")";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace FuntionImpl

@@ -40,6 +40,12 @@ std::wstring FindFileInSubfolders(const std::wstring& root, const std::wstring& 
 // blanks into one argument and are removed.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
+// Opens `target` (a URL, or a folder) as the desktop does: xdg-open, or
+// the program named by WEBSETUP_OPEN_COMMAND (tests, the demo), detached
+// and as the invoking user when we run as root. False when it could not
+// be started.
+bool ShellOpen(const std::wstring& target);
+
 }  // namespace FuntionImpl
 
 #endif  // WEBSETUP_SYSTEM_PROCESSES_H_

@@ -1,0 +1,164 @@
+#ifndef WEBSETUP_INSTALL_INSTALL_FLOW_H_
+#define WEBSETUP_INSTALL_INSTALL_FLOW_H_
+
+// The road of one installation from the Install click to the installed
+// product: the pre-install checks (window thread), the install thread
+// (configuration, URL, cache, up to twelve download attempts,
+// verification, the installer run and its completion), the asynchronous
+// configuration fetch, cache clearing and the shutdown wait.
+//
+// Owned by the setup window (one per window), which implements
+// IInstallWindow. The window thread calls BeginInstallTask, StartAsyncFetch,
+// ClearAPPData and WaitForAllThreadExit; the threads the flow starts call
+// back only through IInstallWindow's "any thread" members. The destructor
+// requires WaitForAllThreadExit to have returned.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/events.h"
+#include "common/thread_tools.h"
+#include "config/configure.h"
+#include "install/download_info_query.h"
+#include "install/error_report.h"
+#include "install/install_window.h"
+#include "platform/clock.h"
+
+namespace install {
+
+// What the flow takes from the process; FromProcess() gives the real
+// values, tests replace what they must.
+struct InstallSettings {
+  std::wstring cacheDir;  // the download cache (logging set-up)
+  std::wstring logDir;    // where the installer's log goes
+  QueryEnvironment query;
+  ReportEnvironment reports;
+  bool autoRun = false;   // developer setting AutoRun
+  // Pass the executable's own name as /sptrack (the window sets it).
+  bool exeTagFlag = true;
+  std::string modulePath;  // the running executable
+  // Free bytes for the caller on the volume of `path`; false when the
+  // query fails (which counts as enough space).
+  std::function<bool(const std::string& path, uint64_t* freeBytes)> freeSpace;
+  // Moves a path onto the best local drive.
+  std::function<std::wstring(const std::wstring&)> bestDrive;
+  // True when the file carries a valid signature of the maker.
+  std::function<bool(const std::wstring& path)> verifySignature;
+  // Opens a URL in the user's browser.
+  std::function<void(const std::wstring& url)> openUrl;
+  // Releases the single-instance lock before the automated restart.
+  std::function<void()> releaseInstanceLock;
+  // Starts the executable again (the automated restart); its result is
+  // only logged.
+  std::function<int(const std::string& path)> restartSelf;
+  // The product services the flow stops before installing, by software id.
+  std::function<int(const std::string& service)> stopService;
+  // Pending file renames of the system (PendingFileRenameOperations).
+  std::function<std::vector<std::string>()> pendingRenames;
+  // Download attempts (12) and the engine's knobs.
+  int downloadAttempts = 12;
+  int downloadThreads = 0;
+
+  static InstallSettings FromProcess();
+};
+
+// Results of InstallThreadFunc.
+inline constexpr uint32_t kInstallRan = 0;
+inline constexpr uint32_t kPackageOnly = 1;
+inline constexpr uint32_t kInstallFailed = 0xFFFFFFFF;
+
+// The longest command line the installer is started with, in characters.
+inline constexpr size_t kMaxCommandLine = 1023;
+
+class CInstallFlow {
+ public:
+  CInstallFlow(config::CConfigure* record, IInstallWindow* window, InstallShared* shared,
+               common::EventSink* events, InstallSettings settings);
+  ~CInstallFlow();
+  CInstallFlow(const CInstallFlow&) = delete;
+  CInstallFlow& operator=(const CInstallFlow&) = delete;
+
+  // --- window thread ---
+  // The Install click's checks; on success the window shows its running
+  // page and the install thread starts. Returns 0 started, -1 refused.
+  int BeginInstallTask();
+  // True when no process of the product's name runs; else message box 3.
+  bool AppIsRunning();
+  // Space, install folder, pending renames; then the progress page.
+  bool PreDownloadChecks();
+  // 1 enough space, -1 the cache drive is short, -2 the install drive is
+  // short; *freeBytes then holds the short drive's free bytes.
+  int EnoughFreeSpace(bool flag, int64_t size, uint64_t* freeBytes);
+  // Stops the product service of the record's software id: 0 done or
+  // nothing to do, 2 not opened, 3 status not read, 4 stop refused.
+  int StopProductService();
+  // True when `directory` + '/' occurs in a pending rename.
+  bool PendingRenameNames(const std::wstring& directory) const;
+  // Starts the asynchronous configuration fetch.
+  void StartAsyncFetch();
+  // Waits up to 10 minutes for each thread the flow started. Returns 0.
+  int WaitForAllThreadExit();
+
+  // --- any thread ---
+  // Deletes the installer, its task file and its hash record.
+  void ClearAPPData();
+  // Logs the proxy settings; 0 none, else 1/2/3 for the last one present.
+  int GetIEProxyConfig();
+  // The window is closing: running downloads and waits end.
+  void OnWindowClosing();
+
+  // The install thread's body, public for tests (which run it directly).
+  uint32_t InstallThreadFunc();
+  void AsyncGetCbsInfoThreadFunc();
+
+  // --- pure rules, any thread ---
+  // stem of the embedded Extra_download_url + '_' + version + ".exe"/".apk".
+  std::wstring LocalInstallerName() const;
+  std::wstring InstallerPath() const;
+  // The record's extra download URL names an installer program.
+  bool ExtraUrlIsExe() const;
+  // The installed product's executable: install folder + process name,
+  // else the first of that name in its subfolders; empty when unfilled.
+  std::wstring ProductExePath() const;
+  // The installer's command line (begins with a space).
+  std::wstring BuildInstallerCommandLine(const platform::LocalTime& now) const;
+
+ private:
+  // Install thread, after a successful verification.
+  uint32_t RunInstaller(uint32_t downloadEnd);
+  // The end of a failed installer run: as a time-out, without waiting for
+  // the progress bar.
+  uint32_t EndAsTimedOut(const char* why);
+  int DownloadWithRetries(const std::wstring& url, const std::wstring& path, uint32_t* tDl);
+  void Flow(const char* code);
+  void Funnel(const std::string& coreFunc, int32_t step, const std::string& category,
+              const std::string& action);
+
+  config::CConfigure* record_;
+  IInstallWindow* window_;
+  InstallShared* shared_;
+  common::EventSink* events_;
+  InstallSettings settings_;
+  common::CThreadHandle asyncThread_;
+  common::CThreadHandle installThread_;
+};
+
+// The language switch of the installer for `languageIndex`: "jp" instead
+// of "ja" for the downloader ids that expect it.
+std::wstring InstallerLanguageCode(int languageIndex, int32_t downloaderId);
+// The product page control name of `index`, empty outside the table.
+std::wstring ProductPageControl(int index);
+// The /sptrack tag: the executable's file name when `useTag` and it holds
+// '_', else "null".
+std::wstring ExecutableTag(const std::string& modulePath, bool useTag);
+// The product service of a software id ("" for none).
+std::string ProductServiceOf(int32_t softwareId);
+// The installer ended well: exit code 0, or 8 (restart needed).
+bool InstallerSucceeded(int exitCode);
+
+}  // namespace install
+
+#endif  // WEBSETUP_INSTALL_INSTALL_FLOW_H_

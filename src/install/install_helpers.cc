@@ -1,0 +1,160 @@
+// The flow's small operations: its settings, cache clearing, proxy
+// discovery, the asynchronous configuration fetch and the shutdown wait.
+
+#include <cerrno>
+#include <cstdio>
+
+#include "common/log.h"
+#include "common/text.h"
+#include "config/run_locations.h"
+#include "config/services.h"
+#include "install/install_flow.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "platform/service_control.h"
+#include "system/file_trust.h"
+#include "system/processes.h"
+#include "system/system_facts.h"
+
+namespace install {
+namespace {
+
+constexpr uint32_t kThreadWaitMs = 600000;
+constexpr char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+std::vector<std::string> readPendingRenames() {
+  platform::RegistryValue value;
+  if (platform::registryRead(platform::RegistryHive::kLocalMachine, kSessionManagerKey,
+                             "PendingFileRenameOperations", &value) != platform::PlatformResult::kOk) {
+    return {};
+  }
+  if (value.type == platform::RegistryType::kMultiString) return value.texts;
+  return {value.text};
+}
+
+int restartDetached(const std::string& path) {
+  platform::SpawnOptions options;
+  options.argv = {path};
+  options.detach = true;
+  int pid = 0, error = 0;
+  return platform::spawnProcess(options, &pid, &error) == platform::PlatformResult::kOk ? 42
+                                                                                          : error;
+}
+
+}  // namespace
+
+InstallSettings InstallSettings::FromProcess() {
+  const config::RunLocations& locations = config::ProcessRunLocations();
+  InstallSettings s;
+  s.cacheDir = locations.GetCacheDirectory();
+  s.logDir = locations.GetLogDirectory();
+  s.query = QueryEnvironment::FromProcess();
+  s.reports = ReportEnvironment::FromProcess();
+  s.autoRun = FuntionImpl::IsAutoRun();
+  s.modulePath = platform::modulePath();
+  s.freeSpace = [](const std::string& path, uint64_t* bytes) {
+    return platform::freeSpace(path, bytes) == platform::PlatformResult::kOk;
+  };
+  s.bestDrive = [](const std::wstring& path) { return FuntionImpl::GetBestDrivePath(path); };
+  s.verifySignature = [](const std::wstring& path) {
+    return FuntionImpl::VerifyPinnedSignature(path, config::processServices().signerPins());
+  };
+  s.openUrl = [](const std::wstring& url) { (void)FuntionImpl::ShellOpen(url); };
+  s.restartSelf = &restartDetached;
+  s.stopService = [](const std::string& name) {
+    return static_cast<int>(platform::stopService(name));
+  };
+  s.pendingRenames = &readPendingRenames;
+  return s;
+}
+
+CInstallFlow::CInstallFlow(config::CConfigure* record, IInstallWindow* window,
+                           InstallShared* shared, common::EventSink* events,
+                           InstallSettings settings)
+    : record_(record),
+      window_(window),
+      shared_(shared),
+      events_(events),
+      settings_(std::move(settings)) {}
+
+CInstallFlow::~CInstallFlow() {
+  // The threads use this object: a destructor that ran beside them would
+  // pull it away under their feet.
+  OnWindowClosing();
+  asyncThread_.waitFor(kThreadWaitMs);
+  installThread_.waitFor(kThreadWaitMs);
+  asyncThread_.close();
+  installThread_.close();
+}
+
+void CInstallFlow::ClearAPPData() {
+  const std::wstring installer = InstallerPath();
+  const std::string path = common::wideToUtf8(installer);
+  const int r = std::remove(path.c_str()) == 0 ? 1 : 0;
+  const int e = r == 1 ? 0 : errno;
+  std::remove((path + ".xml").c_str());
+  std::remove((path + ".db").c_str());
+  LOG(INFO) << " Clear cache: " << r << ", " << e;
+}
+
+int CInstallFlow::GetIEProxyConfig() {
+  // The environment is this platform's per-user proxy setting; the names
+  // in upper case are read too, as most programs do.
+  auto read = [](const char* lower, const char* upper) {
+    std::optional<std::string> v = platform::getEnv(lower);
+    if (!v || v->empty()) v = platform::getEnv(upper);
+    return v && !v->empty() ? *v : std::string();
+  };
+  const std::string autoConfig = read("auto_proxy", "AUTO_PROXY");
+  std::string proxy = read("https_proxy", "HTTPS_PROXY");
+  if (proxy.empty()) proxy = read("http_proxy", "HTTP_PROXY");
+  if (proxy.empty()) proxy = read("all_proxy", "ALL_PROXY");
+  const std::string bypass = read("no_proxy", "NO_PROXY");
+  LOG(INFO) << " Get proxy: " << 1 << ", " << 0;
+  int last = 0;
+  if (!autoConfig.empty()) {
+    LOG(INFO) << " Proxy info1: " << autoConfig;
+    last = 1;
+  }
+  if (!proxy.empty()) {
+    LOG(INFO) << " Proxy info2: " << proxy;
+    last = 2;
+  }
+  if (!bypass.empty()) {
+    LOG(INFO) << " Proxy info3: " << bypass;
+    last = 3;
+  }
+  return last;
+}
+
+void CInstallFlow::OnWindowClosing() {
+  shared_->closing = true;
+  shared_->progressFinish100.set();
+}
+
+void CInstallFlow::StartAsyncFetch() {
+  if (!asyncThread_.start([this] { AsyncGetCbsInfoThreadFunc(); })) {
+    LOG(INFO) << " configuration thread not started";
+  }
+}
+
+void CInstallFlow::AsyncGetCbsInfoThreadFunc() {
+  try {
+    if (!RunAsyncConfigurationFetch(record_, shared_->abandon, settings_.query) &&
+        shared_->abandon.load()) {
+      LOG(INFO) << " GetDownloaderInfo(Async) abandon";
+    }
+  } catch (...) {
+    LOG(INFO) << " configuration thread ended by an exception";
+  }
+}
+
+int CInstallFlow::WaitForAllThreadExit() {
+  LOG(INFO) << "InstallUIMainWnd WaitForAllThreadExit";
+  asyncThread_.waitFor(kThreadWaitMs);
+  installThread_.waitFor(kThreadWaitMs);
+  return 0;
+}
+
+}  // namespace install

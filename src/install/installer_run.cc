@@ -1,0 +1,227 @@
+// The install thread after a verified download: the installer's command
+// line, its run with a time limit, and what follows its end.
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <thread>
+
+#include "common/flow_errors.h"
+#include "common/log.h"
+#include "common/text.h"
+#include "install/install_flow.h"
+#include "install/window_messages.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "system/processes.h"
+
+namespace install {
+namespace {
+
+std::string narrow(const std::wstring& text) { return common::wideToUtf8(text); }
+
+std::wstring trimmed(const std::wstring& text) {
+  const size_t from = text.find_first_not_of(L' ');
+  if (from == std::wstring::npos) return L"";
+  return text.substr(from, text.find_last_not_of(L' ') - from + 1);
+}
+
+constexpr const wchar_t* kLanguageCodes[] = {
+    L"en", L"ja", L"zhcn", L"es", L"de", L"fr", L"ru", L"pt", L"ar", L"it",
+    L"zhtw", L"ko", L"nl", L"id", L"tr", L"hi", L"th", L"my", L"se", L"cz"};
+
+constexpr const wchar_t* kProductPages[] = {
+    L"product_url_english",    L"product_url_japanese",  L"product_url_chinesesimp",
+    L"product_url_spanish",    L"product_url_german",    L"product_url_french",
+    L"product_url_russian",    L"product_url_portuguese", L"product_url_arabic",
+    L"product_url_italiano",   L"product_url_chinesetrad", L"product_url_korean",
+    L"product_url_nederlands", L"product_url_indonesian", L"product_url_turkish",
+    L"product_url_hindi",      L"product_url_thai",      L"product_url_malay",
+    L"product_url_swedish",    L"product_url_czech"};
+
+void removeIfPresent(const std::wstring& path) { std::remove(narrow(path).c_str()); }
+
+}  // namespace
+
+std::wstring InstallerLanguageCode(int languageIndex, int32_t downloaderId) {
+  if (languageIndex == 1) {
+    switch (downloaderId) {
+      case 117: case 118: case 119: case 120: case 122: case 123: case 124: case 125:
+        return L"jp";
+      default:
+        return L"ja";
+    }
+  }
+  if (languageIndex < 0 || languageIndex >= 20) return L"en";
+  return kLanguageCodes[languageIndex];
+}
+
+std::wstring ProductPageControl(int index) {
+  if (index < 0 || index >= 20) return L"";
+  return kProductPages[index];
+}
+
+std::wstring ExecutableTag(const std::string& modulePath, bool useTag) {
+  const size_t slash = modulePath.rfind('/');
+  const std::string name = slash == std::string::npos ? modulePath : modulePath.substr(slash + 1);
+  if (useTag && name.find('_') != std::string::npos) return common::utf8ToWide(name);
+  return L"null";
+}
+
+bool InstallerSucceeded(int exitCode) { return exitCode == 0 || exitCode == 8; }
+
+std::wstring CInstallFlow::BuildInstallerCommandLine(const platform::LocalTime& now) const {
+  wchar_t logName[520] = {};
+  std::swprintf(logName, 520, L"%ls_Setup_%.4d%.2d%.2d%.2d%.2d%.2d.log",
+                record_->softwareName.c_str(), now.year, now.month, now.day, now.hour, now.minute,
+                now.second);
+  std::wstring line = L" /VERYSILENT /SP- /NORESTART /DIR=\"";
+  line += window_->GetInstallPath();
+  line += L"\" /LANG=" + InstallerLanguageCode(window_->LanguageIndex(), record_->downloaderId);
+  line += L" /LOG=\"" + settings_.logDir + L"/" + logName + L"\"";
+  line += L" /sptrack " + ExecutableTag(settings_.modulePath, settings_.exeTagFlag);
+  return line;
+}
+
+std::wstring CInstallFlow::ProductExePath() const {
+  if (record_->state != config::CConfigure::kFilled) return L"";
+  const std::wstring dir = trimmed(window_->GetInstallPath());
+  const std::wstring direct = dir + L"/" + record_->processName;
+  if (platform::pathExists(narrow(direct))) return direct;
+  const std::wstring below = FuntionImpl::FindFileInSubfolders(dir + L"/", record_->processName);
+  return below.empty() ? direct : below;
+}
+
+uint32_t CInstallFlow::EndAsTimedOut(const char* code) {
+  shared_->installerFinished = true;
+  Flow(code);
+  Funnel("Installing", 0, "Download", "CoreFuncEnd");
+  window_->PostInstallMessage(MSG_INSTALL_TIMEOUT, 0);
+  return kInstallFailed;
+}
+
+uint32_t CInstallFlow::RunInstaller(uint32_t downloadEnd) {
+  shared_->slowProgressStop = 1;
+  window_->SetAnimationTimer(false);
+  events_->Event("Download", "4.DownFinsh", shared_->firstOrRetry(), false);
+
+  const std::wstring installer = InstallerPath();
+  const std::wstring commandLine = BuildInstallerCommandLine(platform::localTime());
+  shared_->installStartTick = platform::tickCount();
+  LOG(INFO) << " [Download File Path]: " << narrow(installer);
+  LOG(INFO) << " [Start Install CmdLine]: " << narrow(commandLine);
+  events_->Event("Download", "5.ProgramInstall", shared_->firstOrRetry(), false);
+  Funnel("Installing", 0, "Download", "CoreFuncStart");
+  Funnel("Installing", 1, "Download", "ProgramInstall");
+
+  // A cut command line would run the installer into a truncated folder.
+  if (commandLine.size() > kMaxCommandLine) {
+    LOG(INFO) << " Installer command line too long (" << commandLine.size()
+              << " characters); not started";
+    return EndAsTimedOut(common::flow::kInstallerTimedOut);
+  }
+  platform::SpawnOptions spawn;
+  spawn.argv.push_back(narrow(installer));
+  for (std::string& arg : FuntionImpl::SplitCommandLine(narrow(commandLine))) {
+    spawn.argv.push_back(std::move(arg));
+  }
+  int pid = -1, osError = 0;
+  const platform::PlatformResult started = platform::spawnProcess(spawn, &pid, &osError);
+  shared_->installerFinished = false;
+  window_->PostInstallMessage(MSG_INSTALLER_STARTED, 0);
+  if (started != platform::PlatformResult::kOk) {
+    // Waiting the whole limit for a process that never started helps nobody.
+    LOG(INFO) << " Installer not started: " << platform::resultName(started) << ", " << osError;
+    LOG(INFO) << " Cmd nWaitSeconds timed out: " << record_->installTimeout;
+    return EndAsTimedOut(common::flow::kInstallerTimedOut);
+  }
+
+  const uint32_t limit = static_cast<uint32_t>(record_->installTimeout);
+  uint32_t n = 0;
+  int exitCode = -1;
+  for (;;) {
+    const platform::PlatformResult w =
+        platform::waitProcess(pid, std::chrono::milliseconds(1000), &exitCode);
+    if (w == platform::PlatformResult::kOk) break;
+    if (w != platform::PlatformResult::kTimedOut || n > limit) {
+      LOG(INFO) << " Cmd nWaitSeconds timed out: " << record_->installTimeout;
+      return EndAsTimedOut(common::flow::kInstallerTimedOut);
+    }
+    ++n;
+  }
+
+  const uint32_t s = (platform::tickCount() - shared_->installStartTick.load()) / 1000;
+  events_->Event("Other", "MInstallTime", std::to_string(s), false);
+  Funnel("Installing", 2, "Download", "ProgramFinsh");
+  LOG(INFO) << " install Finished, nWaitSeconds: " << n;
+
+  // An installer that failed installed nothing that Start could run.
+  const std::wstring exe = ProductExePath();
+  if (!InstallerSucceeded(exitCode) || !platform::pathExists(narrow(exe))) {
+    LOG(INFO) << " Installer failed: exit code " << exitCode << ", product executable "
+              << narrow(exe) << (platform::pathExists(narrow(exe)) ? " found" : " missing");
+    events_->Event("Other", "InstallerExitCode", std::to_string(exitCode), false);
+    return EndAsTimedOut(common::flow::kInstallerFailed);
+  }
+
+  shared_->installerFinished = true;
+  const int p = window_->GetProgressValue();
+  LOG(INFO) << " install Finished, progress: " << p;
+  if (p >= 99) shared_->progressFinish100.set();
+  events_->Event("Download", "6.ProgramFinsh", shared_->firstOrRetry(), false);
+  Funnel("Installing", 0, "Download", "CoreFuncEnd");
+  const uint32_t s2 = (platform::tickCount() - shared_->installStartTick.load()) / 1000;
+  events_->Event("Other", "InstallTime", std::to_string(s2), false);
+  if (!record_->softwareVersion.empty()) {
+    events_->Event("Other", "ProductVersion", narrow(record_->softwareVersion), false);
+  }
+  events_->FunnelPair("RunningTime", "ActualTime", "InstCompletedClosed", std::to_string(s2) + "S");
+
+  const int pageIndex =
+      window_->ProductPageIndex() == -1 ? window_->LanguageIndex() : window_->ProductPageIndex();
+  const std::wstring pageControl = ProductPageControl(pageIndex);
+  const std::wstring page = pageControl.empty() ? L"" : window_->GetLabelText(pageControl);
+  if (!page.empty()) {
+    LOG(INFO) << " Open Url: " << narrow(page);
+    if (settings_.openUrl) settings_.openUrl(page);
+  }
+  window_->WriteProductLanguage();
+
+  shared_->progressFinish100.wait();
+  if (shared_->closing.load()) {
+    LOG(INFO) << " Install thread ends: the window closed before the progress finished";
+    return kInstallRan;
+  }
+  window_->PostInstallMessage(MSG_INSTALL_COMPLETED, 0);
+  const double minutes =
+      std::trunc(double(platform::tickCount() - downloadEnd) / 1000 / 60 * 100) / 100;
+  char text[64] = {};
+  std::snprintf(text, sizeof(text), "%.1f", minutes);
+  LOG(INFO) << " Install Totally Take " << text << " minutes And Send To Server";
+  ClearAPPData();
+
+  if (settings_.autoRun) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+    LOG(INFO) << " Force Exit 1";
+    removeIfPresent(installer);
+    LOG(INFO) << " Force Exit 2";
+    removeIfPresent(installer + L".xml");
+    LOG(INFO) << " Force Exit 3";
+    removeIfPresent(installer + L".db");
+    LOG(INFO) << " Force Exit 4";
+    if (settings_.releaseInstanceLock) settings_.releaseInstanceLock();
+    LOG(INFO) << " Force Exit 5";
+    const std::string self = settings_.modulePath;
+    LOG(INFO) << " Force Exit 6";
+    const int r = settings_.restartSelf ? settings_.restartSelf(self) : -1;
+    LOG(INFO) << " Force Exit 7 error code = " << r << ", " << errno;
+    window_->RequestClose();
+    LOG(INFO) << " Force Exit 8";
+  }
+  if (common::parseLeadingInt32(window_->GetLabelText(L"NeedStart_flag")) == 1) {
+    window_->ClickStartApp();
+  }
+  return kInstallRan;
+}
+
+}  // namespace install
