@@ -3,7 +3,9 @@
 #include "common/text.h"
 #include "common/events.h"
 #include "system/system_facts.h"
+#include "app/startup.h"
 #include "telemetry/single_user_log.h"
+#include "window/run_window.h"
 
 namespace app {
 
@@ -25,6 +27,13 @@ StartupHooks ProductionStartupHooks() {
     CSingleUserLog::GetInstance().AddUserLog_event(category, action, label, wait);
   };
   hooks.waitTelemetry = [] { CSingleUserLog::GetInstance().WaitThreadForExit(); };
+  hooks.runWindow = [](const std::wstring& windowClass,
+                       const std::function<void(std::function<void()>)>& setActivationHandler) {
+    window::ProcessWindowRunner().Run(windowClass, setActivationHandler, [] {
+      if (platform::InstanceLock* lock = SingleInstanceLock()) lock->release();
+    });
+  };
+  hooks.waitWindowThreads = [] { window::ProcessWindowRunner().WaitThreads(); };
   return hooks;
 }
 

@@ -1,0 +1,652 @@
+// The setup window: its initialisation, the clicks and links, the page
+// flow and what the install flow asks of it.
+
+#include "window/install_ui_main_wnd.h"
+
+#include <cstdio>
+
+#include "common/log.h"
+#include "common/text.h"
+#include "install/window_messages.h"
+#include "platform/clock.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+#include "system/system_facts.h"
+#include "uiframework/containers.h"
+#include "window/languages.h"
+#include "window/message_box_wnd.h"
+
+namespace window {
+namespace {
+
+constexpr wchar_t kDefaultProductFolder[] = L"OrlaStudio";
+constexpr wchar_t kGaPcKey[] = L"SOFTWARE\\Quillmont\\Downloader2.5.0";
+constexpr int kWidth = 650;
+constexpr int kHeightOpen = 560;
+constexpr int kHeightClosed = 360;
+
+std::string narrow(const std::wstring& text) { return common::wideToUtf8(text); }
+
+std::wstring fileNameOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return common::utf8ToWide(slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
+bool endsWith(const std::wstring& text, const std::wstring& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+}  // namespace
+
+InstallUIMainWnd::InstallUIMainWnd(std::wstring windowClass, WindowEnvironment environment)
+    : windowClass_(std::move(windowClass)), env_(std::move(environment)), events_(env_.events) {
+  if (events_ == nullptr) events_ = &common::Events();
+}
+
+InstallUIMainWnd::~InstallUIMainWnd() {
+  alive_ = false;
+  if (flow_) flow_->OnWindowClosing();
+  flow_.reset();  // joins its threads before the state they use goes
+}
+
+std::string InstallUIMainWnd::GetWindowClassName() const {
+  return windowClass_.empty() ? "QM_UI_Frame" : narrow(windowClass_);
+}
+
+// --- initialisation ---
+
+void InstallUIMainWnd::ReadProductConfig() {
+  if (auto* config = FindControl(L"Product_config")) {
+    auto* box = dynamic_cast<ui::CContainerUI*>(config);
+    std::lock_guard<std::mutex> lock(mu_);
+    for (int i = 0; box != nullptr && i < box->GetCount(); ++i) {
+      ui::CControlUI* label = box->GetItemAt(i);
+      labels_[label->GetName()] = label->GetText();
+    }
+  }
+  // The product pages live outside Product_config in some layouts.
+  for (int i = 0; i < 20; ++i) {
+    const std::wstring page = install::ProductPageControl(i);
+    if (auto* c = FindControl(page)) {
+      std::lock_guard<std::mutex> lock(mu_);
+      labels_[page] = c->GetText();
+    }
+  }
+  auto number = [this](const wchar_t* name) { return common::parseLeadingInt32(GetLabelText(name)); };
+  downloaderId_ = number(L"Downloader_id");
+  siteId_ = number(L"Site_id");
+  languageId_ = number(L"Language_id");
+  gifDuration_ = number(L"Gif_duration");
+  needStartFlag_ = number(L"NeedStart_flag");
+  chooseLicense_ = number(L"ChooseLicense");
+  adminFlag_ = number(L"admin_flag");
+  softwareName_ = GetLabelText(L"Software_name");
+  if (FindControl(L"MainPid") != nullptr) mainPid_ = number(L"MainPid");
+}
+
+void InstallUIMainWnd::InitWindow() {
+  // 1. Start state.
+  shared_.startTick = platform::tickCount();
+  shared_.packageSize = 0;
+  shared_.abandon = false;
+  shared_.retry = false;
+  addPackageParameters_ = true;
+
+  // 2-3. Controls.
+  mainTab_ = FindControl<ui::CTabLayoutUI>(L"main_tablayout");
+  pageTab_ = FindControl<ui::CTabLayoutUI>(L"page_layout");
+  setTab_ = FindControl<ui::CTabLayoutUI>(L"set_layout");
+  closeBtn_ = FindControl(L"closebtn");
+  minBtn_ = FindControl(L"minbtn");
+  licenseCheck_ = FindControl<ui::CCheckBoxUI>(L"license_checkbox");
+  installBtn_ = FindControl(L"install_btn");
+  progressBar_ = FindControl<ui::CProgressUI>(L"install_progress");
+  progressLabel_ = FindControl(L"install_label");
+  languageCombo_ = FindControl<ui::CComboUI>(L"language_combox");
+  pathEdit_ = FindControl(L"install_file_path_edit");
+  startApp_ = FindControl(L"start_app");
+  failRetry_ = FindControl(L"text_fail_retry");
+  failAdvice_ = FindControl(L"text_fail_advice");
+  warning_ = FindControl(L"img_warning");
+  startShortcut_ = FindControl(L"text_startshortcut");
+  background_ = FindControl(L"backgroudlayout");
+  for (ui::CControlUI* c : {failRetry_, failAdvice_, warning_}) {
+    if (c != nullptr) c->SetVisible(false);
+  }
+  shared_.setUsedUrl(L"");
+  for (int i = 1;; ++i) {
+    auto* dot = FindControl(L"image_play_option" + std::to_wstring(i));
+    if (dot == nullptr) break;
+    optionDots_.push_back(dot);
+  }
+
+  // 4-5. Product configuration and the licence box.
+  ReadProductConfig();
+  if (licenseCheck_ != nullptr) licenseCheck_->SetCheck(env_.autoRun || chooseLicense_ == 1);
+
+  // 6. The download configuration, first from the embedded labels.
+  record_ = std::make_unique<config::CConfigure>(downloaderId_, languageId_, siteId_);
+  {
+    common::MutexLock lock(record_->fetchMutex());
+    record_->fillFromLabels(*this, false);
+  }
+  install::InstallSettings settings = env_.install;
+  settings.exeTagFlag = exeTagFlag_;
+  flow_ = std::make_unique<install::CInstallFlow>(record_.get(), this, &shared_, events_,
+                                                  std::move(settings));
+
+  // 7. The default install folder.
+  defaultInstallFolder_ = env_.programFilesDir + L"/" + kDefaultProductFolder;
+  SetInstallPathText(defaultInstallFolder_);
+
+  // 8. The asynchronous configuration fetch.
+  flow_->StartAsyncFetch();
+
+  // 9. The progress-finished event starts clear.
+  shared_.progressFinish100.reset();
+  LOG(INFO) << " CreateEvent successfully ";
+
+  // 10. What runs where.
+  int width = 0, height = 0;
+  if (env_.screenSize) env_.screenSize(&width, &height);
+  LOG(INFO) << " Downloader file: " << env_.modulePath << ", 64bit, pid "
+            << platform::currentProcessId() << ", screen " << width << "*" << height;
+  (void)GetSystemRegion();
+  LOG(INFO) << " Request For Product Config -- " << "[Downloader Id]: " << downloaderId_
+            << " [Site Id]: " << siteId_ << " [Language Id]: " << languageId_;
+
+  // 11-13. Start events.
+  SendLaunchEvents();
+  (void)SetIcon(143);
+
+  // 15. Language and the closed lower area.
+  SelectLanguageItem(GetLanguageByLocalSystem());
+  ApplyLanguage();
+  SetLowerAreaOpen(false);
+
+  // 16.
+  events_->Event("Other", "ClickToShowTime",
+                 std::to_string(platform::tickCount() - shared_.startTick.load()), false);
+  // 18. Automated runs press Install by themselves.
+  if (env_.autoRun) SetTimer(kTimerAutoInstall, 2000);
+}
+
+void InstallUIMainWnd::SendLaunchEvents() {
+  events_->Event("CrashRate", "Start", "", false);
+  events_->Funnel("Keypoint", "null", 0, "CorePublicModule", "Start", "null", false, false);
+  SendOncePerMachineEvents();
+  events_->Event("Download", "1.Launch", "", false);
+  events_->Funnel("CoreFuncEvent", "BeforeDownload", 0, "Download", "CoreFuncStart", "null",
+                  false, false);
+  events_->Funnel("CoreFuncEvent", "BeforeDownload", 1, "Download", "Launch", "null", false,
+                  false);
+  events_->Funnel("CoreFuncEvent", "BeforeDownload", 0, "Download", "CoreFuncEnd", "null", false,
+                  false);
+}
+
+void InstallUIMainWnd::SendOncePerMachineEvents() {
+  if (!FuntionImpl::GetRegString(kGaPcKey, L"GA_PC").empty()) return;
+  float version = 0;
+  const std::string os = FuntionImpl::GetSystemName(&version);
+  events_->Event("PC", "SysOS", os + (FuntionImpl::IsSystem64Bit() ? " 64bit" : " 32bit"), false);
+  events_->Event("PC", "SysLanguage", FuntionImpl::GetSystemLanguageName(), false);
+  int width = 0, height = 0;
+  if (env_.screenSize) env_.screenSize(&width, &height);
+  char size[64];
+  std::snprintf(size, sizeof(size), "%d*%d", width, height);
+  events_->Event("PC", "SysScreenResolution", size, false);
+  (void)FuntionImpl::SetRegString(kGaPcKey, L"GA_PC", L"1");
+}
+
+// --- languages ---
+
+void InstallUIMainWnd::SelectLanguageItem(int language) {
+  int chosen = 0;
+  if (languageCombo_ != nullptr) {
+    int firstVisible = -1;
+    bool zeroVisible = false, wantedVisible = false;
+    for (int i = 0; i < languageCombo_->GetCount(); ++i) {
+      if (!languageCombo_->GetItemAt(i)->IsOwnVisible()) continue;
+      if (firstVisible < 0) firstVisible = i;
+      if (i == 0) zeroVisible = true;
+      if (i == language) wantedVisible = true;
+    }
+    chosen = wantedVisible ? language : zeroVisible ? 0 : firstVisible >= 0 ? firstVisible : 0;
+    languageCombo_->SelectItem(chosen, false, false);
+  }
+  language_ = chosen;
+}
+
+void InstallUIMainWnd::ApplyLanguage() {
+  const int language = language_.load();
+  if (auto* licence = FindControl(Language(language).licence)) {
+    if (auto* text = FindControl(L"license_text")) text->SetText(licence->GetText());
+    if (auto* area = FindControl(L"license_text_layout")) {
+      area->SetFixedHeight(LicenceAreaHeight(language, record_ ? record_->siteId : siteId_));
+    }
+  }
+  static const wchar_t* const kKeys[] = {
+      L"select_language_text", L"install_btn", L"install_setting", L"license_link",
+      L"browser_btn", L"space_need", L"space_free", L"install_label", L"install_path_text",
+      L"install_minbtn", L"install_closebtn", L"finish_label", L"start_app", L"agree_improvement",
+      L"extra_text", L"text_fail_retry", L"retry_btn", L"text_fail_advice", L"anima_text_1",
+      L"anima_text_2", L"anima_text_3", L"anima_text_4", L"anima_text_5", L"anima_text_6",
+      L"anima_text_7", L"anima_text_8", L"anima_text_9", L"anima_text_10"};
+  for (const wchar_t* key : kKeys) {
+    const std::wstring text = GetLanguageText(L"install_page", key, language);
+    if (text.empty()) continue;
+    const std::wstring name = key;
+    if (name == L"install_label") progressFormat_ = text;
+    if (name == L"space_need") spaceNeedFormat_ = text;
+    if (name == L"space_free") spaceFreeFormat_ = text;
+    // The label shows the current value, not the format itself.
+    if (name == L"install_label") continue;
+    if (auto* control = FindControl(name)) control->SetText(text);
+  }
+  ApplyProgressToControls();
+  UpdateSpaceLabels(L"");
+  for (const wchar_t* shown : {L"install_setting", L"license_link"}) {
+    if (auto* c = FindControl(shown)) c->SetVisible(true);
+  }
+}
+
+void InstallUIMainWnd::OnItemSelect(ui::TNotifyUI& msg) {
+  if (msg.pSender != languageCombo_ || languageCombo_ == nullptr) return;
+  language_ = languageCombo_->GetCurSel();
+  LOG(INFO) << " ChangeLanguageTo: " << Language(language_.load()).file;
+  ApplyLanguage();
+}
+
+void InstallUIMainWnd::WriteProductLanguage() {
+  const int language = language_.load();
+  const int32_t id = record_->downloaderId;
+  bool ok = false;
+  if (id == 104) {
+    platform::RegistryValue v;
+    v.text = language == kChineseSimplified ? "Chinese" : "English";
+    ok = platform::registryWrite(platform::RegistryHive::kCurrentUser,
+                                 "Software\\Velmora\\Clipwright", "kCurrentLanguage", v) ==
+         platform::PlatformResult::kOk;
+  } else if (id == 113 || id == 114 || id == 115) {
+    static const char* const kLang[] = {"en_US", "ja_JP", "zh_CN", "es_ES", "de_DE",
+                                        "fr_FR", "ru_RU", "pt_BR", "en_US", "en_US", "zh_TW"};
+    platform::RegistryValue v;
+    v.text = language >= 0 && language <= 10 ? kLang[language] : "en_US";
+    ok = platform::registryWrite(platform::RegistryHive::kCurrentUser,
+                                 "Software\\Quillmont\\Travento", "Lang", v) ==
+         platform::PlatformResult::kOk;
+  } else {
+    platform::RegistryValue v;
+    v.text = narrow(Language(language).productCode);
+    // One view of the uninstall keys exists here, so both names are one key.
+    const std::string key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{" +
+                            narrow(record_->softwareName) + "}_is1";
+    ok = platform::registryWrite(platform::RegistryHive::kLocalMachine, key,
+                                 "Inno Setup: Language", v) == platform::PlatformResult::kOk;
+  }
+  LOG(INFO) << " Write product language " << narrow(Language(language).productCode) << ": "
+            << (ok ? 1 : 0);
+}
+
+// --- notifications and clicks ---
+
+void InstallUIMainWnd::Notify(ui::TNotifyUI& msg) {
+  if (msg.sType == L"link" && msg.pSender != nullptr) {
+    const std::wstring& name = msg.pSender->GetName();
+    if (name == L"license_link") ToggleLowerArea(false);
+    if (name == L"text_fail_advice") OnAdviceLink();
+  }
+  WindowImplBase::Notify(msg);
+}
+
+void InstallUIMainWnd::OnClick(ui::TNotifyUI& msg) {
+  ui::CControlUI* sender = msg.pSender;
+  if (sender == nullptr) return;
+  const std::wstring& name = sender->GetName();
+  if (sender == closeBtn_ || name == L"install_closebtn" || name == L"cancel_btn") {
+    Close(0);
+  } else if (sender == minBtn_ || name == L"install_minbtn") {
+    SendMessage(ui::kWmSysCommand, ui::kScMinimize);
+  } else if (name == L"step_last") {
+    StopCarousel();
+    if (mainTab_ != nullptr) mainTab_->SelectItem(0);
+  } else if (name == L"install_btn") {
+    OnInstallClick();
+  } else if (name == L"finish_btn") {
+    Close(0);
+  } else if (name == L"browser_btn") {
+    OnBrowse();
+  } else if (sender == licenseCheck_) {
+    if (installBtn_ != nullptr) installBtn_->SetEnabled(true);
+  } else if (name == L"start_app") {
+    OnStartAppClick();
+  } else if (name == L"install_setting") {
+    ToggleLowerArea(true);
+  }
+}
+
+void InstallUIMainWnd::PressButton(const wchar_t* name) {
+  ui::TNotifyUI click;
+  click.sType = L"click";
+  click.pSender = FindControl(name);
+  if (click.pSender != nullptr) OnClick(click);
+}
+
+void InstallUIMainWnd::OnInstallClick() {
+  LOG(INFO) << " Click install button";
+  shared_.installClickTick = platform::tickCount();
+  events_->FunnelPair("RunningTime", "DurationFordownLoading", "LoadingStart",
+                      std::to_string((shared_.installClickTick.load() - shared_.startTick.load()) /
+                                     1000) + "S");
+  if (env_.crashTest) LOG(INFO) << " [seam] crash test requested; crash reporting is not built yet";
+  events_->Event("Download", "2.DownStart", "", false);
+  events_->Funnel("CoreFuncEvent", "Downloading", 0, "Download", "CoreFuncStart", "null", false,
+                  false);
+  events_->Funnel("CoreFuncEvent", "Downloading", 1, "Download", "DownStart", "null", false, false);
+  if (licenseCheck_ != nullptr && !licenseCheck_->GetCheck()) {
+    if (ShowMessageBox(install::kMsgAgree) != 1) {
+      LOG(INFO) << "not agree Privacy Policy and User License Agreement";
+      events_->FunnelPair("StartDownloader", "PrivacyAgreementPopup", "PrivacyAgreementPopupType",
+                          "Disagree");
+      return;
+    }
+    events_->FunnelPair("StartDownloader", "PrivacyAgreementPopup", "PrivacyAgreementPopupType",
+                        "Agree and install");
+    licenseCheck_->SetCheck(true);
+  }
+  if (!startTimeSent_) {
+    startTimeSent_ = true;
+    const std::string now = FuntionImpl::GetFixedZoneTime();
+    events_->Event("Download", "StartTimeDate", now.substr(0, 10), false);
+    events_->Event("Download", "StartTimeHour", now.size() >= 13 ? now.substr(11, 2) : "", false);
+  }
+  events_->Event("Other", "SetLanguage", Language(language_.load()).eventName, false);
+  const std::wstring text = GetInstallPathText();
+  if (text != defaultInstallFolder_) events_->Event("Other", "SetPath", "", false);
+  SetInstallPathText(text);
+  (void)flow_->BeginInstallTask();
+}
+
+void InstallUIMainWnd::OnStartAppClick() {
+  const bool tryAgain = failRetry_ != nullptr && failRetry_->IsOwnVisible() &&
+                        failAdvice_ != nullptr && failAdvice_->IsOwnVisible() &&
+                        warning_ != nullptr && warning_->IsOwnVisible();
+  if (tryAgain) {
+    LOG(INFO) << " User click try again button to retry";
+    events_->Event("Download", "8-1.ClickTryAgain", shared_.firstOrRetry(), false);
+    events_->Funnel("CoreFuncEvent", "Downloading", 0, "Download", "CoreFuncStart", "null", false,
+                    false);
+    shared_.retry = true;
+    // The one place the bar goes back: a new run starts from nothing.
+    progress_ = 0;
+    if (progressBar_ != nullptr) progressBar_->SetValue(0);
+    ApplyProgressToControls();
+    SetInstallPathText(GetInstallPathText());
+    (void)flow_->BeginInstallTask();
+    return;
+  }
+  (void)GetInstallPath();
+  if (flow_->ExtraUrlIsExe()) {
+    if (FuntionImpl::WillShowNetFrameCheck(GetInstallPath())) gifDuration_ = 0;
+    events_->Event("Download", "7.ProgramLaunch", "", gifDuration_ == 0);
+    events_->Funnel("CoreFuncEvent", "Starting", 0, "Download", "CoreFuncStart", "null", false,
+                    false);
+    events_->Funnel("CoreFuncEvent", "Starting", 1, "Download", "ProgramLaunch", "null", false,
+                    false);
+    StartProductAndClose();
+  } else if (env_.showInFolder) {
+    env_.showInFolder(flow_->InstallerPath());
+  }
+}
+
+void InstallUIMainWnd::StartProductAndClose() {
+  launching_ = true;
+  const std::wstring exe = L"\"" + flow_->ProductExePath() + L"\"";
+  events_->Event("Download", "9.StartWindow", std::to_string(gifDuration_), gifDuration_ == 0);
+  events_->Funnel("CoreFuncEvent", "Starting", 2, "Download", "StartWindow", "null", false, false);
+  events_->Funnel("CoreFuncEvent", "Starting", 0, "Download", "CoreFuncEnd", "null", false, false);
+  ShowWindow(false);
+  if (gifDuration_ != 0) {
+    LOG(INFO) << " [seam] launch splash not built yet: starting the product directly";
+  }
+  const int started = env_.startProduct ? env_.startProduct(exe, adminFlag_) : -1;
+  if (started != 0) {
+    events_->Event("Other", "FlowError", "DL019", false);
+    (void)MessageBoxWnd::Show(nullptr, install::kMsgClickShortcut, language_.load(), env_.autoRun);
+  }
+  Close(0);
+}
+
+void InstallUIMainWnd::OnAdviceLink() {
+  events_->Event("Download", "8-2.ClickInstallLink", shared_.firstOrRetry(), false);
+  std::wstring address = shared_.usedUrl();
+  if (address.empty()) {
+    for (const std::wstring& url : record_->urlList) {
+      const bool cdn = url.find(L"//cdn.") != std::wstring::npos ||
+                       url.find(L"//dl.") != std::wstring::npos;
+      const int type = record_->downloaderType;
+      if (((type == 1 || type == 3) && !cdn) || (type == 2 && cdn)) {
+        address = url;
+        break;
+      }
+    }
+  }
+  if (address.empty()) return;
+  if (addPackageParameters_) address += AdviceQuery(fileNameOf(env_.modulePath));
+  LOG(INFO) << " Open Advice Url: " << narrow(address);
+  if (env_.open) env_.open(address);
+}
+
+std::wstring InstallUIMainWnd::AdviceQuery(const std::wstring& exeName) {
+  const size_t underscore = exeName.find(L'_');
+  if (underscore == std::wstring::npos) return L"";
+  const size_t dot = exeName.find(L'.');
+  // A "." before the "_" leaves everything after the "_" as the id.
+  const std::wstring id = dot == std::wstring::npos || dot < underscore
+                              ? exeName.substr(underscore + 1)
+                              : exeName.substr(underscore + 1, dot - underscore - 1);
+  return L"?rnclid=" + id + L"&package=" + exeName;
+}
+
+// --- the lower area ---
+
+void InstallUIMainWnd::SetLowerAreaOpen(bool open) {
+  lowerOpen_ = open;
+  const ui::UiRect r = GetWindowRect();
+  MoveWindow(ui::UiRect{r.left, r.top, r.left + kWidth, r.top + (open ? kHeightOpen : kHeightClosed)});
+}
+
+void InstallUIMainWnd::ToggleLowerArea(bool settings) {
+  if (setTab_ == nullptr) return;
+  const int page = settings ? 1 : 0;
+  bool& open = settings ? settingsOpen_ : licenceOpen_;
+  if (!open) {
+    setTab_->SelectItem(page);
+    SetLowerAreaOpen(true);
+    open = true;
+  } else if (setTab_->GetCurSel() == page) {
+    SetLowerAreaOpen(false);
+    open = false;
+  } else {
+    SetLowerAreaOpen(true);
+    setTab_->SelectItem(page);
+  }
+}
+
+// --- the install folder ---
+
+std::wstring InstallUIMainWnd::InstallPathOf(const std::wstring& editText,
+                                             const std::wstring& softwareName) {
+  // Paths here use '/', as Windows paths use '\': either is taken.
+  std::wstring path = editText;
+  for (wchar_t& c : path) {
+    if (c == L'\\') c = L'/';
+  }
+  if (path.find(softwareName) != std::wstring::npos) return path;
+  return path + L"/" + softwareName;
+}
+
+std::wstring InstallUIMainWnd::PickedFolderPath(const std::wstring& chosen) {
+  if (chosen.find(kDefaultProductFolder) != std::wstring::npos) return chosen;
+  return chosen + (endsWith(chosen, L"/") ? L"" : L"/") + kDefaultProductFolder;
+}
+
+std::wstring InstallUIMainWnd::GetInstallPathText() const {
+  return pathEdit_ != nullptr ? pathEdit_->GetText() : L"";
+}
+
+std::wstring InstallUIMainWnd::GetInstallPath() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return InstallPathOf(pathText_, softwareName_);
+}
+
+void InstallUIMainWnd::SetInstallPathText(const std::wstring& path) {
+  if (pathEdit_ != nullptr) pathEdit_->SetText(path);
+  std::lock_guard<std::mutex> lock(mu_);
+  pathText_ = path;
+}
+
+void InstallUIMainWnd::OnBrowse() {
+  if (!env_.pickFolder) return;
+  const ui::WindowHandle self = GetHWND();
+  env_.pickFolder(GetInstallPathText(), [this, self](std::optional<std::wstring> folder) {
+    if (!folder || folder->empty()) return;
+    const std::wstring chosen = *folder;
+    // The answer may come on any thread; the window may be gone by then.
+    ui::MessageLoop::Get()->PostTask([this, self, chosen] {
+      if (!ui::MessageLoop::Get()->IsWindow(self)) return;
+      UpdateSpaceLabels(chosen);
+      SetInstallPathText(PickedFolderPath(chosen));
+    });
+  });
+}
+
+void InstallUIMainWnd::UpdateSpaceLabels(const std::wstring& folder) {
+  uint64_t free = 0;
+  if (!folder.empty() && env_.install.freeSpace && env_.install.freeSpace(narrow(folder), &free)) {
+    freeGigabytes_ = static_cast<float>(double(free) / 1073741824.0);
+    if (auto* label = FindControl(L"space_free")) {
+      wchar_t text[256] = {};
+      std::swprintf(text, 256, spaceFreeFormat_.c_str(), double(freeGigabytes_));
+      label->SetText(text);
+    }
+  }
+  if (auto* label = FindControl(L"space_need")) {
+    const std::wstring size = GetLabelText(L"ProductSize");
+    wchar_t text[512] = {};
+    std::swprintf(text, 512, spaceNeedFormat_.c_str(), size.c_str());
+    label->SetText(text);
+  }
+}
+
+// --- pages ---
+
+void InstallUIMainWnd::ShowRetryPage() {
+  if (auto* label = FindControl(L"finish_label")) label->SetText(L"Install failed, please install again!");
+  for (ui::CControlUI* c : {failRetry_, failAdvice_, warning_}) {
+    if (c != nullptr) c->SetVisible(true);
+  }
+  if (startApp_ != nullptr) {
+    startApp_->SetEnabled(true);
+    startApp_->SetText(GetLanguageText(L"install_page", L"retry_btn", language_.load()));
+    startApp_->SetVisible(true);
+  }
+  if (startShortcut_ != nullptr) startShortcut_->SetVisible(false);
+  if (env_.autoRun) SetTimer(kTimerAutoRetry, 1000);
+}
+
+void InstallUIMainWnd::ShowProgressPage() {
+  if (pageTab_ != nullptr) pageTab_->SelectItem(1);
+  if (mainTab_ != nullptr) mainTab_->SelectItem(1);
+}
+
+void InstallUIMainWnd::PrepareForInstall() {
+  const ui::UiRect r = GetWindowRect();
+  MoveWindow(ui::UiRect{r.left, r.top, r.left + kWidth, r.top + kHeightClosed});
+  CenterWindow();
+  ApplyProgressToControls();
+  for (ui::CControlUI* c : {failRetry_, failAdvice_, warning_}) {
+    if (c != nullptr) c->SetVisible(false);
+  }
+  if (startApp_ != nullptr) {
+    startApp_->SetText(GetLanguageText(L"install_page", L"start_app", language_.load()));
+  }
+  if (background_ != nullptr) background_->SetBkImage("skin/backgroud_complete.png");
+  SetTimer(kTimerOneSecond, 1000);
+}
+
+void InstallUIMainWnd::StartBannerThreadIfNeeded() {
+  if (!bannersReady_) LOG(INFO) << " [seam] banner carousel not built yet";
+}
+
+// --- IInstallWindow, any thread ---
+
+std::wstring InstallUIMainWnd::GetLabelText(const std::wstring& name) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = labels_.find(name);
+  return it == labels_.end() ? L"" : it->second;
+}
+
+void InstallUIMainWnd::PostInstallMessage(uint32_t message, uintptr_t wparam) {
+  (void)PostMessage(message, wparam, 0);
+}
+
+void InstallUIMainWnd::SetAnimationTimer(bool on) {
+  // The carousel has one frame until banners arrive: nothing to animate.
+  if (on && optionDots_.size() > 1) {
+    SetTimer(kTimerAnimation, 1000);
+  } else if (!on) {
+    KillTimer(kTimerAnimation);
+  }
+}
+
+void InstallUIMainWnd::ClickStartApp() {
+  // The Start handling shows windows and closes this one: it belongs on the
+  // UI thread, so the install thread hands it over.
+  const ui::WindowHandle self = GetHWND();
+  ui::MessageLoop::Get()->PostTask([this, self] {
+    if (ui::MessageLoop::Get()->IsWindow(self)) PressButton(L"start_app");
+  });
+}
+
+void InstallUIMainWnd::RequestClose() {
+  closeMode_ = 1;
+  Close(0);
+}
+
+std::string InstallUIMainWnd::SoftwareVersion() const {
+  return narrow(GetLabelText(L"Software_version"));
+}
+
+std::string InstallUIMainWnd::LanguageWebCode() const { return Language(language_.load()).webCode; }
+
+int InstallUIMainWnd::ShowMessageBox(install::EnumMsgType kind) {
+  return MessageBoxWnd::Show(this, kind, language_.load(), env_.autoRun);
+}
+
+int InstallUIMainWnd::WaitForAllThreadExit() { return flow_ ? flow_->WaitForAllThreadExit() : 0; }
+
+void InstallUIMainWnd::Activate() {
+  if (IsMinimized()) Restore();
+  ShowWindow(true, true);
+}
+
+// --- closing ---
+
+intptr_t InstallUIMainWnd::OnClose(uint32_t, uintptr_t, intptr_t, bool& handled) {
+  if (closeMode_.load() == 2 && !launching_) {
+    if (ShowMessageBox(install::kMsgCancelInstall) != 1) {
+      handled = true;  // the user stays
+      return 0;
+    }
+  }
+  LOG(INFO) << " [seam] close reporting not built yet";
+  if (flow_) flow_->OnWindowClosing();
+  handled = false;
+  return 0;
+}
+
+void InstallUIMainWnd::OnFinalMessage(ui::WindowHandle) { ui::MessageLoop::Get()->PostQuit(0); }
+
+}  // namespace window

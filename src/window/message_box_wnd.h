@@ -1,0 +1,53 @@
+#ifndef WEBSETUP_WINDOW_MESSAGE_BOX_WND_H_
+#define WEBSETUP_WINDOW_MESSAGE_BOX_WND_H_
+
+// MessageBoxWnd: the skinned modal question or error of one kind
+// (install::EnumMsgType), with the texts of one language. Created per
+// question, shown with Show(), deleted by itself when its window is gone.
+// UI thread only.
+
+#include <string>
+
+#include "install/install_window.h"
+#include "uiframework/window.h"
+
+namespace window {
+
+class MessageBoxWnd : public ui::WindowImplBase {
+ public:
+  MessageBoxWnd(int kind, int language, bool autoRun);
+
+  // Creates the box owned by `owner` (null for none), restores a minimised
+  // owner, centres and runs it modally. Returns 1 for the first button, 2
+  // for the second or the close button, -1 when a quit ended the loop.
+  // `owner` must outlive the box.
+  static int Show(ui::CWindowWnd* owner, int kind, int language, bool autoRun);
+
+  // The box being shown now (the innermost), or null. Automation only.
+  static MessageBoxWnd* Active();
+  int Kind() const { return kind_; }
+
+  std::string GetWindowClassName() const override { return "MESSAGEBOX_UI_Frame"; }
+  std::string GetSkinFile() const override {
+    return kind_ == install::kMsgNetFramework ? "MessageBox_down.xml" : "MessageBox.xml";
+  }
+
+ protected:
+  void InitWindow() override;
+  void OnClick(ui::TNotifyUI& msg) override;
+  intptr_t HandleMessage(uint32_t message, uintptr_t wparam, intptr_t lparam) override;
+  void OnFinalMessage(ui::WindowHandle handle) override;
+
+ private:
+  void PostToOwner(uint32_t message);
+
+  int kind_;
+  int language_;
+  ui::CWindowWnd* ownerWindow_ = nullptr;
+  bool autoRun_;
+  MessageBoxWnd* outer_ = nullptr;  // the box that was active before this one
+};
+
+}  // namespace window
+
+#endif  // WEBSETUP_WINDOW_MESSAGE_BOX_WND_H_

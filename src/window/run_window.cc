@@ -1,0 +1,71 @@
+#include "window/run_window.h"
+
+#include <atomic>
+
+#include "common/log.h"
+#include "common/text.h"
+#include "system/system_facts.h"
+#include "telemetry/single_user_log.h"
+#include "uiframework/message_loop.h"
+
+namespace window {
+namespace {
+
+// The display as the window found it, for threads that ask later.
+std::atomic<int> g_screenWidth{0};
+std::atomic<int> g_screenHeight{0};
+
+}  // namespace
+
+WindowRunner::WindowRunner() = default;
+WindowRunner::~WindowRunner() = default;
+
+void WindowRunner::Run(const std::wstring& windowClass,
+                       const std::function<void(std::function<void()>)>& setActivationHandler,
+                       std::function<void()> releaseInstanceLock) {
+  WindowEnvironment env = WindowEnvironment::FromProcess();
+  env.install.releaseInstanceLock = std::move(releaseInstanceLock);
+  window_ = std::make_unique<InstallUIMainWnd>(windowClass, std::move(env));
+  // The title names the product for the taskbar and window lists.
+  std::wstring title = L"Setup";
+  if (!window_->Create(0, title, 0, 0, 650, 560)) {
+    LOG(INFO) << " Setup window not created: " << window_->GetLoadError();
+    return;
+  }
+  if (ui::WindowHost* host = window_->GetHost()) {
+    const ui::UiSize screen = host->ScreenSize();
+    g_screenWidth = screen.cx;
+    g_screenHeight = screen.cy;
+  }
+  FuntionImpl::SetScreenSource([](int* width, int* height, int* logical) {
+    *width = g_screenWidth.load();
+    *height = g_screenHeight.load();
+    *logical = *width;
+    return *width > 0;
+  });
+  CSingleUserLog::GetInstance().SetMainWindow(window_.get());
+  InstallUIMainWnd* raw = window_.get();
+  const ui::WindowHandle handle = raw->GetHWND();
+  setActivationHandler([raw, handle] {
+    ui::MessageLoop::Get()->PostTask([raw, handle] {
+      if (ui::MessageLoop::Get()->IsWindow(handle)) raw->Activate();
+    });
+  });
+  window_->CenterWindow();
+  window_->ShowWindow(true);
+  ui::MessageLoop::Get()->Run();
+  setActivationHandler([] {});
+  CSingleUserLog::GetInstance().SetMainWindow(nullptr);
+}
+
+void WindowRunner::WaitThreads() {
+  if (window_) window_->WaitForAllThreadExit();
+  window_.reset();
+}
+
+WindowRunner& ProcessWindowRunner() {
+  static WindowRunner runner;
+  return runner;
+}
+
+}  // namespace window
