@@ -8,6 +8,8 @@ pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 pkg_check_modules(TINYXML2 REQUIRED IMPORTED_TARGET tinyxml2)
 pkg_check_modules(JSONCPP REQUIRED IMPORTED_TARGET jsoncpp)
 pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
+# The desktop services (folder picker, show in folder, taskbar progress).
+pkg_check_modules(DBUS REQUIRED IMPORTED_TARGET dbus-1)
 pkg_check_modules(SDL2 IMPORTED_TARGET sdl2)
 pkg_check_modules(CAIRO IMPORTED_TARGET cairo)
 pkg_check_modules(PANGOCAIRO IMPORTED_TARGET pangocairo)
