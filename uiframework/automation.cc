@@ -73,8 +73,84 @@ bool ChooseComboItem(CWindowWnd* window, const std::wstring& name, int index) {
 
 bool TypeText(CWindowWnd* window, const std::wstring& name, const std::string& utf8) {
   if (!Click(window, name)) return false;
-  window->GetPaintManager().OnTextInput(utf8);
+  PressKey(window, kKeyEnd);
+  InputText(window, utf8);
   return true;
+}
+
+bool ClickAt(CWindowWnd* window, int x, int y, int clicks) {
+  window->GetPaintContext();
+  UiSize size = window->GetPaintManager().GetClientSize();
+  if (x < 0 || y < 0 || x >= size.cx || y >= size.cy) return false;
+  for (int i = 0; i < clicks; ++i) clickAt(window, x, y);
+  return true;
+}
+
+bool Drag(CWindowWnd* window, int x0, int y0, int x1, int y1) {
+  window->GetPaintContext();
+  CPaintManagerUI& pm = window->GetPaintManager();
+  UiSize size = pm.GetClientSize();
+  if (x0 < 0 || y0 < 0 || x0 >= size.cx || y0 >= size.cy) return false;
+  pm.OnMouse(MouseEvent::kMove, x0, y0);
+  pm.OnMouse(MouseEvent::kDown, x0, y0);
+  // Halfway too: controls see a drag as a series of moves.
+  pm.OnMouse(MouseEvent::kMove, (x0 + x1) / 2, (y0 + y1) / 2);
+  pm.OnMouse(MouseEvent::kMove, x1, y1);
+  pm.OnMouse(MouseEvent::kUp, x1, y1);
+  return true;
+}
+
+bool Hover(CWindowWnd* window, const std::wstring& name) {
+  window->GetPaintContext();
+  CControlUI* c = window->GetPaintManager().FindControl(name);
+  if (c == nullptr || !c->IsVisible()) return false;
+  const UiRect& r = c->GetPos();
+  MoveMouse(window, (r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  return true;
+}
+
+void MoveMouse(CWindowWnd* window, int x, int y) {
+  window->GetPaintManager().OnMouse(MouseEvent::kMove, x, y);
+}
+
+void MouseLeave(CWindowWnd* window) {
+  window->GetPaintManager().OnMouse(MouseEvent::kLeave, -1, -1);
+}
+
+void PressKey(CWindowWnd* window, int key, unsigned modifiers) {
+  window->GetPaintContext();
+  static_cast<HostDelegate*>(window)->OnHostKeyEvent(KeyEvent{key, modifiers});
+}
+
+void InputText(CWindowWnd* window, const std::string& utf8) {
+  static_cast<HostDelegate*>(window)->OnHostText(utf8);
+}
+
+void Compose(CWindowWnd* window, const std::string& utf8, int cursor) {
+  static_cast<HostDelegate*>(window)->OnHostTextEditing(utf8, cursor);
+}
+
+std::wstring FocusedName(CWindowWnd* window) {
+  CControlUI* focus = window->GetPaintManager().GetFocus();
+  return focus != nullptr ? focus->GetName() : std::wstring();
+}
+
+bool FocusFromKeyboard(CWindowWnd* window) {
+  return window->GetPaintManager().IsFocusFromKeyboard();
+}
+
+std::wstring ToolTip(CWindowWnd* window) { return window->GetPaintManager().GetToolTipText(); }
+
+std::wstring ClipboardText(CWindowWnd* window) {
+  return window->GetPaintManager().GetClipboard()->GetText();
+}
+
+void SetClipboardText(CWindowWnd* window, const std::wstring& text) {
+  window->GetPaintManager().GetClipboard()->SetText(text);
+}
+
+bool TextInputActive(CWindowWnd* window) {
+  return window->GetHost() != nullptr && window->GetHost()->IsTextInputActive();
 }
 
 std::wstring Text(CWindowWnd* window, const std::wstring& name) {

@@ -20,8 +20,42 @@ bool ClickLink(CWindowWnd* window, const std::wstring& name, int index);
 // Opens combo `name` and picks item `index` with the mouse. Returns false
 // when the item is not offered (hidden) or the combo is missing.
 bool ChooseComboItem(CWindowWnd* window, const std::wstring& name, int index);
-// Types `utf8` into edit `name` after clicking it.
+// Types `utf8` at the end of edit `name`: clicks it, presses End, then
+// delivers the text as the input method commits it.
 bool TypeText(CWindowWnd* window, const std::wstring& name, const std::string& utf8);
+
+// Mouse presses at window point (x, y): `clicks` = 2 or 3 make a double or
+// triple click. Returns false outside the window.
+bool ClickAt(CWindowWnd* window, int x, int y, int clicks = 1);
+// Presses at (x0, y0), moves to (x1, y1) and releases there.
+bool Drag(CWindowWnd* window, int x0, int y0, int x1, int y1);
+// Moves the pointer to the centre of control `name` without pressing, and
+// to (x, y); MouseLeave takes it out of the window.
+bool Hover(CWindowWnd* window, const std::wstring& name);
+void MoveMouse(CWindowWnd* window, int x, int y);
+void MouseLeave(CWindowWnd* window);
+
+// Presses `key` (kKey... or an upper-case letter) with `modifiers` held,
+// through the path a host's key event takes: the focused control first,
+// then the window (an unused Escape is a close request).
+void PressKey(CWindowWnd* window, int key, unsigned modifiers = kModNone);
+// Delivers text as the input method commits it, to the focused control.
+void InputText(CWindowWnd* window, const std::string& utf8);
+// Delivers the input method's composition in progress (empty ends it);
+// `cursor` -1 puts its cursor at the end.
+void Compose(CWindowWnd* window, const std::string& utf8, int cursor = -1);
+
+// The name of the focused control (empty when none) and whether the focus
+// came from the keyboard (the focus ring shows).
+std::wstring FocusedName(CWindowWnd* window);
+bool FocusFromKeyboard(CWindowWnd* window);
+// The tooltip on show, or empty.
+std::wstring ToolTip(CWindowWnd* window);
+// The text of the window host's clipboard, and putting text there.
+std::wstring ClipboardText(CWindowWnd* window);
+void SetClipboardText(CWindowWnd* window, const std::wstring& text);
+// Whether the window's host has the input method switched on.
+bool TextInputActive(CWindowWnd* window);
 
 std::wstring Text(CWindowWnd* window, const std::wstring& name);
 bool IsVisible(CWindowWnd* window, const std::wstring& name);

@@ -113,6 +113,25 @@ void CComboUI::OnMouse(MouseEvent event, int x, int y, int wheel) {
   Invalidate();
 }
 
+bool CComboUI::OnKeyDown(const KeyEvent& event) {
+  if (!IsEnabled()) return false;
+  if (event.key == kKeySpace || event.key == kKeyReturn ||
+      (event.key == kKeyDown && event.alt())) {
+    SetDropped(!dropped_);
+    return true;
+  }
+  if (event.key != kKeyUp && event.key != kKeyDown) return false;
+  // Hidden items are not offered, so the keys step over them as the list does.
+  int step = event.key == kKeyDown ? 1 : -1;
+  for (int i = cur_sel_ + step; i >= 0 && i < GetCount(); i += step) {
+    if (GetItemAt(i)->IsOwnVisible()) {
+      SelectItem(i);
+      break;
+    }
+  }
+  return true;
+}
+
 void CComboUI::OnFocus(bool focused) {
   if (!focused) SetDropped(false);
 }

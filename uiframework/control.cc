@@ -139,6 +139,8 @@ void CControlUI::SetAttribute(std::string_view name, std::string_view value) {
     enabled_ = parseBool(value);
   } else if (name == "mouse") {
     mouse_enabled_ = parseBool(value);
+  } else if (name == "keyboard") {
+    keyboard_enabled_ = parseBool(value);
   } else {
     custom_[std::string(name)] = std::string(value);
   }
@@ -177,6 +179,11 @@ void CControlUI::OnMouse(MouseEvent event, int x, int y, int wheel) {
       rect_.contains(x, y)) {
     manager_->SendNotify(this, L"click");
   }
+}
+
+bool CControlUI::OnKeyDown(const KeyEvent& event) {
+  OnKey(event.key);
+  return false;
 }
 
 void CControlUI::Invalidate() {

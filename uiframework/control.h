@@ -33,6 +33,44 @@ enum TextAlign : unsigned {
 
 enum class MouseEvent { kMove, kDown, kUp, kLeave, kWheel };
 
+// Key codes of KeyEvent::key: the Win32 virtual-key numbers, so code ported
+// from a Win32 window reads the same. Letters are their upper-case ASCII
+// ('A' = 65) and digits their ASCII, whatever the keyboard layout prints.
+constexpr int kKeyBackspace = 8;
+constexpr int kKeyTab = 9;
+constexpr int kKeyReturn = 13;
+constexpr int kKeyEscape = 27;
+constexpr int kKeySpace = 32;
+constexpr int kKeyPageUp = 33;
+constexpr int kKeyPageDown = 34;
+constexpr int kKeyEnd = 35;
+constexpr int kKeyHome = 36;
+constexpr int kKeyLeft = 37;
+constexpr int kKeyUp = 38;
+constexpr int kKeyRight = 39;
+constexpr int kKeyDown = 40;
+constexpr int kKeyInsert = 45;
+constexpr int kKeyDelete = 46;
+
+// Modifier keys held with a key (KeyEvent::modifiers).
+enum KeyModifier : unsigned {
+  kModNone = 0,
+  kModShift = 1,
+  kModCtrl = 2,
+  kModAlt = 4,
+};
+
+// A key press (or an auto-repeat of one). Printable text arrives apart
+// from it, through OnTextInput, already composed by the input method.
+struct KeyEvent {
+  int key = 0;
+  unsigned modifiers = kModNone;
+
+  bool shift() const { return (modifiers & kModShift) != 0; }
+  bool ctrl() const { return (modifiers & kModCtrl) != 0; }
+  bool alt() const { return (modifiers & kModAlt) != 0; }
+};
+
 class CControlUI {
  public:
   CControlUI();
@@ -59,6 +97,9 @@ class CControlUI {
   bool IsEnabled() const;
   virtual void SetEnabled(bool enabled);
   bool IsFloat() const { return float_; }
+  // False when the layout took the control off the keyboard
+  // (keyboard="false"): Tab passes it by.
+  bool IsKeyboardEnabled() const { return keyboard_enabled_; }
 
   int GetFixedWidth() const { return fixed_.cx; }
   int GetFixedHeight() const { return fixed_.cy; }
@@ -103,11 +144,32 @@ class CControlUI {
   virtual bool WantsMouse() const { return mouse_enabled_; }
   // Mouse and keyboard input routed here by the paint manager.
   virtual void OnMouse(MouseEvent event, int x, int y, int wheel);
+  // A key pressed while the control has the focus. Returns whether the
+  // control used it; an unused Escape becomes the window's close request.
+  // The default hands the key to OnKey and uses none.
+  virtual bool OnKeyDown(const KeyEvent& event);
+  // The key alone, for controls that need no modifiers.
   virtual void OnKey(int key) { (void)key; }
+  // Text committed by the keyboard or the input method.
   virtual void OnTextInput(const std::string& utf8) { (void)utf8; }
+  // The input method's composition in progress: `utf8` is not yet text of
+  // the control (empty ends the composition); `cursor` is the character
+  // offset of the input method's cursor inside it.
+  virtual void OnTextEditing(const std::string& utf8, int cursor) {
+    (void)utf8;
+    (void)cursor;
+  }
+  // Whether the control takes the focus (by click and by Tab).
   virtual bool WantsFocus() const { return false; }
+  // Whether the focused control wants the input method on (text fields).
+  virtual bool WantsTextInput() const { return false; }
   // Focus change; the combo closes its list when it loses the focus.
   virtual void OnFocus(bool focused) { (void)focused; }
+  // Whether the dotted focus ring marks keyboard focus on this control;
+  // text fields show theirs with the caret instead.
+  virtual bool ShowsFocusRing() const { return true; }
+  // A timer started with CPaintManagerUI::SetTimer(this, id, ...) fired.
+  virtual void OnTimer(uint32_t id) { (void)id; }
 
   // Asks the manager to repaint.
   void Invalidate();
@@ -132,6 +194,7 @@ class CControlUI {
   bool enabled_ = true;
   bool float_ = false;
   bool mouse_enabled_ = false;
+  bool keyboard_enabled_ = true;  // the `keyboard` attribute: reachable by Tab
   UiSize fixed_;
   UiRect pos_;
   UiRect padding_;

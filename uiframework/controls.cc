@@ -4,7 +4,6 @@
 #include <functional>
 #include <string>
 
-#include "common/text.h"
 #include "uiframework/paint_manager.h"
 #include "uiframework/render.h"
 
@@ -133,6 +132,17 @@ void CButtonUI::OnMouse(MouseEvent event, int x, int y, int wheel) {
   Invalidate();
 }
 
+bool CButtonUI::OnKeyDown(const KeyEvent& event) {
+  // Space and Enter press the focused button as a click does, whatever
+  // state images say: the window cannot tell the two apart.
+  bool press = (event.key == kKeySpace || event.key == kKeyReturn) && !event.ctrl() && !event.alt();
+  if (!press || !IsEnabled() || manager_ == nullptr) return CLabelUI::OnKeyDown(event);
+  Activate();
+  manager_->SendNotify(this, L"click");
+  Invalidate();
+  return true;
+}
+
 void COptionUI::SetAttribute(std::string_view name, std::string_view value) {
   UiColor c;
   if (name == "group") {
@@ -240,56 +250,6 @@ void CProgressUI::DoPaint(cairo_t* cr) {
     cairo_restore(cr);
   }
   PaintTextIn(cr, TextRect(), GetText(), textcolor_, align_ | kTextSingleLine);
-  PaintBorder(cr);
-}
-
-CEditUI::CEditUI() {
-  mouse_enabled_ = true;
-  align_ = kAlignLeft | kAlignVCenter;
-  textpadding_ = UiRect{8, 0, 8, 0};
-}
-
-void CEditUI::SetAttribute(std::string_view name, std::string_view value) {
-  if (name == "readonly") {
-    read_only_ = parseBool(value);
-  } else if (name == "normalimage") {
-    normal_image_ = std::string(value);
-  } else if (name == "focusedimage") {
-    focused_image_ = std::string(value);
-  } else {
-    CLabelUI::SetAttribute(name, value);
-  }
-}
-
-void CEditUI::OnKey(int key) {
-  if (read_only_ || !IsEnabled()) return;
-  if (key == kKeyBackspace && !text_.empty()) {
-    text_.pop_back();
-    Invalidate();
-    if (manager_ != nullptr) manager_->SendNotify(this, L"textchanged");
-  } else if (key == kKeyReturn && manager_ != nullptr) {
-    manager_->SendNotify(this, L"return");
-  }
-}
-
-void CEditUI::OnTextInput(const std::string& utf8) {
-  if (read_only_ || !IsEnabled()) return;
-  text_ += common::utf8ToWide(utf8);
-  Invalidate();
-  if (manager_ != nullptr) manager_->SendNotify(this, L"textchanged");
-}
-
-void CEditUI::DoPaint(cairo_t* cr) {
-  bool focused = manager_ != nullptr && manager_->GetFocus() == this;
-  PaintBkColor(cr);
-  PaintBkImage(cr);
-  PaintImage(cr, focused && !focused_image_.empty() ? focused_image_ : normal_image_);
-  PaintTextIn(cr, TextRect(), text_, IsEnabled() ? textcolor_ : disabledtextcolor_,
-              align_ | kTextSingleLine);
-  if (focused) {
-    StrokeRoundRect(cr, rect_, 0xFF2F7BFF, 1.5, borderround_);
-    return;
-  }
   PaintBorder(cr);
 }
 

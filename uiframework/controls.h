@@ -47,6 +47,10 @@ class CButtonUI : public CLabelUI {
   void SetAttribute(std::string_view name, std::string_view value) override;
   void DoPaint(cairo_t* cr) override;
   void OnMouse(MouseEvent event, int x, int y, int wheel) override;
+  // Buttons, options and check boxes take the focus unless mouse="false".
+  bool WantsFocus() const override { return mouse_enabled_; }
+  // Space and Enter do what a click does and send "click".
+  bool OnKeyDown(const KeyEvent& event) override;
 
  protected:
   // The state image to draw: disabled, pushed, hot or normal.
@@ -136,6 +140,9 @@ class CComboUI : public CContainerUI {
   void OnMouse(MouseEvent event, int x, int y, int wheel) override;
   bool WantsFocus() const override { return true; }
   void OnFocus(bool focused) override;
+  // Up and Down choose the previous or next offered item; Space, Enter
+  // and Alt+Down open or close the list.
+  bool OnKeyDown(const KeyEvent& event) override;
   // The rectangle of the open list, and the item at a point of it (-1).
   UiRect ListRect() const;
   int ItemAt(int x, int y) const;
@@ -148,21 +155,94 @@ class CComboUI : public CContainerUI {
   std::string normal_image_, hot_image_;
 };
 
-// A single-line text field.
+// A single-line text field, as people know them: a caret at the insertion
+// point (blinking while the field has the focus); selection by dragging,
+// a double-click (a word) or triple-click (everything), and by Shift with
+// Left/Right/Home/End; Backspace and Delete at the caret, Ctrl with them
+// and with Left/Right by words; Ctrl+A; copy, cut and paste through the
+// window's clipboard (Ctrl+C/X/V, Ctrl+Insert, Shift+Delete,
+// Shift+Insert); typed text replacing the selection; the input method's
+// composition shown underlined at the caret and not part of the text until
+// committed. The text scrolls sideways to keep the caret in view. It is
+// drawn as plain text: no markup. Positions count characters of the wide
+// text (never UTF-8 bytes); the caret steps over a whole accented letter
+// or emoji. Sends "textchanged" on every change by the user and "return"
+// on Enter. A read-only field still selects and copies.
 class CEditUI : public CLabelUI {
  public:
   CEditUI();
   std::string_view GetClass() const override { return "Edit"; }
+  // Also puts the caret at the end and clears selection and composition.
+  void SetText(const std::wstring& text) override;
   bool WantsFocus() const override { return true; }
+  bool WantsTextInput() const override { return !read_only_; }
+  bool ShowsFocusRing() const override { return false; }
   void OnKey(int key) override;
+  bool OnKeyDown(const KeyEvent& event) override;
   void OnTextInput(const std::string& utf8) override;
+  void OnTextEditing(const std::string& utf8, int cursor) override;
+  void OnMouse(MouseEvent event, int x, int y, int wheel) override;
+  void OnFocus(bool focused) override;
+  void OnTimer(uint32_t id) override;
   void SetAttribute(std::string_view name, std::string_view value) override;
   void DoPaint(cairo_t* cr) override;
   void SetReadOnly(bool read_only) { read_only_ = read_only; }
+  bool IsReadOnly() const { return read_only_; }
+
+  // The caret as a character index: 0 is before the first character.
+  int GetCaretPos() const;
+  // The selection as characters [*start, *end); equal when nothing is
+  // selected.
+  void GetSel(int* start, int* end) const;
+  // Selects from `anchor` to `caret` (the caret end moves with Shift and
+  // arrows); -1 means the end of the text. Out-of-range values are clamped.
+  void SetSel(int anchor, int caret);
+  void SetSelAll();
+  std::wstring GetSelText() const;
+  // Replaces the selection (or inserts at the caret) with `text`, as typing
+  // does; works on a read-only field too (the program may change it).
+  void ReplaceSel(const std::wstring& text);
+  // The input method's text in progress (not part of GetText()).
+  const std::wstring& GetCompositionText() const { return composition_; }
+  // Where the caret was last drawn, in window pixels; empty while the field
+  // has no focus.
+  UiRect GetCaretRect() const { return caret_rect_; }
 
  private:
+  struct Line;
+
+  bool HasFocus() const;
+  UiColor InkColor() const;
+  bool HandleMoveKey(const KeyEvent& event);
+  bool HandleEditKey(const KeyEvent& event);
+  bool HandleClipboardKey(const KeyEvent& event);
+  void MoveCaret(int to, bool extend);
+  // Removes characters [from, to) and puts the caret there.
+  void Erase(int from, int to);
+  void TextChanged();
+  void RestartBlink();
+  int PrevStop(int from, bool by_word) const;
+  int NextStop(int from, bool by_word) const;
+  void SelectWordAt(int index);
+  // The character boundary nearest window x.
+  int IndexAt(int x) const;
+  void CountClick(int x, int y);
+  double TextLeft(double text_width) const;
+  void ScrollToCaret(double caret_x, double text_width);
+  void PaintSelection(cairo_t* cr, const Line& line, double y, bool focused);
+  void PaintCaret(cairo_t* cr, const Line& line, double y);
+
   bool read_only_ = false;
   std::string normal_image_, focused_image_;
+  int caret_ = 0, anchor_ = 0;
+  std::wstring composition_;
+  int composition_cursor_ = 0;
+  double scroll_ = 0;  // pixels of text scrolled out at the left
+  UiRect caret_rect_;
+  bool caret_on_ = true;
+  int clicks_ = 0;  // 1, 2 or 3 presses in quick succession at one place
+  int64_t last_click_ms_ = 0;
+  int last_click_x_ = 0, last_click_y_ = 0;
 };
 
 // Multi-line text; the licence texts live in these.
@@ -170,11 +250,6 @@ class CRichEditUI : public CTextUI {
  public:
   std::string_view GetClass() const override { return "RichEdit"; }
 };
-
-// Key codes OnKey receives.
-constexpr int kKeyBackspace = 8;
-constexpr int kKeyReturn = 13;
-constexpr int kKeyEscape = 27;
 
 }  // namespace ui
 

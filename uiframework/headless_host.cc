@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -8,11 +9,21 @@ namespace ui {
 namespace {
 
 HostKind g_kind = HostKind::kAuto;
+double g_scale = 0;
+
+class MemoryClipboard : public Clipboard {
+ public:
+  std::wstring GetText() override { return text_; }
+  void SetText(const std::wstring& text) override { text_ = text; }
+
+ private:
+  std::wstring text_;
+};
 
 // Keeps the window's state in memory; nothing is shown anywhere.
 class HeadlessHost : public WindowHost {
  public:
-  explicit HeadlessHost(const UiRect& bounds) : bounds_(bounds) {}
+  HeadlessHost(const UiRect& bounds, double scale) : bounds_(bounds), scale_(scale) {}
   void SetBounds(const UiRect& bounds) override { bounds_ = bounds; }
   UiRect GetBounds() const override { return bounds_; }
   void Show(bool show) override { shown_ = show; }
@@ -27,9 +38,17 @@ class HeadlessHost : public WindowHost {
   void Present(cairo_surface_t* frame) override { (void)frame; }
   UiSize ScreenSize() const override { return UiSize{0, 0}; }
   bool IsHeadless() const override { return true; }
+  double GetScale() const override { return scale_; }
+  void SetTextInput(bool active, const UiRect& caret) override {
+    (void)caret;
+    text_input_ = active;
+  }
+  bool IsTextInputActive() const override { return text_input_; }
 
  private:
   UiRect bounds_;
+  double scale_;
+  bool text_input_ = false;
   bool shown_ = false;
   bool minimized_ = false;
   std::string title_;
@@ -38,7 +57,25 @@ class HeadlessHost : public WindowHost {
 
 }  // namespace
 
+Clipboard* GetMemoryClipboard() {
+  static Clipboard* clipboard = new MemoryClipboard();
+  return clipboard;
+}
+
 void SetHostKind(HostKind kind) { g_kind = kind; }
+
+void SetUiScale(double scale) { g_scale = scale; }
+
+double GetRequestedUiScale() {
+  double scale = g_scale;
+  if (scale <= 0) {
+    const char* env = std::getenv("WEBSETUP_UI_SCALE");
+    scale = env != nullptr ? std::atof(env) : 0;
+  }
+  // A typo in the variable (0, "abc") must not make the window vanish.
+  if (!(scale > 0)) return 0;
+  return std::clamp(scale, kMinUiScale, kMaxUiScale);
+}
 
 HostKind GetHostKind() {
   if (g_kind != HostKind::kAuto) return g_kind;
@@ -49,7 +86,8 @@ HostKind GetHostKind() {
 }
 
 std::unique_ptr<WindowHost> CreateHeadlessHost(const UiRect& bounds) {
-  return std::make_unique<HeadlessHost>(bounds);
+  double scale = GetRequestedUiScale();
+  return std::make_unique<HeadlessHost>(bounds, scale > 0 ? scale : 1.0);
 }
 
 std::unique_ptr<WindowHost> CreateHost(HostDelegate* delegate, const UiRect& bounds,

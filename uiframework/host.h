@@ -10,18 +10,30 @@
 #include <memory>
 #include <string>
 
+#include "uiframework/clipboard.h"
 #include "uiframework/control.h"
 #include "uiframework/ui_types.h"
 
 namespace ui {
 
-// What a host reports back to its window.
+// What a host reports back to its window. Points are in layout pixels:
+// hosts that draw at a scale divide by it before reporting.
 class HostDelegate {
  public:
   virtual ~HostDelegate() = default;
   virtual void OnHostMouse(MouseEvent event, int x, int y, int wheel) = 0;
+  // A key without its modifiers; hosts call OnHostKeyEvent, whose default
+  // comes here.
   virtual void OnHostKey(int key) = 0;
+  // A key press with the modifiers held.
+  virtual void OnHostKeyEvent(const KeyEvent& event) { OnHostKey(event.key); }
   virtual void OnHostText(const std::string& utf8) = 0;
+  // The input method's composition changed (empty: it ended); `cursor` is
+  // the character offset of its cursor inside `utf8`.
+  virtual void OnHostTextEditing(const std::string& utf8, int cursor) {
+    (void)utf8;
+    (void)cursor;
+  }
   // The user asked the window manager to close the window.
   virtual void OnHostCloseRequest() = 0;
   // Whether client point (x, y) drags the window.
@@ -50,6 +62,22 @@ class WindowHost {
   // The size of the screen holding the window; 0 x 0 without a display.
   virtual UiSize ScreenSize() const = 0;
   virtual bool IsHeadless() const = 0;
+
+  // Frame pixels per layout pixel: Present() gets frames this many times
+  // the window's size, and bounds, points and the screen size stay in
+  // layout pixels.
+  virtual double GetScale() const { return 1.0; }
+  // The clipboard of this host's desktop. Never null.
+  virtual Clipboard* GetClipboard() { return GetMemoryClipboard(); }
+  // Switches the input method on while a text field has the focus, with
+  // `caret` (window layout pixels) where its candidate box should go, or
+  // off.
+  virtual void SetTextInput(bool active, const UiRect& caret) {
+    (void)active;
+    (void)caret;
+  }
+  // Whether SetTextInput last switched the input method on.
+  virtual bool IsTextInputActive() const { return false; }
 };
 
 enum class HostKind {
@@ -69,6 +97,17 @@ HostKind GetHostKind();
 std::unique_ptr<WindowHost> CreateHost(HostDelegate* delegate, const UiRect& bounds,
                                        EnumUiResult* result);
 
+// The scale new windows are drawn at (frame pixels per layout pixel). 0,
+// the default, lets the host decide: the environment variable
+// WEBSETUP_UI_SCALE (1.5, say) when set, else the display's scale (SDL),
+// else 1. Values are kept within [kMinUiScale, kMaxUiScale]. UI thread.
+constexpr double kMinUiScale = 0.5;
+constexpr double kMaxUiScale = 4.0;
+void SetUiScale(double scale);
+// The scale SetUiScale or WEBSETUP_UI_SCALE asks for; 0 when neither does.
+double GetRequestedUiScale();
+
+// A headless host draws at GetRequestedUiScale(), or 1.
 std::unique_ptr<WindowHost> CreateHeadlessHost(const UiRect& bounds);
 // Null when SDL cannot open a window.
 std::unique_ptr<WindowHost> CreateSdlHost(HostDelegate* delegate, const UiRect& bounds);

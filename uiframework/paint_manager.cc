@@ -6,6 +6,7 @@
 #include "common/log.h"
 #include "uiframework/containers.h"
 #include "uiframework/controls.h"
+#include "uiframework/focus_order.h"
 #include "uiframework/render.h"
 
 namespace ui {
@@ -40,7 +41,9 @@ CPaintManagerUI::CPaintManagerUI() {
 }
 
 CPaintManagerUI::~CPaintManagerUI() {
-  // Controls call ReapControl while they go; clear the pointers first.
+  // Controls call ReapControl while they go; clear the pointers first. The
+  // window's services may already be gone with the window.
+  services_ = nullptr;
   hot_ = pushed_ = focus_ = overlay_ = nullptr;
   root_.reset();
   RemoveAllImages();
@@ -74,6 +77,12 @@ void CPaintManagerUI::SetFont(int id, const FontSpec& font) {
   if (id < 0 || id > 1000) return;
   if (static_cast<int>(fonts_.size()) <= id) fonts_.resize(static_cast<size_t>(id) + 1);
   fonts_[static_cast<size_t>(id)] = font;
+}
+
+FontSpec CPaintManagerUI::ResolveFont(int id) const {
+  if (id < 0) id = default_font_;
+  if (id >= 0 && id < static_cast<int>(fonts_.size())) return fonts_[static_cast<size_t>(id)];
+  return fonts_.empty() ? FontSpec() : fonts_.front();
 }
 
 void CPaintManagerUI::SetLinkColors(UiColor normal, UiColor hover) {
@@ -159,27 +168,42 @@ void CPaintManagerUI::SetClientSize(UiSize size) {
   NeedUpdate();
 }
 
+void CPaintManagerUI::LayoutIfNeeded() {
+  if (!need_layout_ || root_ == nullptr) return;
+  need_layout_ = false;
+  root_->SetPos(UiRect{0, 0, client_size_.cx, client_size_.cy});
+}
+
 void CPaintManagerUI::Paint(cairo_t* cr) {
   if (root_ == nullptr) return;
-  if (need_layout_) {
-    need_layout_ = false;
-    root_->SetPos(UiRect{0, 0, client_size_.cx, client_size_.cy});
-  }
+  LayoutIfNeeded();
   cairo_save(cr);
   if (round_corner_ > 0) {
     RoundRectPath(cr, 0, 0, client_size_.cx, client_size_.cy, round_corner_);
     cairo_clip(cr);
   }
   root_->DoPaint(cr);
+  // The ring only answers "where am I?" for someone on the keyboard; a
+  // mouse user sees what they clicked.
+  CControlUI* focus = InputFocus();
+  if (keyboard_focus_ && focus != nullptr && focus->ShowsFocusRing()) {
+    DrawFocusRing(cr, focus->GetPos());
+  }
   if (auto* combo = dynamic_cast<CComboUI*>(overlay_)) combo->PaintList(cr);
+  tooltip_.Paint(cr);
   cairo_restore(cr);
 }
 
 void CPaintManagerUI::OnMouse(MouseEvent event, int x, int y, int wheel) {
   if (root_ == nullptr) return;
-  if (need_layout_) {
-    need_layout_ = false;
-    root_->SetPos(UiRect{0, 0, client_size_.cx, client_size_.cy});
+  LayoutIfNeeded();
+  if (event == MouseEvent::kMove || event == MouseEvent::kLeave) {
+    // An open list covers what is under it, tooltips included.
+    bool covered = event == MouseEvent::kLeave ||
+                   (overlay_ != nullptr && overlay_->FindControlAt(x, y) != nullptr);
+    tooltip_.OnPointerMove(covered ? nullptr : root_.get(), x, y);
+  } else if (event != MouseEvent::kWheel) {
+    tooltip_.Hide(true);
   }
   CControlUI* target = overlay_ != nullptr ? overlay_->FindControlAt(x, y) : nullptr;
   if (target == nullptr) target = root_->FindControlAt(x, y);
@@ -240,25 +264,128 @@ void CPaintManagerUI::OnMouse(MouseEvent event, int x, int y, int wheel) {
   Invalidate();
 }
 
-void CPaintManagerUI::OnKey(int key) {
-  if (key == kKeyEscape && overlay_ != nullptr) {
+void CPaintManagerUI::OnKey(int key) { OnKeyDown(KeyEvent{key, kModNone}); }
+
+bool CPaintManagerUI::OnKeyDown(const KeyEvent& event) {
+  tooltip_.Hide(true);
+  if (event.key == kKeyEscape && overlay_ != nullptr) {
     if (auto* combo = dynamic_cast<CComboUI*>(overlay_)) combo->SetDropped(false);
-    return;
+    return true;
   }
-  if (focus_ != nullptr) focus_->OnKey(key);
+  if (event.key == kKeyTab && !event.ctrl() && !event.alt()) {
+    LayoutIfNeeded();
+    return MoveFocus(!event.shift());
+  }
+  CControlUI* focus = InputFocus();
+  return focus != nullptr && focus->OnKeyDown(event);
 }
 
 void CPaintManagerUI::OnTextInput(const std::string& utf8) {
-  if (focus_ != nullptr) focus_->OnTextInput(utf8);
+  if (CControlUI* focus = InputFocus()) focus->OnTextInput(utf8);
 }
 
-void CPaintManagerUI::SetFocus(CControlUI* control) {
-  if (control == focus_) return;
+void CPaintManagerUI::OnTextEditing(const std::string& utf8, int cursor) {
+  if (CControlUI* focus = InputFocus()) focus->OnTextEditing(utf8, cursor);
+}
+
+CControlUI* CPaintManagerUI::InputFocus() const {
+  // A page switch can hide the focused button: Enter must not press it
+  // again where nobody sees it.
+  if (focus_ == nullptr || !focus_->IsVisible() || !focus_->IsEnabled()) return nullptr;
+  return focus_;
+}
+
+void CPaintManagerUI::SetFocus(CControlUI* control) { SetFocus(control, false); }
+
+void CPaintManagerUI::SetFocus(CControlUI* control, bool from_keyboard) {
+  bool ring = from_keyboard && control != nullptr;
+  if (control == focus_ && ring == keyboard_focus_) return;
+  keyboard_focus_ = ring;
   CControlUI* old = focus_;
   focus_ = control;
-  if (old != nullptr) old->OnFocus(false);
-  if (focus_ != nullptr) focus_->OnFocus(true);
+  if (old != focus_) {
+    if (old != nullptr) old->OnFocus(false);
+    if (focus_ != nullptr) focus_->OnFocus(true);
+    UpdateTextInput();
+  }
   Invalidate();
+}
+
+bool CPaintManagerUI::MoveFocus(bool forward) {
+  CControlUI* next = NextTabStop(root_.get(), focus_, forward);
+  if (next == nullptr) return false;
+  SetFocus(next, true);
+  return true;
+}
+
+void CPaintManagerUI::SetTextInputRect(CControlUI* control, const UiRect& caret) {
+  if (control != focus_ || caret == caret_rect_) return;
+  caret_rect_ = caret;
+  UpdateTextInput();
+}
+
+void CPaintManagerUI::UpdateTextInput() {
+  if (services_ == nullptr) return;
+  bool active = focus_ != nullptr && focus_->WantsTextInput();
+  services_->SetTextInput(active, caret_rect_);
+}
+
+void CPaintManagerUI::SetWindowServices(IWindowServices* services) {
+  services_ = services;
+  UpdateTextInput();
+}
+
+Clipboard* CPaintManagerUI::GetClipboard() const {
+  return services_ != nullptr ? services_->GetClipboard() : GetMemoryClipboard();
+}
+
+bool CPaintManagerUI::SetTimer(CControlUI* control, uint32_t id, uint32_t period_ms) {
+  if (services_ == nullptr || control == nullptr) return false;
+  auto key = std::make_pair(control, id);
+  auto it = timers_.find(key);
+  uint32_t slot = 0;
+  if (it != timers_.end()) {
+    slot = it->second;
+  } else {
+    // The lowest free slot above the tooltip's; a window has a handful.
+    for (slot = kToolTipTimerSlot + 1;; ++slot) {
+      bool used = false;
+      for (const auto& [k, s] : timers_) used = used || s == slot;
+      if (!used) break;
+    }
+    timers_[key] = slot;
+  }
+  services_->SetUiTimer(slot, period_ms);
+  return true;
+}
+
+void CPaintManagerUI::KillTimer(CControlUI* control, uint32_t id) {
+  auto it = timers_.find(std::make_pair(control, id));
+  if (it == timers_.end()) return;
+  KillUiTimer(it->second);
+  timers_.erase(it);
+}
+
+void CPaintManagerUI::OnUiTimer(uint32_t slot) {
+  if (slot == kToolTipTimerSlot) {
+    tooltip_.OnDelayElapsed();
+    return;
+  }
+  for (const auto& [key, s] : timers_) {
+    if (s == slot) {
+      key.first->OnTimer(key.second);
+      return;
+    }
+  }
+  KillUiTimer(slot);  // its control is gone
+}
+
+void CPaintManagerUI::SetUiTimer(uint32_t slot, uint32_t period_ms) {
+  if (services_ != nullptr) services_->SetUiTimer(slot, period_ms);
+}
+
+void CPaintManagerUI::KillUiTimer(uint32_t slot) {
+  if (services_ != nullptr) services_->KillUiTimer(slot);
 }
 
 bool CPaintManagerUI::IsCaptionAt(int x, int y) {
@@ -278,8 +405,20 @@ bool CPaintManagerUI::IsCaptionAt(int x, int y) {
 void CPaintManagerUI::ReapControl(CControlUI* control) {
   if (hot_ == control) hot_ = nullptr;
   if (pushed_ == control) pushed_ = nullptr;
-  if (focus_ == control) focus_ = nullptr;
+  if (focus_ == control) {
+    focus_ = nullptr;
+    UpdateTextInput();
+  }
   if (overlay_ == control) overlay_ = nullptr;
+  tooltip_.Forget(control);
+  for (auto it = timers_.begin(); it != timers_.end();) {
+    if (it->first.first != control) {
+      ++it;
+      continue;
+    }
+    KillUiTimer(it->second);
+    it = timers_.erase(it);
+  }
 }
 
 }  // namespace ui

@@ -14,9 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "uiframework/clipboard.h"
 #include "uiframework/control.h"
 #include "uiframework/markup.h"
 #include "uiframework/skin_archive.h"
+#include "uiframework/tooltip.h"
 
 namespace ui {
 
@@ -34,8 +36,29 @@ class INotifyUI {
   virtual void Notify(TNotifyUI& msg) = 0;
 };
 
+// What a paint manager needs from the window that shows it: the desktop's
+// clipboard, the input method, and timers on the window's message loop.
+// Implemented by CWindowWnd; a manager without one (a layout built for
+// reading only) has the in-process clipboard and no timers.
+class IWindowServices {
+ public:
+  virtual ~IWindowServices() = default;
+  // Never null.
+  virtual Clipboard* GetClipboard() = 0;
+  // The input method on (a text field has the focus; `caret` in window
+  // layout pixels, where its candidate box goes) or off.
+  virtual void SetTextInput(bool active, const UiRect& caret) = 0;
+  // Starts or restarts framework timer `slot`; when it fires the window
+  // calls CPaintManagerUI::OnUiTimer(slot).
+  virtual void SetUiTimer(uint32_t slot, uint32_t period_ms) = 0;
+  virtual void KillUiTimer(uint32_t slot) = 0;
+};
+
 class CPaintManagerUI {
  public:
+  // Framework timer slot of the tooltip delay; control timers use others.
+  static constexpr uint32_t kToolTipTimerSlot = 0;
+
   CPaintManagerUI();
   ~CPaintManagerUI();
   CPaintManagerUI(const CPaintManagerUI&) = delete;
@@ -75,6 +98,9 @@ class CPaintManagerUI {
   void SetLinkColors(UiColor normal, UiColor hover);
   UiColor GetLinkColor() const { return link_color_; }
   UiColor GetLinkHoverColor() const { return link_hover_color_; }
+  // Font `id`, as texts resolve it: the window's default for -1, the first
+  // font for an unknown id, a plain Noto Sans without fonts.
+  FontSpec ResolveFont(int id) const;
   UiColor GetDefaultTextColor() const { return default_text_color_; }
   void SetDefaultTextColor(UiColor c) { default_text_color_ = c; }
 
@@ -109,14 +135,50 @@ class CPaintManagerUI {
   // A context for text measurement outside painting.
   cairo_t* MeasureContext() const { return measure_cr_; }
 
-  // Input in window pixels. Returns whether a control took it.
+  // The window's services; not owned. Null detaches them.
+  void SetWindowServices(IWindowServices* services);
+  // The clipboard of the window's host (the in-process one without a
+  // window). Never null.
+  Clipboard* GetClipboard() const;
+
+  // Input in window pixels.
   void OnMouse(MouseEvent event, int x, int y, int wheel = 0);
+  // A key without modifiers: OnKeyDown with none.
   void OnKey(int key);
+  // Routes a key: Escape closes an open list, Tab and Shift+Tab move the
+  // focus, anything else goes to the focused control (when it is still
+  // visible and enabled). Returns whether the key was used; the window
+  // turns an unused Escape into its close request.
+  bool OnKeyDown(const KeyEvent& event);
   void OnTextInput(const std::string& utf8);
+  // The input method's composition for the focused control.
+  void OnTextEditing(const std::string& utf8, int cursor);
   CControlUI* GetHot() const { return hot_; }
   CControlUI* GetPushed() const { return pushed_; }
   CControlUI* GetFocus() const { return focus_; }
+  // Focus set by the program or the mouse: no focus ring.
   void SetFocus(CControlUI* control);
+  // `from_keyboard`: the focus came from Tab, so the ring shows where it is.
+  void SetFocus(CControlUI* control, bool from_keyboard);
+  bool IsFocusFromKeyboard() const { return keyboard_focus_; }
+  // Moves the focus to the next (previous) tab stop, as Tab (Shift+Tab)
+  // does. Returns false when the window has none.
+  bool MoveFocus(bool forward);
+  // Where the caret of focused text field `control` is, for the input
+  // method's candidate box. Ignored from other controls.
+  void SetTextInputRect(CControlUI* control, const UiRect& caret);
+
+  // Timers of controls: CControlUI::OnTimer(id) runs every `period_ms`
+  // until KillTimer or the control's end. Returns false without a window.
+  bool SetTimer(CControlUI* control, uint32_t id, uint32_t period_ms);
+  void KillTimer(CControlUI* control, uint32_t id);
+  // A framework timer of the window fired (called by the window).
+  void OnUiTimer(uint32_t slot);
+
+  // The tooltip on show now, and its box in window pixels.
+  bool IsToolTipShown() const { return tooltip_.IsShown(); }
+  const std::wstring& GetToolTipText() const { return tooltip_.GetText(); }
+  UiRect GetToolTipRect() const { return tooltip_.GetRect(); }
   // Whether window point (x, y) drags the window: in the caption band and
   // not over a control that takes the mouse.
   bool IsCaptionAt(int x, int y);
@@ -129,6 +191,14 @@ class CPaintManagerUI {
   void ReapControl(CControlUI* control);
 
  private:
+  friend class ToolTipTracker;
+  void SetUiTimer(uint32_t slot, uint32_t period_ms);
+  void KillUiTimer(uint32_t slot);
+  // The focused control when it can still take input, else null.
+  CControlUI* InputFocus() const;
+  void UpdateTextInput();
+  void LayoutIfNeeded();
+
   std::shared_ptr<SkinArchive> archive_;
   std::unique_ptr<CControlUI> root_;
   UiSize init_size_;
@@ -152,6 +222,12 @@ class CPaintManagerUI {
   CControlUI* pushed_ = nullptr;
   CControlUI* focus_ = nullptr;
   CControlUI* overlay_ = nullptr;
+  bool keyboard_focus_ = false;
+  IWindowServices* services_ = nullptr;
+  UiRect caret_rect_;
+  // Control timers by (control, id), and the framework slot of each.
+  std::map<std::pair<CControlUI*, uint32_t>, uint32_t> timers_;
+  ToolTipTracker tooltip_{this};
 };
 
 }  // namespace ui

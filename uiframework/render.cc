@@ -116,6 +116,40 @@ PangoLayout* CreateTextLayout(cairo_t* cr, const MarkupResult& text, const UiRec
   return layout;
 }
 
+PangoLayout* CreatePlainLayout(cairo_t* cr, const std::string& utf8, const FontSpec& font,
+                               int wrap_width) {
+  PangoLayout* layout = pango_cairo_create_layout(cr);
+  PangoFontDescription* desc =
+      pango_font_description_from_string(pangoFontDescription(font).c_str());
+  pango_layout_set_font_description(layout, desc);
+  pango_font_description_free(desc);
+  pango_layout_set_auto_dir(layout, TRUE);
+  if (wrap_width > 0) {
+    pango_layout_set_width(layout, wrap_width * PANGO_SCALE);
+    pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+  }
+  pango_layout_set_text(layout, utf8.data(), static_cast<int>(utf8.size()));
+  return layout;
+}
+
+void DrawFocusRing(cairo_t* cr, const UiRect& rect) {
+  constexpr double kInset = 2.5;  // half a pixel more puts the line on pixels
+  double w = rect.width() - 2 * kInset, h = rect.height() - 2 * kInset;
+  if (w <= 0 || h <= 0) return;
+  static const double kDash[] = {1.0, 1.0};
+  cairo_save(cr);
+  cairo_set_line_width(cr, 1.0);
+  cairo_rectangle(cr, rect.left + kInset, rect.top + kInset, w, h);
+  SetSourceColor(cr, 0xCCFFFFFF);
+  cairo_stroke_preserve(cr);
+  // The path starts half a pixel into one; so must the first dot, or every
+  // dot smears over two pixels into a grey line.
+  cairo_set_dash(cr, kDash, 2, 0.5);
+  SetSourceColor(cr, 0xFF30343B);
+  cairo_stroke(cr);
+  cairo_restore(cr);
+}
+
 int LinkAtPoint(cairo_t* cr, const MarkupResult& text, const UiRect& rect, unsigned flags,
                 int x, int y) {
   if (text.links.empty()) return -1;

@@ -34,6 +34,15 @@ void DrawImageDesc(cairo_t* cr, CPaintManagerUI* manager, const std::string& ima
 PangoLayout* CreateTextLayout(cairo_t* cr, const MarkupResult& text, const UiRect& rect,
                               unsigned flags, double* offset_y);
 
+// A layout of plain `utf8` (no markup) in `font`, one line unless
+// `wrap_width` > 0 wraps it at that width. The caller owns the layout.
+PangoLayout* CreatePlainLayout(cairo_t* cr, const std::string& utf8, const FontSpec& font,
+                               int wrap_width = 0);
+
+// The keyboard focus mark: a 1-pixel dotted rectangle just inside `rect`,
+// dark dots over light ones so it shows on dark and light backgrounds.
+void DrawFocusRing(cairo_t* cr, const UiRect& rect);
+
 // The index of the link of `text` under window point (x, y), or -1.
 int LinkAtPoint(cairo_t* cr, const MarkupResult& text, const UiRect& rect, unsigned flags,
                 int x, int y);

@@ -36,6 +36,10 @@ constexpr uintptr_t kScRestore = 0xF120;
 // USER_TIMER_MINIMUM does.
 constexpr uint32_t kMinTimerPeriodMs = 10;
 
+// Timer ids from here up belong to the framework (caret blink, tooltip
+// delay) and never reach a window's handler; a window's own ids stay below.
+constexpr uintptr_t kUiTimerFirst = 0xFFFF0000u;
+
 struct UiRect {
   int left = 0, top = 0, right = 0, bottom = 0;
   int width() const { return right - left; }

@@ -1,14 +1,13 @@
 #include "uiframework/window.h"
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <set>
 
-#include "common/log.h"
 #include "common/mutex.h"
 #include "common/text.h"
 #include "platform/resources.h"
-#include "uiframework/layout_builder.h"
 
 namespace ui {
 
@@ -63,7 +62,29 @@ void SetSkinArchiveOverride(std::shared_ptr<SkinArchive> archive) {
   g_override = std::move(archive);
 }
 
-CWindowWnd::CWindowWnd() {
+// The window's side of what its paint manager needs: the host's clipboard
+// and input method, and framework timers on the window's handle.
+class CWindowWnd::Services : public IWindowServices {
+ public:
+  explicit Services(CWindowWnd* window) : window_(window) {}
+  Clipboard* GetClipboard() override {
+    return window_->host_ != nullptr ? window_->host_->GetClipboard() : GetMemoryClipboard();
+  }
+  void SetTextInput(bool active, const UiRect& caret) override {
+    if (window_->host_ != nullptr) window_->host_->SetTextInput(active, caret);
+  }
+  void SetUiTimer(uint32_t slot, uint32_t period_ms) override {
+    window_->SetTimer(static_cast<uint32_t>(kUiTimerFirst + slot), period_ms);
+  }
+  void KillUiTimer(uint32_t slot) override {
+    window_->KillTimer(static_cast<uint32_t>(kUiTimerFirst + slot));
+  }
+
+ private:
+  CWindowWnd* window_;
+};
+
+CWindowWnd::CWindowWnd() : services_(std::make_unique<Services>(this)) {
   static bool idle_set = false;
   if (!idle_set) {
     MessageLoop::Get()->SetIdleHandler(&CWindowWnd::PaintDirtyWindows);
@@ -73,6 +94,8 @@ CWindowWnd::CWindowWnd() {
 }
 
 CWindowWnd::~CWindowWnd() {
+  // The manager outlives this body; its controls must not reach the host.
+  paint_manager_.SetWindowServices(nullptr);
   if (handle_ != 0) {
     MessageLoop::Get()->Unregister(handle_);
     liveWindows().erase(this);
@@ -91,6 +114,7 @@ bool CWindowWnd::Create(WindowHandle owner, const std::wstring& title, int x, in
   handle_ = MessageLoop::Get()->Register(this);
   liveWindows().insert(this);
   paint_manager_.SetClientSize(UiSize{cx, cy});
+  paint_manager_.SetWindowServices(services_.get());
   OnCreate();
   return handle_ != 0;
 }
@@ -194,6 +218,12 @@ void CWindowWnd::SetTimer(uint32_t id, uint32_t period_ms) {
 bool CWindowWnd::KillTimer(uint32_t id) { return MessageLoop::Get()->KillTimer(handle_, id); }
 
 intptr_t CWindowWnd::DispatchMessage(uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  // The framework's own timers (caret, tooltips) never reach the window's
+  // handler, so a window's timer code sees only the ids it set.
+  if (message == kWmTimer && wparam >= kUiTimerFirst) {
+    paint_manager_.OnUiTimer(static_cast<uint32_t>(wparam - kUiTimerFirst));
+    return 0;
+  }
   return HandleMessage(message, wparam, lparam);
 }
 
@@ -218,22 +248,42 @@ void CWindowWnd::DestroyWindow(int result) {
   MessageLoop::Get()->Unregister(handle);
   liveWindows().erase(this);
   handle_ = 0;
+  paint_manager_.SetWindowServices(nullptr);
   host_.reset();
   // Last: the object may delete itself here.
   OnFinalMessage(handle);
 }
 
-void CWindowWnd::EnsureSurface() {
+double CWindowWnd::GetScale() const { return host_ != nullptr ? host_->GetScale() : 1.0; }
+
+UiSize CWindowWnd::FrameSize() const {
   UiSize size = paint_manager_.GetClientSize();
-  if (surface_ != nullptr && cairo_image_surface_get_width(surface_) == size.cx &&
-      cairo_image_surface_get_height(surface_) == size.cy) {
+  double scale = GetScale();
+  return UiSize{std::max(1, static_cast<int>(std::ceil(size.cx * scale))),
+                std::max(1, static_cast<int>(std::ceil(size.cy * scale)))};
+}
+
+cairo_surface_t* CWindowWnd::CreateScaledSurface(cairo_t** cr) const {
+  UiSize frame = FrameSize();
+  double scale = GetScale();
+  cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, frame.cx, frame.cy);
+  *cr = cairo_create(surface);
+  // Drawing stays in layout pixels; Cairo and Pango render text and
+  // outlines at the device resolution, so a scaled window is crisp rather
+  // than a magnified bitmap.
+  cairo_scale(*cr, scale, scale);
+  return surface;
+}
+
+void CWindowWnd::EnsureSurface() {
+  UiSize frame = FrameSize();
+  if (surface_ != nullptr && cairo_image_surface_get_width(surface_) == frame.cx &&
+      cairo_image_surface_get_height(surface_) == frame.cy) {
     return;
   }
   if (cr_ != nullptr) cairo_destroy(cr_);
   if (surface_ != nullptr) cairo_surface_destroy(surface_);
-  surface_ = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, std::max(1, size.cx),
-                                        std::max(1, size.cy));
-  cr_ = cairo_create(surface_);
+  surface_ = CreateScaledSurface(&cr_);
   dirty_ = true;
 }
 
@@ -264,10 +314,8 @@ void CWindowWnd::PresentNow() {
 }
 
 cairo_surface_t* CWindowWnd::RenderSnapshot() {
-  UiSize size = paint_manager_.GetClientSize();
-  cairo_surface_t* s =
-      cairo_image_surface_create(CAIRO_FORMAT_ARGB32, std::max(1, size.cx), std::max(1, size.cy));
-  cairo_t* cr = cairo_create(s);
+  cairo_t* cr = nullptr;
+  cairo_surface_t* s = CreateScaledSurface(&cr);
   paint_manager_.Paint(cr);
   cairo_destroy(cr);
   cairo_surface_flush(s);
@@ -295,12 +343,22 @@ void CWindowWnd::OnHostMouse(MouseEvent event, int x, int y, int wheel) {
   paint_manager_.OnMouse(event, x, y, wheel);
 }
 
-void CWindowWnd::OnHostKey(int key) {
-  if (enabled_) paint_manager_.OnKey(key);
+void CWindowWnd::OnHostKey(int key) { OnHostKeyEvent(KeyEvent{key, kModNone}); }
+
+void CWindowWnd::OnHostKeyEvent(const KeyEvent& event) {
+  if (!enabled_) return;
+  if (paint_manager_.OnKeyDown(event)) return;
+  // Escape asks to close exactly as the window manager's close button does,
+  // so the window's OnClose decides (an install in progress may refuse).
+  if (event.key == kKeyEscape && event.modifiers == kModNone) OnHostCloseRequest();
 }
 
 void CWindowWnd::OnHostText(const std::string& utf8) {
   if (enabled_) paint_manager_.OnTextInput(utf8);
+}
+
+void CWindowWnd::OnHostTextEditing(const std::string& utf8, int cursor) {
+  if (enabled_) paint_manager_.OnTextEditing(utf8, cursor);
 }
 
 void CWindowWnd::OnHostCloseRequest() {
@@ -314,80 +372,6 @@ bool CWindowWnd::OnHostHitCaption(int x, int y) {
 void CWindowWnd::OnHostExposed() {
   dirty_ = true;
   Repaint();
-}
-
-WindowImplBase::WindowImplBase() { paint_manager_.AddNotifier(this); }
-
-WindowImplBase::~WindowImplBase() { paint_manager_.RemoveNotifier(this); }
-
-void WindowImplBase::OnCreate() {
-  std::shared_ptr<SkinArchive> archive = GetSkinArchive(GetResourceType(), GetResourceID());
-  if (archive == nullptr) {
-    load_error_ = "no skin archive";
-    LOG(INFO) << " ui: " << load_error_;
-    return;
-  }
-  paint_manager_.SetArchive(archive);
-  std::string file = GetSkinFile();
-  if (!archive->contains(file) && archive->contains(GetSkinFolder() + file)) {
-    file = GetSkinFolder() + file;
-  }
-  CDialogBuilder builder;
-  EnumUiResult result;
-  std::unique_ptr<CControlUI> root =
-      builder.Create(file, *archive, &paint_manager_, &result, &load_error_);
-  if (root == nullptr) {
-    LOG(INFO) << " ui: cannot load " << file << ": " << load_error_;
-    return;
-  }
-  paint_manager_.AttachRoot(std::move(root));
-  UiSize size = paint_manager_.GetInitSize();
-  if (size.cx > 0 && size.cy > 0) ResizeClient(size.cx, size.cy);
-  InitWindow();
-}
-
-void WindowImplBase::Notify(TNotifyUI& msg) {
-  if (msg.sType == L"click") {
-    OnClick(msg);
-  } else if (msg.sType == L"itemselect") {
-    OnItemSelect(msg);
-  } else if (msg.sType == L"selectchanged") {
-    OnSelectChanged(msg);
-  } else if (msg.sType == L"headerclick") {
-    OnHeaderClick(msg);
-  } else if (msg.sType == L"link") {
-    OnLink(msg);
-  }
-}
-
-intptr_t WindowImplBase::OnClose(uint32_t message, uintptr_t wparam, intptr_t lparam,
-                                 bool& handled) {
-  (void)message;
-  (void)wparam;
-  (void)lparam;
-  handled = false;
-  return 0;
-}
-
-intptr_t WindowImplBase::HandleCustomMessage(uint32_t message, uintptr_t wparam, intptr_t lparam,
-                                             bool& handled) {
-  (void)message;
-  (void)wparam;
-  (void)lparam;
-  handled = false;
-  return 0;
-}
-
-intptr_t WindowImplBase::HandleMessage(uint32_t message, uintptr_t wparam, intptr_t lparam) {
-  bool handled = false;
-  intptr_t r = 0;
-  if (message == kWmClose) {
-    r = OnClose(message, wparam, lparam, handled);
-  } else if (message >= kWmUser) {
-    r = HandleCustomMessage(message, wparam, lparam, handled);
-  }
-  if (handled) return r;
-  return CWindowWnd::HandleMessage(message, wparam, lparam);
 }
 
 }  // namespace ui

@@ -67,10 +67,14 @@ class CWindowWnd : public MessageTarget, public HostDelegate {
   // paints directly, as a device context does. Never null after Create.
   cairo_t* GetPaintContext();
   void PresentNow();
-  // Renders the whole window now and writes it as PNG to `path`.
+  // Renders the whole window now and writes it as PNG to `path`, at the
+  // window's scale (a 650 x 560 window at scale 2 gives 1300 x 1120).
   bool SaveScreenshot(const std::string& path);
-  // Renders the whole window now; the caller owns the surface.
+  // Renders the whole window now at its scale; the caller owns the surface.
   cairo_surface_t* RenderSnapshot();
+  // Frame pixels per layout pixel (the host's; 1 before Create). Layout
+  // positions, sizes and mouse points stay in layout pixels.
+  double GetScale() const;
   WindowHost* GetHost() const { return host_.get(); }
 
   // Repaints every window whose content changed (the loop's idle handler).
@@ -93,12 +97,21 @@ class CWindowWnd : public MessageTarget, public HostDelegate {
   intptr_t DispatchMessage(uint32_t message, uintptr_t wparam, intptr_t lparam) override;
   void OnHostMouse(MouseEvent event, int x, int y, int wheel) override;
   void OnHostKey(int key) override;
+  void OnHostKeyEvent(const KeyEvent& event) override;
   void OnHostText(const std::string& utf8) override;
+  void OnHostTextEditing(const std::string& utf8, int cursor) override;
   void OnHostCloseRequest() override;
   bool OnHostHitCaption(int x, int y) override;
   void OnHostExposed() override;
   void Repaint();
   void EnsureSurface();
+  // The client size in frame pixels.
+  UiSize FrameSize() const;
+  // A surface of the client size at the window's scale, with a context
+  // that draws in layout pixels.
+  cairo_surface_t* CreateScaledSurface(cairo_t** cr) const;
+
+  class Services;
 
   struct ModalState {
     bool done = false;
@@ -113,6 +126,7 @@ class CWindowWnd : public MessageTarget, public HostDelegate {
   std::atomic<bool> dirty_{true};  // also set by a progress bar moved from a worker
   bool enabled_ = true;
   std::shared_ptr<ModalState> modal_ = std::make_shared<ModalState>();
+  std::unique_ptr<Services> services_;
 };
 
 // A window built from a layout of the skin archive.
