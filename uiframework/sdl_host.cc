@@ -1,8 +1,11 @@
 #include <SDL2/SDL.h>
 
+#include <algorithm>
+#include <cmath>
 #include <map>
 
 #include "common/log.h"
+#include "common/text.h"
 #include "uiframework/host.h"
 #include "uiframework/message_loop.h"
 
@@ -38,29 +41,102 @@ class SdlPump : public EventPump {
 
 SDL_HitTestResult hitTest(SDL_Window* window, const SDL_Point* point, void* data);
 
+// The desktop clipboard through SDL (on X11 SDL answers other programs'
+// requests for it from inside its event pump, which our loop polls).
+class SdlClipboard : public Clipboard {
+ public:
+  std::wstring GetText() override {
+    char* text = SDL_GetClipboardText();
+    std::wstring out = text != nullptr ? common::utf8ToWide(text) : std::wstring();
+    SDL_free(text);
+    return out;
+  }
+  void SetText(const std::wstring& text) override {
+    SDL_SetClipboardText(common::wideToUtf8(text).c_str());
+  }
+};
+
+// SDL's key codes → ours (the Win32 numbers); 0 for keys no control uses.
+int translateKey(SDL_Keycode k) {
+  if (k >= SDLK_a && k <= SDLK_z) return 'A' + (k - SDLK_a);
+  if (k >= SDLK_0 && k <= SDLK_9) return '0' + (k - SDLK_0);
+  switch (k) {
+    case SDLK_BACKSPACE: return kKeyBackspace;
+    case SDLK_TAB: return kKeyTab;
+    case SDLK_RETURN: case SDLK_KP_ENTER: return kKeyReturn;
+    case SDLK_ESCAPE: return kKeyEscape;
+    case SDLK_SPACE: return kKeySpace;
+    case SDLK_PAGEUP: return kKeyPageUp;
+    case SDLK_PAGEDOWN: return kKeyPageDown;
+    case SDLK_END: return kKeyEnd;
+    case SDLK_HOME: return kKeyHome;
+    case SDLK_LEFT: return kKeyLeft;
+    case SDLK_UP: return kKeyUp;
+    case SDLK_RIGHT: return kKeyRight;
+    case SDLK_DOWN: return kKeyDown;
+    case SDLK_INSERT: return kKeyInsert;
+    case SDLK_DELETE: return kKeyDelete;
+    default: return 0;
+  }
+}
+
+unsigned translateModifiers(Uint16 mod) {
+  unsigned out = kModNone;
+  if (mod & KMOD_SHIFT) out |= kModShift;
+  if (mod & KMOD_CTRL) out |= kModCtrl;
+  if (mod & KMOD_ALT) out |= kModAlt;
+  return out;
+}
+
+// The scale a new window on `display` gets when nobody asked for one: the
+// display's DPI over the 96 that layouts are drawn for, in quarter steps.
+// Screens a little denser than 96 DPI stay at 1 (a 1.1 scale only blurs),
+// and an X server that cannot say (Xvfb) gives 1.
+double displayScale(int display) {
+  float dpi = 0;
+  if (SDL_GetDisplayDPI(display < 0 ? 0 : display, nullptr, &dpi, nullptr) != 0 || dpi <= 0) {
+    return 1.0;
+  }
+  double scale = std::round(dpi / 96.0 * 4) / 4;
+  return scale < 1.25 ? 1.0 : std::min(scale, kMaxUiScale);
+}
+
+// The SDL host whose input method is on: SDL has one for the whole program.
+SdlHost* g_text_input_owner = nullptr;
+
 class SdlHost : public WindowHost {
  public:
-  SdlHost(HostDelegate* delegate, SDL_Window* window) : delegate_(delegate), window_(window) {
+  SdlHost(HostDelegate* delegate, SDL_Window* window, const UiRect& bounds)
+      : delegate_(delegate), window_(window) {
     SDL_SetWindowHitTest(window_, hitTest, this);
     SdlPump::Get()->Add(SDL_GetWindowID(window_), this);
+    ChooseScale(bounds);
   }
   ~SdlHost() override {
+    if (g_text_input_owner == this) {
+      SDL_StopTextInput();
+      g_text_input_owner = nullptr;
+    }
     SdlPump::Get()->Remove(SDL_GetWindowID(window_));
     SDL_DestroyWindow(window_);
     if (icon_ != nullptr) cairo_surface_destroy(icon_);
   }
   HostDelegate* delegate() const { return delegate_; }
 
+  // Bounds are layout pixels; SDL's window coordinates are coord_scale_
+  // times them.
   void SetBounds(const UiRect& b) override {
     placed_ = b;
-    SDL_SetWindowPosition(window_, b.left, b.top);
-    SDL_SetWindowSize(window_, b.width(), b.height());
+    UiRect d = ToWindow(b);
+    SDL_SetWindowPosition(window_, d.left, d.top);
+    SDL_SetWindowSize(window_, std::max(1, d.width()), std::max(1, d.height()));
   }
   UiRect GetBounds() const override {
     int x = 0, y = 0, w = 0, h = 0;
     SDL_GetWindowPosition(window_, &x, &y);
     SDL_GetWindowSize(window_, &w, &h);
-    return UiRect{x, y, x + w, y + h};
+    return UiRect{FromWindow(x), FromWindow(y), FromWindow(x) + FromWindow(w),
+                  FromWindow(y) + FromWindow(h)};
   }
   void Show(bool show) override {
     if (show) {
@@ -101,14 +177,21 @@ class SdlHost : public WindowHost {
       // frame (the splash's corners) show over white instead of black.
       SDL_FillRect(dst, nullptr, SDL_MapRGB(dst->format, 255, 255, 255));
       SDL_SetSurfaceBlendMode(src, SDL_BLENDMODE_BLEND);
-      SDL_BlitSurface(src, nullptr, dst, nullptr);
+      if (src->w == dst->w && src->h == dst->h) {
+        SDL_BlitSurface(src, nullptr, dst, nullptr);
+      } else {
+        // Only while a resize is on its way (or SDL's surface counts
+        // points): better stretched for a frame than cut.
+        SDL_BlitScaled(src, nullptr, dst, nullptr);
+      }
       SDL_UpdateWindowSurface(window_);
     }
     if (src != nullptr) SDL_FreeSurface(src);
   }
   void Recreate() {
-    SDL_Window* fresh = SDL_CreateWindow(SDL_GetWindowTitle(window_), placed_.left, placed_.top,
-                                         std::max(1, placed_.width()), std::max(1, placed_.height()),
+    UiRect d = ToWindow(placed_);
+    SDL_Window* fresh = SDL_CreateWindow(SDL_GetWindowTitle(window_), d.left, d.top,
+                                         std::max(1, d.width()), std::max(1, d.height()),
                                          SDL_GetWindowFlags(window_) & ~SDL_WINDOW_SHOWN);
     if (fresh == nullptr) return;
     SdlPump::Get()->Remove(SDL_GetWindowID(window_));
@@ -126,9 +209,34 @@ class SdlHost : public WindowHost {
     SDL_Rect r;
     int display = SDL_GetWindowDisplayIndex(window_);
     if (SDL_GetDisplayBounds(display < 0 ? 0 : display, &r) != 0) return UiSize{0, 0};
-    return UiSize{r.w, r.h};
+    return UiSize{FromWindow(r.w), FromWindow(r.h)};
   }
   bool IsHeadless() const override { return false; }
+  double GetScale() const override { return frame_scale_; }
+  Clipboard* GetClipboard() override {
+    static SdlClipboard* clipboard = new SdlClipboard();
+    return clipboard;
+  }
+  void SetTextInput(bool active, const UiRect& caret) override {
+    if (!active) {
+      if (g_text_input_owner == this) {
+        SDL_StopTextInput();
+        g_text_input_owner = nullptr;
+      }
+      return;
+    }
+    // The candidate box of the input method opens at the caret.
+    SDL_Rect r{ToWindow(caret.left), ToWindow(caret.top), std::max(1, ToWindow(caret.width())),
+               std::max(1, ToWindow(caret.height()))};
+    SDL_SetTextInputRect(&r);
+    if (g_text_input_owner != this || !SDL_IsTextInputActive()) SDL_StartTextInput();
+    g_text_input_owner = this;
+  }
+  bool IsTextInputActive() const override {
+    return g_text_input_owner == this && SDL_IsTextInputActive();
+  }
+  // Window coordinates (mouse, hit test) → layout pixels.
+  int FromWindow(int v) const { return static_cast<int>(std::floor(v / coord_scale_)); }
 
  private:
   // An SDL view of a cairo ARGB32 surface (the same byte layout).
@@ -141,8 +249,30 @@ class SdlHost : public WindowHost {
         SDL_PIXELFORMAT_ARGB8888);
   }
 
+  // Picks the two scales once the window exists. Where the system scales
+  // windows itself (Wayland, macOS: window size in points, drawable in
+  // pixels), frames are drawn at that ratio and coordinates stay points;
+  // elsewhere (X11) window pixels are device pixels and both scales are ours.
+  void ChooseScale(const UiRect& bounds) {
+    int w = 0, h = 0, pw = 0, ph = 0;
+    SDL_GetWindowSize(window_, &w, &h);
+    SDL_GetWindowSizeInPixels(window_, &pw, &ph);
+    double system = w > 0 && pw > w ? static_cast<double>(pw) / w : 1.0;
+    double wanted = GetRequestedUiScale();
+    if (wanted <= 0) wanted = system > 1 ? system : displayScale(SDL_GetWindowDisplayIndex(window_));
+    frame_scale_ = wanted;
+    coord_scale_ = wanted / system;
+    if (frame_scale_ != 1.0 || coord_scale_ != 1.0) SetBounds(bounds);
+  }
+  int ToWindow(int v) const { return static_cast<int>(std::lround(v * coord_scale_)); }
+  UiRect ToWindow(const UiRect& r) const {
+    return UiRect{ToWindow(r.left), ToWindow(r.top), ToWindow(r.right), ToWindow(r.bottom)};
+  }
+
   HostDelegate* delegate_;
   SDL_Window* window_;
+  double frame_scale_ = 1;  // frame pixels per layout pixel
+  double coord_scale_ = 1;  // SDL window coordinates per layout pixel
   UiRect placed_;
   bool mapped_once_ = false;
   cairo_surface_t* icon_ = nullptr;
@@ -152,61 +282,85 @@ class SdlHost : public WindowHost {
 SDL_HitTestResult hitTest(SDL_Window* window, const SDL_Point* point, void* data) {
   (void)window;
   auto* host = static_cast<SdlHost*>(data);
-  return host->delegate()->OnHostHitCaption(point->x, point->y) ? SDL_HITTEST_DRAGGABLE
-                                                                 : SDL_HITTEST_NORMAL;
+  bool caption = host->delegate()->OnHostHitCaption(host->FromWindow(point->x),
+                                                    host->FromWindow(point->y));
+  return caption ? SDL_HITTEST_DRAGGABLE : SDL_HITTEST_NORMAL;
+}
+
+void dispatchMouse(SdlHost* host, const SDL_Event& e) {
+  HostDelegate* d = host->delegate();
+  if (e.type == SDL_MOUSEMOTION) {
+    d->OnHostMouse(MouseEvent::kMove, host->FromWindow(e.motion.x), host->FromWindow(e.motion.y),
+                   0);
+  } else if (e.type == SDL_MOUSEWHEEL) {
+    int x = 0, y = 0;
+    SDL_GetMouseState(&x, &y);
+    d->OnHostMouse(MouseEvent::kWheel, host->FromWindow(x), host->FromWindow(y), e.wheel.y);
+  } else if (e.button.button == SDL_BUTTON_LEFT) {
+    d->OnHostMouse(e.type == SDL_MOUSEBUTTONDOWN ? MouseEvent::kDown : MouseEvent::kUp,
+                   host->FromWindow(e.button.x), host->FromWindow(e.button.y), 0);
+  }
+}
+
+void dispatchWindowEvent(SdlHost* host, const SDL_WindowEvent& e) {
+  if (e.event == SDL_WINDOWEVENT_CLOSE) host->delegate()->OnHostCloseRequest();
+  if (e.event == SDL_WINDOWEVENT_LEAVE) {
+    host->delegate()->OnHostMouse(MouseEvent::kLeave, -1, -1, 0);
+  }
+  if (e.event == SDL_WINDOWEVENT_EXPOSED || e.event == SDL_WINDOWEVENT_SIZE_CHANGED ||
+      e.event == SDL_WINDOWEVENT_RESTORED) {
+    host->delegate()->OnHostExposed();
+  }
+}
+
+uint32_t windowOf(const SDL_Event& e) {
+  switch (e.type) {
+    case SDL_MOUSEMOTION: return e.motion.windowID;
+    case SDL_MOUSEBUTTONDOWN: case SDL_MOUSEBUTTONUP: return e.button.windowID;
+    case SDL_MOUSEWHEEL: return e.wheel.windowID;
+    case SDL_TEXTINPUT: return e.text.windowID;
+    case SDL_TEXTEDITING: return e.edit.windowID;
+    case SDL_TEXTEDITING_EXT: return e.editExt.windowID;
+    case SDL_KEYDOWN: return e.key.windowID;
+    case SDL_WINDOWEVENT: return e.window.windowID;
+    default: return 0;
+  }
+}
+
+void dispatch(SdlHost* host, const SDL_Event& e) {
+  switch (e.type) {
+    case SDL_MOUSEMOTION: case SDL_MOUSEBUTTONDOWN: case SDL_MOUSEBUTTONUP: case SDL_MOUSEWHEEL:
+      dispatchMouse(host, e);
+      break;
+    case SDL_TEXTINPUT:
+      host->delegate()->OnHostText(e.text.text);
+      break;
+    case SDL_TEXTEDITING:
+      host->delegate()->OnHostTextEditing(e.edit.text, e.edit.start);
+      break;
+    case SDL_TEXTEDITING_EXT:
+      host->delegate()->OnHostTextEditing(e.editExt.text != nullptr ? e.editExt.text : "",
+                                          e.editExt.start);
+      break;
+    case SDL_KEYDOWN:
+      if (int key = translateKey(e.key.keysym.sym); key != 0) {
+        host->delegate()->OnHostKeyEvent(KeyEvent{key, translateModifiers(e.key.keysym.mod)});
+      }
+      break;
+    case SDL_WINDOWEVENT:
+      dispatchWindowEvent(host, e.window);
+      break;
+    default:
+      break;
+  }
 }
 
 void SdlPump::Pump() {
   SDL_Event e;
   while (SDL_PollEvent(&e) != 0) {
-    SdlHost* host = nullptr;
-    switch (e.type) {
-      case SDL_MOUSEMOTION:
-        if ((host = Find(e.motion.windowID)) != nullptr) {
-          host->delegate()->OnHostMouse(MouseEvent::kMove, e.motion.x, e.motion.y, 0);
-        }
-        break;
-      case SDL_MOUSEBUTTONDOWN:
-      case SDL_MOUSEBUTTONUP:
-        if (e.button.button == SDL_BUTTON_LEFT && (host = Find(e.button.windowID)) != nullptr) {
-          host->delegate()->OnHostMouse(
-              e.type == SDL_MOUSEBUTTONDOWN ? MouseEvent::kDown : MouseEvent::kUp, e.button.x,
-              e.button.y, 0);
-        }
-        break;
-      case SDL_MOUSEWHEEL:
-        if ((host = Find(e.wheel.windowID)) != nullptr) {
-          int x = 0, y = 0;
-          SDL_GetMouseState(&x, &y);
-          host->delegate()->OnHostMouse(MouseEvent::kWheel, x, y, e.wheel.y);
-        }
-        break;
-      case SDL_TEXTINPUT:
-        if ((host = Find(e.text.windowID)) != nullptr) host->delegate()->OnHostText(e.text.text);
-        break;
-      case SDL_KEYDOWN:
-        if ((host = Find(e.key.windowID)) != nullptr) {
-          SDL_Keycode k = e.key.keysym.sym;
-          if (k == SDLK_BACKSPACE || k == SDLK_RETURN || k == SDLK_ESCAPE) {
-            host->delegate()->OnHostKey(static_cast<int>(k));
-          }
-        }
-        break;
-      case SDL_WINDOWEVENT:
-        if ((host = Find(e.window.windowID)) == nullptr) break;
-        if (e.window.event == SDL_WINDOWEVENT_CLOSE) host->delegate()->OnHostCloseRequest();
-        if (e.window.event == SDL_WINDOWEVENT_LEAVE) {
-          host->delegate()->OnHostMouse(MouseEvent::kLeave, -1, -1, 0);
-        }
-        if (e.window.event == SDL_WINDOWEVENT_EXPOSED ||
-            e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED ||
-            e.window.event == SDL_WINDOWEVENT_RESTORED) {
-          host->delegate()->OnHostExposed();
-        }
-        break;
-      default:
-        break;
-    }
+    if (SdlHost* host = Find(windowOf(e))) dispatch(host, e);
+    // Long compositions come in memory SDL hands over to us.
+    if (e.type == SDL_TEXTEDITING_EXT) SDL_free(e.editExt.text);
   }
 }
 
@@ -215,21 +369,26 @@ void SdlPump::Pump() {
 std::unique_ptr<WindowHost> CreateSdlHost(HostDelegate* delegate, const UiRect& bounds) {
   static bool initialised = false;
   if (!initialised) {
+    // Compositions longer than SDL's 32-byte event (ten CJK characters)
+    // arrive whole instead of cut.
+    SDL_SetHint(SDL_HINT_IME_SUPPORT_EXTENDED_TEXT, "1");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
       LOG(INFO) << " ui: SDL cannot start: " << SDL_GetError();
       return nullptr;
     }
-    SDL_StartTextInput();
+    // SDL starts with the input method on; it belongs to text fields only,
+    // which switch it on while they have the focus.
+    SDL_StopTextInput();
     initialised = true;
   }
-  SDL_Window* window = SDL_CreateWindow("", bounds.left, bounds.top, std::max(1, bounds.width()),
-                                        std::max(1, bounds.height()),
-                                        SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
+  SDL_Window* window = SDL_CreateWindow(
+      "", bounds.left, bounds.top, std::max(1, bounds.width()), std::max(1, bounds.height()),
+      SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN | SDL_WINDOW_ALLOW_HIGHDPI);
   if (window == nullptr) {
     LOG(INFO) << " ui: SDL cannot create a window: " << SDL_GetError();
     return nullptr;
   }
-  return std::make_unique<SdlHost>(delegate, window);
+  return std::make_unique<SdlHost>(delegate, window, bounds);
 }
 
 }  // namespace ui
