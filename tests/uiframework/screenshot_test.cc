@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "test_archive.h"
 #include "test_window.h"
 #include "uiframework/automation.h"
 #include "uiframework/containers.h"
@@ -133,6 +134,110 @@ TEST_F(ScreenshotTest, RunningPageShowsProgress) {
   EXPECT_TRUE(automation::IsVisible(window_.get(), L"image_play_option1"));
   EXPECT_FALSE(automation::IsVisible(window_.get(), L"install_btn"));
   EXPECT_TRUE(automation::Screenshot(window_.get(), artifact("running_english.png")));
+}
+
+const char kFormLayout[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<Window size="320,150">
+  <Font id="0" name="Tahoma" size="13" default="true"/>
+  <VerticalLayout bkcolor="#FFF5F7FA" inset="16,16,16,16" childpadding="12">
+    <Edit name="path" height="32" bkcolor="#FFFFFFFF" bordercolor="#FFD5DAE1" bordersize="1"
+          borderround="6" text="/opt/Orlastra/Program Files"/>
+    <HorizontalLayout height="34" childpadding="10">
+      <Control/>
+      <Button name="cancel" width="90" text="Cancel" bkcolor="#FFFFFFFF" bordercolor="#FFD5DAE1"
+              bordersize="1" borderround="6"/>
+      <Button name="install" width="90" text="Install" bkcolor="#FF2F7BFF" textcolor="#FFFFFFFF"
+              borderround="6"/>
+    </HorizontalLayout>
+    <Control name="swatch" float="true" pos="0,0,10,10" bkcolor="#FFFF0000"/>
+  </VerticalLayout>
+</Window>)";
+
+// A small form at a chosen scale, for what a person sees of the keyboard
+// and of high-density displays.
+class ScaledScreenshotTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetHostKind(HostKind::kHeadless);
+    archive_ = testing_archive::make({{"form.xml", kFormLayout}});
+    ASSERT_NE(archive_, nullptr);
+    SetSkinArchiveOverride(archive_);
+  }
+  void TearDown() override {
+    SetUiScale(0);
+    SetSkinArchiveOverride(nullptr);
+  }
+  std::unique_ptr<RecordingWindow> open() {
+    auto w = std::make_unique<RecordingWindow>("form.xml");
+    EXPECT_TRUE(w->Create(0, L"form", 0, 0, 10, 10));
+    w->ShowWindow(true);
+    return w;
+  }
+  std::string artifact(const std::string& name) {
+    std::filesystem::path dir = std::filesystem::path(WEBSETUP_BUILD_DIR) / "test-artifacts";
+    std::filesystem::create_directories(dir);
+    return (dir / name).string();
+  }
+  static uint32_t pixel(cairo_surface_t* s, int x, int y) {
+    auto* row = cairo_image_surface_get_data(s) + y * cairo_image_surface_get_stride(s);
+    return reinterpret_cast<uint32_t*>(row)[x];
+  }
+  std::shared_ptr<SkinArchive> archive_;
+};
+
+// At scale 2 the screenshot has twice the pixels each way and a control
+// covers twice its layout rectangle, while layout and mouse stay in layout
+// pixels; the environment variable sets the scale when the program does
+// not, and a bad value falls back to 1.
+TEST_F(ScaledScreenshotTest, ScaledWindowsRenderMorePixels) {
+  SetUiScale(2);
+  auto window = open();
+  EXPECT_EQ(window->GetScale(), 2.0);
+  std::string path = artifact("form_2x.png");
+  ASSERT_TRUE(automation::Screenshot(window.get(), path));
+  cairo_surface_t* png = cairo_image_surface_create_from_png(path.c_str());
+  ASSERT_EQ(cairo_surface_status(png), CAIRO_STATUS_SUCCESS);
+  EXPECT_EQ(cairo_image_surface_get_width(png), 640);
+  EXPECT_EQ(cairo_image_surface_get_height(png), 300);
+  EXPECT_EQ(pixel(png, 19, 19), 0xFFFF0000u);  // the 10 x 10 swatch, doubled
+  EXPECT_NE(pixel(png, 21, 21), 0xFFFF0000u);
+  cairo_surface_destroy(png);
+  EXPECT_EQ(window->FindControl(L"install")->GetPos().right, 304);
+  ASSERT_TRUE(automation::Click(window.get(), L"install"));
+  EXPECT_EQ(window->events.back(), "click:install");
+
+  SetUiScale(0);
+  setenv("WEBSETUP_UI_SCALE", "1.5", 1);
+  EXPECT_EQ(open()->GetScale(), 1.5);
+  setenv("WEBSETUP_UI_SCALE", "abc", 1);
+  EXPECT_EQ(open()->GetScale(), 1.0);
+  unsetenv("WEBSETUP_UI_SCALE");
+}
+
+// Pictures to look at: a field holding a selection beside the focused
+// Install button (ring), the field focused with its caret, and a
+// composition in progress, at scales 1 and 2.
+TEST_F(ScaledScreenshotTest, SelectionCaretAndFocusRingPictures) {
+  for (double scale : {1.0, 2.0}) {
+    SetUiScale(scale);
+    auto window = open();
+    std::string suffix = scale == 1.0 ? ".png" : "_2x.png";
+    ASSERT_TRUE(automation::Click(window.get(), L"path"));
+    auto* edit = window->FindControl<CEditUI>(L"path");
+    edit->SetSel(5, 13);  // "Orlastra"
+    ASSERT_TRUE(automation::Screenshot(window.get(), artifact("edit_focused" + suffix)));
+    EXPECT_FALSE(edit->GetCaretRect().empty());
+    automation::PressKey(window.get(), kKeyTab);
+    automation::PressKey(window.get(), kKeyTab);
+    EXPECT_EQ(automation::FocusedName(window.get()), L"install");
+    ASSERT_TRUE(automation::Screenshot(window.get(), artifact("button_focused" + suffix)));
+    EXPECT_EQ(edit->GetSelText(), L"Orlastra");
+    // A composition in progress, its cursor after the second character.
+    ASSERT_TRUE(automation::Click(window.get(), L"path"));
+    automation::PressKey(window.get(), kKeyEnd);
+    automation::Compose(window.get(), "にほん", 2);
+    ASSERT_TRUE(automation::Screenshot(window.get(), artifact("edit_composing" + suffix)));
+  }
 }
 
 }  // namespace

@@ -21,6 +21,7 @@ class RecordingWindow : public WindowImplBase {
   std::vector<std::string> events;
   std::vector<std::pair<uint32_t, uintptr_t>> messages;  // custom messages and timers
   bool veto_close = false;
+  int close_requests = 0;  // how often OnClose ran
   bool* destroyed = nullptr;
 
   void Notify(TNotifyUI& msg) override {
@@ -42,6 +43,7 @@ class RecordingWindow : public WindowImplBase {
     return 0;
   }
   intptr_t OnClose(uint32_t, uintptr_t, intptr_t, bool& handled) override {
+    ++close_requests;
     handled = veto_close;
     return 0;
   }
