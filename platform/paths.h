@@ -58,6 +58,10 @@ std::string driveRoot(const std::string& path);
 // True when `path` names an existing file or folder.
 bool pathExists(const std::string& path);
 
+// Lets the owner run the file at `path` (a downloaded program carries no
+// such mark, as a Windows file needs none). kOk when it can be run.
+[[nodiscard]] PlatformResult makeExecutable(const std::string& path);
+
 }  // namespace platform
 
 #endif  // WEBSETUP_PLATFORM_PATHS_H_

@@ -146,4 +146,12 @@ bool pathExists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
+PlatformResult makeExecutable(const std::string& path) {
+  struct stat st{};
+  if (stat(path.c_str(), &st) != 0) return resultFromErrno(errno);
+  // Only the owner gains the right: the cache is the user's.
+  if (chmod(path.c_str(), (st.st_mode & 07777) | S_IXUSR) != 0) return resultFromErrno(errno);
+  return PlatformResult::kOk;
+}
+
 }  // namespace platform

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <thread>
 
 #include "common/flow_errors.h"
@@ -120,10 +122,26 @@ uint32_t CInstallFlow::RunInstaller(uint32_t downloadEnd) {
               << " characters); not started";
     return EndAsTimedOut(common::flow::kInstallerTimedOut);
   }
+  // The engine writes the download as plain data; only a file that passed
+  // the verification may become a program. (Where files carry no execute
+  // bit this changes nothing.)
+  std::error_code permissionError;
+  std::filesystem::permissions(narrow(installer),
+                               std::filesystem::perms::owner_exec |
+                                   std::filesystem::perms::group_exec |
+                                   std::filesystem::perms::others_exec,
+                               std::filesystem::perm_options::add, permissionError);
+  if (permissionError) {
+    LOG(INFO) << " Installer not made executable: " << permissionError.message();
+  }
   platform::SpawnOptions spawn;
   spawn.argv.push_back(narrow(installer));
   for (std::string& arg : FuntionImpl::SplitCommandLine(narrow(commandLine))) {
     spawn.argv.push_back(std::move(arg));
+  }
+  // Verified just now; a download carries no mark that lets it run here.
+  if (platform::makeExecutable(spawn.argv[0]) != platform::PlatformResult::kOk) {
+    LOG(INFO) << " Installer could not be made executable: " << spawn.argv[0];
   }
   int pid = -1, osError = 0;
   const platform::PlatformResult started = platform::spawnProcess(spawn, &pid, &osError);
