@@ -1,5 +1,3 @@
-#include "platform/desktop.h"
-
 #include <dbus/dbus.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -26,6 +24,7 @@
 
 #include "common/log.h"
 #include "common/mutex.h"
+#include "platform/desktop.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 
@@ -37,8 +36,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// dbus_bus_register() waits 25 s for the bus's greeting; a bus that took
-// the connection and then hangs must cost the worker no more than this.
+// A bus that took the connection and then hangs must cost the worker no
+// more than this.
 constexpr int kConnectLimitMs = 1000;
 // After a failed connection the same address is not tried again for a
 // while, so a dead bus is not dialled for every progress step.
@@ -70,9 +69,24 @@ std::string replyProblem(DBusMessage* reply) {
   return name != nullptr ? name : "unexpected answer";
 }
 
+// Drives the authentication handshake until `deadline`. libdbus flushes
+// before it blocks for a reply, and that flush waits for the handshake
+// without any limit, so a bus that never answers would hold us there.
+// Each iteration waits for whichever direction the handshake needs.
+bool authenticate(DBusConnection* conn, Clock::time_point deadline) {
+  for (;;) {
+    if (dbus_connection_get_is_authenticated(conn)) return true;
+    if (!dbus_connection_get_is_connected(conn)) return false;
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return false;
+    dbus_connection_read_write(conn, static_cast<int>(left));
+  }
+}
+
 // Opens a private connection to the bus at `address` and greets it. Null
 // when nobody answers within kConnectLimitMs.
 DBusConnection* openBus(const std::string& address) {
+  const auto deadline = Clock::now() + milliseconds(kConnectLimitMs);
   DBusError err;
   dbus_error_init(&err);
   DBusConnection* conn = dbus_connection_open_private(address.c_str(), &err);
@@ -82,11 +96,16 @@ DBusConnection* openBus(const std::string& address) {
     return nullptr;
   }
   dbus_connection_set_exit_on_disconnect(conn, FALSE);
-  DBusMessage* hello = dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS,
-                                                    DBUS_INTERFACE_DBUS, "Hello");
-  DBusMessage* reply =
-      dbus_connection_send_with_reply_and_block(conn, hello, kConnectLimitMs, &err);
-  dbus_message_unref(hello);
+  DBusMessage* reply = nullptr;
+  if (authenticate(conn, deadline)) {
+    // dbus_bus_register() would wait 25 s for this answer.
+    DBusMessage* hello = dbus_message_new_method_call(DBUS_SERVICE_DBUS, DBUS_PATH_DBUS,
+                                                      DBUS_INTERFACE_DBUS, "Hello");
+    const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
+    reply = dbus_connection_send_with_reply_and_block(
+        conn, hello, static_cast<int>(std::max<int64_t>(left, 1)), &err);
+    dbus_message_unref(hello);
+  }
   const char* name = nullptr;
   const bool ok = reply != nullptr &&
                   dbus_message_get_args(reply, &err, DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID) &&
@@ -94,7 +113,7 @@ DBusConnection* openBus(const std::string& address) {
   if (reply != nullptr) dbus_message_unref(reply);
   if (!ok) {
     LOG(INFO) << " Desktop bus: " << address << " did not greet us ("
-              << (dbus_error_is_set(&err) ? err.message : "no name") << ")";
+              << (dbus_error_is_set(&err) ? err.message : "no answer in time") << ")";
     dbus_error_free(&err);
     dbus_connection_close(conn);
     dbus_connection_unref(conn);
@@ -129,8 +148,8 @@ class DesktopBus {
   bool stopping() const { return stop_.load(); }
 
   // The connection to the bus at `address`, made now when needed (waits at
-  // most kConnectLimitMs); null when there is none. A different address
-  // than before drops the old connection.
+  // most kConnectLimitMs); null when there is none. A working connection
+  // to a different address replaces the old one.
   DBusConnection* connect(const std::string& address);
 
   // Sends `call` (taken over) and hands its reply to `onReply` within `limit`.
@@ -315,9 +334,10 @@ void DesktopBus::waitForWork() {
   pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {-1, 0, 0}};
   int socket = -1;
   if (conn_ != nullptr && dbus_connection_get_socket(conn_, &socket)) {
-    fds[1] = {socket, static_cast<short>(
-                          POLLIN | (dbus_connection_has_messages_to_send(conn_) ? POLLOUT : 0)),
-              0};
+    fds[1] = {
+        socket,
+        static_cast<short>(POLLIN | (dbus_connection_has_messages_to_send(conn_) ? POLLOUT : 0)),
+        0};
   }
   if (poll(fds, 2, timeoutMs) > 0 && (fds[0].revents & POLLIN) != 0) {
     uint64_t count = 0;
@@ -327,26 +347,32 @@ void DesktopBus::waitForWork() {
 
 DBusConnection* DesktopBus::connect(const std::string& address) {
   if (conn_ != nullptr && address == connAddress_) return conn_;
-  dropConnection();
   // "autolaunch:" would start a bus of its own through X11; the setup only
   // uses a bus the session already has.
   if (address.empty() || address.rfind("autolaunch:", 0) == 0) return nullptr;
   if (address == failedAddress_ && Clock::now() < retryAt_) return nullptr;
-  conn_ = openBus(address);
-  if (conn_ == nullptr) {
+  // The old connection stays until a new one works: a late request naming
+  // a bus that is gone must not cut off the exchanges still running.
+  DBusConnection* fresh = openBus(address);
+  if (fresh == nullptr) {
     failedAddress_ = address;
     retryAt_ = Clock::now() + kConnectRetryAfter;
     return nullptr;
   }
+  dropConnection();
   failedAddress_.clear();
+  conn_ = fresh;
   connAddress_ = address;
   dbus_connection_add_filter(conn_, &DesktopBus::filter, this, nullptr);
   // Without a wait for the bus's answer: the rules are in place before any
   // later call of ours reaches the portal, since the bus keeps our order.
-  dbus_bus_add_match(conn_, "type='signal',interface='org.freedesktop.portal.Request',"
-                            "member='Response'", nullptr);
-  dbus_bus_add_match(conn_, "type='signal',sender='org.freedesktop.DBus',"
-                            "member='NameOwnerChanged',arg0='org.freedesktop.portal.Desktop'",
+  dbus_bus_add_match(conn_,
+                     "type='signal',interface='org.freedesktop.portal.Request',"
+                     "member='Response'",
+                     nullptr);
+  dbus_bus_add_match(conn_,
+                     "type='signal',sender='org.freedesktop.DBus',"
+                     "member='NameOwnerChanged',arg0='org.freedesktop.portal.Desktop'",
                      nullptr);
   return conn_;
 }
@@ -467,8 +493,9 @@ PlatformResult spawnWithOutputPipe(const std::vector<std::string>& args, int* pi
   return PlatformResult::kOk;
 }
 
-void DesktopBus::runDialog(std::vector<std::string> argv,
-                           std::function<void(bool ran, int exitCode, std::string output)> finished) {
+void DesktopBus::runDialog(
+    std::vector<std::string> argv,
+    std::function<void(bool ran, int exitCode, std::string output)> finished) {
   for (auto it = dialogs_.begin(); it != dialogs_.end();) {
     if (!(*it)->finished.load()) {
       ++it;
@@ -527,7 +554,8 @@ std::string findProgram(const std::string& name) {
   size_t start = 0;
   for (;;) {
     const size_t end = path.find(':', start);
-    std::string dir = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    std::string dir =
+        path.substr(start, end == std::string::npos ? std::string::npos : end - start);
     if (dir.empty()) dir = ".";
     if (runnable(dir + "/" + name)) return dir + "/" + name;
     if (end == std::string::npos) return {};
@@ -635,7 +663,8 @@ std::optional<std::string> folderFromResponse(DBusMessage* signal) {
   dbus_uint32_t response = 2;
   dbus_message_iter_get_basic(&args, &response);
   if (response != 0) {
-    if (response != 1) LOG(INFO) << " Folder picker: the portal ended the dialog (" << response << ")";
+    if (response != 1)
+      LOG(INFO) << " Folder picker: the portal ended the dialog (" << response << ")";
     return std::nullopt;
   }
   if (!dbus_message_iter_next(&args) || dbus_message_iter_get_arg_type(&args) != DBUS_TYPE_ARRAY) {
@@ -735,8 +764,8 @@ void openContainingFolder(const std::string& path) {
   const std::string opener = getEnv("WEBSETUP_OPEN_COMMAND").value_or("");
   const std::string program = findProgram(opener.empty() ? "xdg-open" : opener);
   if (program.empty()) {
-    LOG(INFO) << " Show in folder: no program opens folders (" << (opener.empty() ? "xdg-open" : opener)
-              << "); " << folder << " stays closed";
+    LOG(INFO) << " Show in folder: no program opens folders ("
+              << (opener.empty() ? "xdg-open" : opener) << "); " << folder << " stays closed";
     return;
   }
   SpawnOptions options;
@@ -849,8 +878,8 @@ struct TaskbarProgress::Entry : std::enable_shared_from_this<TaskbarProgress::En
       flushQueued = true;
     }
     DesktopBus::instance().post([self = shared_from_this()] {
-      const auto wait = std::chrono::duration_cast<milliseconds>(self->sentAt + kTaskbarInterval -
-                                                                 Clock::now());
+      const auto wait =
+          std::chrono::duration_cast<milliseconds>(self->sentAt + kTaskbarInterval - Clock::now());
       DesktopBus::instance().after(std::max(wait, milliseconds(0)), [self] { self->flush(); });
     });
   }
@@ -871,8 +900,7 @@ struct TaskbarProgress::Entry : std::enable_shared_from_this<TaskbarProgress::En
   }
 };
 
-TaskbarProgress::TaskbarProgress(const std::string& desktopId)
-    : entry_(std::make_shared<Entry>()) {
+TaskbarProgress::TaskbarProgress(const std::string& desktopId) : entry_(std::make_shared<Entry>()) {
   DesktopBus::instance();  // made first, so it outlives this object at exit
   entry_->address = sessionBusAddress();
   entry_->appUri = "application://" + desktopId + ".desktop";
