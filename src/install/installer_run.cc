@@ -4,8 +4,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
-#include <system_error>
 #include <thread>
 
 #include "common/flow_errors.h"
@@ -121,18 +119,6 @@ uint32_t CInstallFlow::RunInstaller(uint32_t downloadEnd) {
     LOG(INFO) << " Installer command line too long (" << commandLine.size()
               << " characters); not started";
     return EndAsTimedOut(common::flow::kInstallerTimedOut);
-  }
-  // The engine writes the download as plain data; only a file that passed
-  // the verification may become a program. (Where files carry no execute
-  // bit this changes nothing.)
-  std::error_code permissionError;
-  std::filesystem::permissions(narrow(installer),
-                               std::filesystem::perms::owner_exec |
-                                   std::filesystem::perms::group_exec |
-                                   std::filesystem::perms::others_exec,
-                               std::filesystem::perm_options::add, permissionError);
-  if (permissionError) {
-    LOG(INFO) << " Installer not made executable: " << permissionError.message();
   }
   platform::SpawnOptions spawn;
   spawn.argv.push_back(narrow(installer));
