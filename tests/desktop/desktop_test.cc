@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstring>
 #include <future>
 #include <map>
@@ -30,23 +29,22 @@ namespace {
 using namespace std::chrono_literals;
 using testing_support::readFile;
 using testing_support::TempDir;
-using testing_support::writeFile;
 
-// A dbus-daemon with no service folders, so nothing real is ever started
-// by bus activation. Killed, by its own id, when the object goes.
+// A dbus-daemon with no service folders, so bus activation never starts
+// anything real. Killed, by its own id, when the object goes.
 class PrivateBus {
  public:
   explicit PrivateBus(const TempDir& tmp) {
     const std::string conf = tmp.file("bus.conf");
-    writeFile(conf, "<busconfig><type>session</type><listen>unix:dir=" + tmp.path() +
-                        "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                        "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                        "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
+    testing_support::writeFile(
+        conf, "<busconfig><type>session</type><listen>unix:dir=" + tmp.path() +
+                  "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                  "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                  "<allow own=\"*\"/></policy></busconfig>");
     daemon_ = std::make_unique<testing_support::Subprocess>(std::vector<std::string>{
         "/usr/bin/dbus-daemon", "--config-file=" + conf, "--nofork", "--print-address"});
     testing_support::waitFor([&] { return daemon_->output().find('\n') != std::string::npos; }, 5s);
-    address_ = daemon_->output();
-    address_.resize(address_.find('\n') == std::string::npos ? 0 : address_.find('\n'));
+    address_ = daemon_->output().substr(0, daemon_->output().find('\n'));
     if (address_.empty()) throw std::runtime_error("dbus-daemon: " + daemon_->errors());
   }
   const std::string& address() const { return address_; }
@@ -57,13 +55,13 @@ class PrivateBus {
 };
 
 // A client of the private bus played by the test. Owns `name` (when not
-// empty), hears the signals `matches` select and hands every method call
+// empty), hears the signals `match` selects and hands every method call
 // and signal to `handler` on its own thread.
 class BusPeer {
  public:
   using Handler = std::function<void(DBusConnection*, DBusMessage*)>;
-  BusPeer(const std::string& address, const std::string& name,
-          const std::vector<std::string>& matches, Handler handler)
+  BusPeer(const std::string& address, const std::string& name, const std::string& match,
+          Handler handler)
       : handler_(std::move(handler)) {
     DBusError err;
     dbus_error_init(&err);
@@ -73,7 +71,7 @@ class BusPeer {
                                                &err) != DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER) {
       throw std::runtime_error("cannot own " + name);
     }
-    for (const std::string& rule : matches) dbus_bus_add_match(conn_, rule.c_str(), &err);
+    if (!match.empty()) dbus_bus_add_match(conn_, match.c_str(), &err);
     dbus_connection_add_filter(conn_, &BusPeer::filter, this, nullptr);
     thread_ = std::thread([this] {
       while (!stop_.load()) dbus_connection_read_write_dispatch(conn_, 20);
@@ -89,10 +87,9 @@ class BusPeer {
  private:
   static DBusHandlerResult filter(DBusConnection* conn, DBusMessage* msg, void* self) {
     const int type = dbus_message_get_type(msg);
-    if (type != DBUS_MESSAGE_TYPE_METHOD_CALL && type != DBUS_MESSAGE_TYPE_SIGNAL) {
-      return DBUS_HANDLER_RESULT_NOT_YET_HANDLED;
+    if (type == DBUS_MESSAGE_TYPE_METHOD_CALL || type == DBUS_MESSAGE_TYPE_SIGNAL) {
+      static_cast<BusPeer*>(self)->handler_(conn, msg);
     }
-    static_cast<BusPeer*>(self)->handler_(conn, msg);
     return type == DBUS_MESSAGE_TYPE_METHOD_CALL ? DBUS_HANDLER_RESULT_HANDLED
                                                  : DBUS_HANDLER_RESULT_NOT_YET_HANDLED;
   }
@@ -109,24 +106,43 @@ class Journal {
   void add(T item) {
     std::lock_guard<std::mutex> lock(mu_);
     items_.push_back(std::move(item));
-    cv_.notify_all();
-  }
-  // Waits up to `limit` until `done` holds for the items so far.
-  bool waitUntil(const std::function<bool(const std::vector<T>&)>& done,
-                 std::chrono::milliseconds limit = 5s) {
-    std::unique_lock<std::mutex> lock(mu_);
-    return cv_.wait_for(lock, limit, [&] { return done(items_); });
   }
   std::vector<T> items() {
     std::lock_guard<std::mutex> lock(mu_);
     return items_;
   }
+  // Waits up to 5 s until `done` holds for the items so far.
+  bool waitUntil(const std::function<bool(const std::vector<T>&)>& done) {
+    return testing_support::waitFor([&] { return done(items()); }, 5s);
+  }
 
  private:
   std::mutex mu_;
-  std::condition_variable cv_;
   std::vector<T> items_;
 };
+
+// Calls `visit` with each key of the a{sv} at `array` and its value.
+void forEachEntry(DBusMessageIter* array,
+                  const std::function<void(const std::string&, DBusMessageIter*)>& visit) {
+  DBusMessageIter dict, entry, value;
+  for (dbus_message_iter_recurse(array, &dict);
+       dbus_message_iter_get_arg_type(&dict) == DBUS_TYPE_DICT_ENTRY;
+       dbus_message_iter_next(&dict)) {
+    const char* key = nullptr;
+    dbus_message_iter_recurse(&dict, &entry);
+    dbus_message_iter_get_basic(&entry, &key);
+    dbus_message_iter_next(&entry);
+    dbus_message_iter_recurse(&entry, &value);
+    visit(key, &value);
+  }
+}
+
+template <typename T>
+T basic(DBusMessageIter* it) {
+  T value{};
+  dbus_message_iter_get_basic(it, &value);
+  return value;
+}
 
 void sendAndFree(DBusConnection* conn, DBusMessage* msg) {
   dbus_connection_send(conn, msg, nullptr);
@@ -134,29 +150,25 @@ void sendAndFree(DBusConnection* conn, DBusMessage* msg) {
   dbus_message_unref(msg);
 }
 
+constexpr const char* kTouchedEnv[] = {"DBUS_SESSION_BUS_ADDRESS", "PATH", "WEBSETUP_OPEN_COMMAND",
+                                       "XDG_CURRENT_DESKTOP"};
+
 class DesktopTest : public testing::Test {
  protected:
   void SetUp() override {
-    for (const char* name :
-         {"DBUS_SESSION_BUS_ADDRESS", "PATH", "WEBSETUP_OPEN_COMMAND", "XDG_CURRENT_DESKTOP"}) {
-      const char* value = std::getenv(name);
-      if (value != nullptr) saved_[name] = value;
+    for (const char* name : kTouchedEnv) {
+      if (const char* value = std::getenv(name)) saved_[name] = value;
+      unsetenv(name);
     }
-    unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    unsetenv("XDG_CURRENT_DESKTOP");
     mkdir(tmp_.file("bin").c_str(), 0755);
     setenv("PATH", tmp_.file("bin").c_str(), 1);  // no real dialog program is found
     script("opener", "printf '%s\\n' \"$@\" >> " + tmp_.file("opened"));
     setenv("WEBSETUP_OPEN_COMMAND", tmp_.file("bin/opener").c_str(), 1);
   }
   void TearDown() override {
-    for (const char* name :
-         {"DBUS_SESSION_BUS_ADDRESS", "PATH", "WEBSETUP_OPEN_COMMAND", "XDG_CURRENT_DESKTOP"}) {
-      if (saved_.count(name) != 0) {
-        setenv(name, saved_[name].c_str(), 1);
-      } else {
-        unsetenv(name);
-      }
+    for (const char* name : kTouchedEnv) {
+      if (saved_.count(name) != 0) setenv(name, saved_[name].c_str(), 1);
+      if (saved_.count(name) == 0) unsetenv(name);
     }
   }
 
@@ -164,27 +176,29 @@ class DesktopTest : public testing::Test {
     bus_ = std::make_unique<PrivateBus>(tmp_);
     setenv("DBUS_SESSION_BUS_ADDRESS", bus_->address().c_str(), 1);
   }
+  void setBusAddress(const std::string& socketPath) {
+    setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + socketPath).c_str(), 1);
+  }
   void script(const std::string& name, const std::string& body) {
     const std::string path = tmp_.file("bin/" + name);
-    ASSERT_TRUE(writeFile(path, "#!/bin/sh\n" + body + "\n"));
+    ASSERT_TRUE(testing_support::writeFile(path, "#!/bin/sh\n" + body + "\n"));
     chmod(path.c_str(), 0755);
   }
-  // The lines the opener script got, once it has run (empty after 5 s).
+  // The lines the opener script got, once it has run, and forgets them.
   std::string waitForOpened() {
     testing_support::waitFor([&] { return !readFile(tmp_.file("opened")).empty(); }, 5s);
-    return readFile(tmp_.file("opened"));
+    const std::string lines = readFile(tmp_.file("opened"));
+    unlink(tmp_.file("opened").c_str());
+    return lines;
   }
-  // pickFolder's answer; fails the test when none comes within 5 s.
-  std::optional<std::string> pick(const std::string& title, const std::string& startDir) {
+  // pickFolder's answer, waited for at most 5 s.
+  std::optional<std::string> pick(const std::string& title, const std::string& startDir,
+                                  const std::function<void()>& meanwhile = {}) {
     auto answer = std::make_shared<std::promise<std::optional<std::string>>>();
-    std::future<std::optional<std::string>> future = answer->get_future();
-    pickFolder(title, startDir, [answer](std::optional<std::string> folder) {
-      answer->set_value(std::move(folder));
-    });
-    if (future.wait_for(5s) != std::future_status::ready) {
-      ADD_FAILURE() << "pickFolder never answered";
-      return "(no answer)";
-    }
+    auto future = answer->get_future();
+    pickFolder(title, startDir, [answer](std::optional<std::string> f) { answer->set_value(f); });
+    if (meanwhile) meanwhile();
+    if (future.wait_for(5s) != std::future_status::ready) return "(no answer)";
     return future.get();
   }
 
@@ -193,23 +207,18 @@ class DesktopTest : public testing::Test {
   std::map<std::string, std::string> saved_;
 };
 
-// ---- URIs ---------------------------------------------------------------
-
 // Catches file managers and portals handed (or returning) paths with
 // blanks, '%', '#' or non-ASCII names that do not survive the trip.
 TEST(FileUriTest, EncodesAndDecodesPaths) {
-  const struct {
-    const char* path;
-    const char* uri;
-  } both[] = {
+  const std::pair<const char*, const char*> both[] = {
       {"/tmp/a b", "file:///tmp/a%20b"},
       {"/tmp/100%/x#y?z", "file:///tmp/100%25/x%23y%3Fz"},
       {"/home/z\xC3\xA9/\xE4\xB8\x8B", "file:///home/z%C3%A9/%E4%B8%8B"},
       {"/a-b_c.d~e", "file:///a-b_c.d~e"},
   };
-  for (const auto& c : both) {
-    EXPECT_EQ(fileUriFromPath(c.path), c.uri);
-    EXPECT_EQ(pathFromFileUri(c.uri), std::optional<std::string>(c.path)) << c.uri;
+  for (const auto& [path, uri] : both) {
+    EXPECT_EQ(fileUriFromPath(path), uri);
+    EXPECT_EQ(pathFromFileUri(uri), std::optional<std::string>(path)) << uri;
   }
   EXPECT_EQ(pathFromFileUri("file://localhost/tmp/x"), "/tmp/x");
   EXPECT_EQ(pathFromFileUri("FILE:///tmp/%e4%b8%8b"), "/tmp/\xE4\xB8\x8B");
@@ -220,33 +229,29 @@ TEST(FileUriTest, EncodesAndDecodesPaths) {
   }
 }
 
-// ---- Show in folder ---------------------------------------------------------
-
 // Catches a ShowItems call with the wrong signature or an unencoded URI.
 TEST_F(DesktopTest, FileManagerGetsEncodedUri) {
   startBus();
   Journal<std::vector<std::string>> calls;
-  BusPeer fileManager(
-      bus_->address(), "org.freedesktop.FileManager1", {},
-      [&](DBusConnection* conn, DBusMessage* msg) {
-        char** uris = nullptr;
-        int count = 0;
-        const char* startup = nullptr;
-        if (!dbus_message_is_method_call(msg, "org.freedesktop.FileManager1", "ShowItems") ||
-            !dbus_message_get_args(msg, nullptr, DBUS_TYPE_ARRAY, DBUS_TYPE_STRING, &uris, &count,
-                                   DBUS_TYPE_STRING, &startup, DBUS_TYPE_INVALID)) {
-          return;
-        }
-        std::vector<std::string> call(uris, uris + count);
-        call.push_back(std::string("startup=") + startup);
-        dbus_free_string_array(uris);
-        sendAndFree(conn, dbus_message_new_method_return(msg));
-        calls.add(call);
-      });
+  auto showItems = [&](DBusConnection* conn, DBusMessage* msg) {
+    char** uris = nullptr;
+    int count = 0;
+    const char* startup = nullptr;
+    if (!dbus_message_get_args(msg, nullptr, DBUS_TYPE_ARRAY, DBUS_TYPE_STRING, &uris, &count,
+                               DBUS_TYPE_STRING, &startup, DBUS_TYPE_INVALID)) {
+      return;
+    }
+    std::vector<std::string> call(uris, uris + count);
+    call.push_back(dbus_message_get_member(msg) + std::string(":") + startup);
+    dbus_free_string_array(uris);
+    sendAndFree(conn, dbus_message_new_method_return(msg));
+    calls.add(call);
+  };
+  BusPeer fileManager(bus_->address(), "org.freedesktop.FileManager1", "", showItems);
   showItemInFolder("/tmp/my setup/file 1.exe");
   ASSERT_TRUE(calls.waitUntil([](const auto& c) { return !c.empty(); }));
   EXPECT_EQ(calls.items()[0],
-            (std::vector<std::string>{"file:///tmp/my%20setup/file%201.exe", "startup="}));
+            (std::vector<std::string>{"file:///tmp/my%20setup/file%201.exe", "ShowItems:"}));
 }
 
 // Catches losing the request when nobody owns FileManager1 or no bus
@@ -255,20 +260,16 @@ TEST_F(DesktopTest, OpensTheFolderWhenNoFileManagerAnswers) {
   startBus();
   showItemInFolder("/tmp/dir with space/setup.exe");
   EXPECT_EQ(waitForOpened(), "/tmp/dir with space\n");
-
-  unlink(tmp_.file("opened").c_str());
   unsetenv("DBUS_SESSION_BUS_ADDRESS");
   showItemInFolder("/srv/x/");
   EXPECT_EQ(waitForOpened(), "/srv\n");
-
-  unlink(tmp_.file("opened").c_str());
-  setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + tmp_.file("no-such-bus")).c_str(), 1);
+  setBusAddress(tmp_.file("no-such-bus"));
   showItemInFolder("/a/b");
   EXPECT_EQ(waitForOpened(), "/a\n");
 }
 
 // Catches an unbounded wait for a bus that takes the connection and never
-// speaks: libdbus's own greeting would hold the worker for 25 s.
+// speaks: libdbus's own handshake and greeting have no limit or 25 s.
 TEST_F(DesktopTest, HungBusCostsAboutASecond) {
   const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un addr{};
@@ -277,8 +278,7 @@ TEST_F(DesktopTest, HungBusCostsAboutASecond) {
   std::strncpy(addr.sun_path, path.c_str(), sizeof(addr.sun_path) - 1);
   ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
   ASSERT_EQ(listen(fd, 4), 0);
-  setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + path).c_str(), 1);
-
+  setBusAddress(path);
   const auto start = std::chrono::steady_clock::now();
   showItemInFolder("/hung/file");
   EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);  // the caller never waits
@@ -301,45 +301,30 @@ class TaskbarTest : public DesktopTest {
     DesktopTest::SetUp();
     startBus();
     dock_ = std::make_unique<BusPeer>(
-        bus_->address(), "",
-        std::vector<std::string>{"type='signal',interface='com.canonical.Unity.LauncherEntry'"},
-        [this](DBusConnection*, DBusMessage* msg) { record(msg); });
+        bus_->address(), "", "type='signal',interface='com.canonical.Unity.LauncherEntry'",
+        [this](DBusConnection*, DBusMessage* msg) {
+          Update u;
+          DBusMessageIter args;
+          if (!dbus_message_is_signal(msg, "com.canonical.Unity.LauncherEntry", "Update") ||
+              !dbus_message_iter_init(msg, &args)) {
+            return;
+          }
+          u.path = dbus_message_get_path(msg);
+          u.app = basic<const char*>(&args);
+          dbus_message_iter_next(&args);
+          forEachEntry(&args, [&](const std::string& key, DBusMessageIter* value) {
+            if (key == "progress") u.progress = basic<double>(value);
+            if (key == "progress-visible") u.visible = basic<dbus_bool_t>(value);
+            if (key == "urgent") u.urgent = basic<dbus_bool_t>(value);
+          });
+          updates_.add(u);
+        });
   }
   void TearDown() override {
     dock_.reset();
     DesktopTest::TearDown();
   }
-  void record(DBusMessage* msg) {
-    if (!dbus_message_is_signal(msg, "com.canonical.Unity.LauncherEntry", "Update")) return;
-    Update u;
-    u.path = dbus_message_get_path(msg);
-    DBusMessageIter args, dict;
-    dbus_message_iter_init(msg, &args);
-    const char* app = nullptr;
-    dbus_message_iter_get_basic(&args, &app);
-    u.app = app;
-    dbus_message_iter_next(&args);
-    for (dbus_message_iter_recurse(&args, &dict);
-         dbus_message_iter_get_arg_type(&dict) == DBUS_TYPE_DICT_ENTRY;
-         dbus_message_iter_next(&dict)) {
-      DBusMessageIter entry, value;
-      const char* key = nullptr;
-      dbus_message_iter_recurse(&dict, &entry);
-      dbus_message_iter_get_basic(&entry, &key);
-      dbus_message_iter_next(&entry);
-      dbus_message_iter_recurse(&entry, &value);
-      dbus_bool_t flag = FALSE;
-      if (std::strcmp(key, "progress") == 0) {
-        dbus_message_iter_get_basic(&value, &u.progress);
-        continue;
-      }
-      dbus_message_iter_get_basic(&value, &flag);
-      if (std::strcmp(key, "progress-visible") == 0) u.visible = flag;
-      if (std::strcmp(key, "urgent") == 0) u.urgent = flag;
-    }
-    updates_.add(u);
-  }
-  // Waits for the update that makes the dock show this.
+  // Waits for the dock to be told to show this.
   bool waitForShown(bool visible, bool urgent, double progress = -1) {
     return updates_.waitUntil([&](const std::vector<Update>& all) {
       return !all.empty() && all.back().visible == visible && all.back().urgent == urgent &&
@@ -392,7 +377,7 @@ TEST_F(DesktopTest, TaskbarWithoutBusDoesNothing) {
     bar.setProgress(0.5);
     bar.setState(TaskbarState::kError);
   }
-  setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + tmp_.file("dead")).c_str(), 1);
+  setBusAddress(tmp_.file("dead"));
   TaskbarProgress dead("websetup-dead");
   dead.setProgress(0.5);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
@@ -400,68 +385,25 @@ TEST_F(DesktopTest, TaskbarWithoutBusDoesNothing) {
 
 // ---- Folder picker -----------------------------------------------------
 
-// How the fake portal answers OpenFile.
+// How the fake portal answers OpenFile, and what it was asked.
 struct PortalScript {
   uint32_t response = 0;
-  std::string uri = "file:///tmp/a%20b";
+  const char* uri = "file:///tmp/a%20b";
   bool respondBeforeReply = false;
   bool respond = true;
 };
-
 struct OpenFileCall {
   std::string title, token, currentFolder;
   bool directory = false;
 };
 
-// Reads OpenFile's options, replies with the request handle and emits the
-// scripted Response to the caller.
-void servePortal(DBusConnection* conn, DBusMessage* msg, const PortalScript& script,
-                 Journal<OpenFileCall>* calls) {
-  if (!dbus_message_is_method_call(msg, "org.freedesktop.portal.FileChooser", "OpenFile")) return;
-  OpenFileCall call;
-  DBusMessageIter args, dict;
-  const char* text = nullptr;
-  dbus_message_iter_init(msg, &args);
-  dbus_message_iter_next(&args);
-  dbus_message_iter_get_basic(&args, &text);
-  call.title = text;
-  dbus_message_iter_next(&args);
-  for (dbus_message_iter_recurse(&args, &dict);
-       dbus_message_iter_get_arg_type(&dict) == DBUS_TYPE_DICT_ENTRY;
-       dbus_message_iter_next(&dict)) {
-    DBusMessageIter entry, value, bytes;
-    dbus_message_iter_recurse(&dict, &entry);
-    dbus_message_iter_get_basic(&entry, &text);
-    const std::string key = text;
-    dbus_message_iter_next(&entry);
-    dbus_message_iter_recurse(&entry, &value);
-    dbus_bool_t flag = FALSE;
-    if (key == "directory") {
-      dbus_message_iter_get_basic(&value, &flag);
-      call.directory = flag;
-    } else if (key == "handle_token") {
-      dbus_message_iter_get_basic(&value, &text);
-      call.token = text;
-    } else if (key == "current_folder") {
-      const char* data = nullptr;
-      int n = 0;
-      dbus_message_iter_recurse(&value, &bytes);
-      dbus_message_iter_get_fixed_array(&bytes, &data, &n);
-      call.currentFolder.assign(data, static_cast<size_t>(n));
-    }
-  }
-  std::string sender = dbus_message_get_sender(msg) + 1;
-  for (char& c : sender) c = c == '.' ? '_' : c;
-  const std::string handle = "/org/freedesktop/portal/desktop/request/" + sender + "/" + call.token;
-  const char* handleText = handle.c_str();
-  DBusMessage* reply = dbus_message_new_method_return(msg);
-  dbus_message_append_args(reply, DBUS_TYPE_OBJECT_PATH, &handleText, DBUS_TYPE_INVALID);
+DBusMessage* responseSignal(const std::string& handle, const char* destination,
+                            const PortalScript& script) {
   DBusMessage* signal =
       dbus_message_new_signal(handle.c_str(), "org.freedesktop.portal.Request", "Response");
-  dbus_message_set_destination(signal, dbus_message_get_sender(msg));
+  dbus_message_set_destination(signal, destination);
   DBusMessageIter out, results, entry, variant, uris;
   const char* key = "uris";
-  const char* uri = script.uri.c_str();
   dbus_message_iter_init_append(signal, &out);
   dbus_message_iter_append_basic(&out, DBUS_TYPE_UINT32, &script.response);
   dbus_message_iter_open_container(&out, DBUS_TYPE_ARRAY, "{sv}", &results);
@@ -469,11 +411,43 @@ void servePortal(DBusConnection* conn, DBusMessage* msg, const PortalScript& scr
   dbus_message_iter_append_basic(&entry, DBUS_TYPE_STRING, &key);
   dbus_message_iter_open_container(&entry, DBUS_TYPE_VARIANT, "as", &variant);
   dbus_message_iter_open_container(&variant, DBUS_TYPE_ARRAY, "s", &uris);
-  dbus_message_iter_append_basic(&uris, DBUS_TYPE_STRING, &uri);
+  dbus_message_iter_append_basic(&uris, DBUS_TYPE_STRING, &script.uri);
   dbus_message_iter_close_container(&variant, &uris);
   dbus_message_iter_close_container(&entry, &variant);
   dbus_message_iter_close_container(&results, &entry);
   dbus_message_iter_close_container(&out, &results);
+  return signal;
+}
+
+// Records OpenFile's arguments, replies with the request handle and sends
+// the scripted Response to the caller.
+void servePortal(DBusConnection* conn, DBusMessage* msg, const PortalScript& script,
+                 Journal<OpenFileCall>* calls) {
+  DBusMessageIter args, bytes;
+  if (!dbus_message_is_method_call(msg, "org.freedesktop.portal.FileChooser", "OpenFile") ||
+      !dbus_message_iter_init(msg, &args) || !dbus_message_iter_next(&args)) {
+    return;
+  }
+  OpenFileCall call;
+  call.title = basic<const char*>(&args);
+  dbus_message_iter_next(&args);
+  forEachEntry(&args, [&](const std::string& key, DBusMessageIter* value) {
+    if (key == "directory") call.directory = basic<dbus_bool_t>(value);
+    if (key == "handle_token") call.token = basic<const char*>(value);
+    if (key != "current_folder") return;
+    const char* data = nullptr;
+    int n = 0;
+    dbus_message_iter_recurse(value, &bytes);
+    dbus_message_iter_get_fixed_array(&bytes, &data, &n);
+    call.currentFolder.assign(data, static_cast<size_t>(n));
+  });
+  std::string sender = dbus_message_get_sender(msg) + 1;
+  for (char& c : sender) c = c == '.' ? '_' : c;
+  const std::string handle = "/org/freedesktop/portal/desktop/request/" + sender + "/" + call.token;
+  const char* handleText = handle.c_str();
+  DBusMessage* reply = dbus_message_new_method_return(msg);
+  dbus_message_append_args(reply, DBUS_TYPE_OBJECT_PATH, &handleText, DBUS_TYPE_INVALID);
+  DBusMessage* signal = responseSignal(handle, dbus_message_get_sender(msg), script);
   if (script.respondBeforeReply) sendAndFree(conn, dbus_message_ref(signal));
   sendAndFree(conn, reply);
   if (script.respond && !script.respondBeforeReply) sendAndFree(conn, dbus_message_ref(signal));
@@ -484,8 +458,7 @@ void servePortal(DBusConnection* conn, DBusMessage* msg, const PortalScript& scr
 class PickFolderTest : public DesktopTest {
  protected:
   std::unique_ptr<BusPeer> portal(const PortalScript& script) {
-    return std::make_unique<BusPeer>(bus_->address(), "org.freedesktop.portal.Desktop",
-                                     std::vector<std::string>{},
+    return std::make_unique<BusPeer>(bus_->address(), "org.freedesktop.portal.Desktop", "",
                                      [this, script](DBusConnection* conn, DBusMessage* msg) {
                                        servePortal(conn, msg, script, &calls_);
                                      });
@@ -526,13 +499,12 @@ TEST_F(PickFolderTest, CancelAndVanishedPortalGiveNothing) {
   PortalScript silent;
   silent.respond = false;
   auto peer = portal(silent);
-  auto answer = std::make_shared<std::promise<std::optional<std::string>>>();
-  auto future = answer->get_future();
-  pickFolder("Choose", "", [answer](std::optional<std::string> f) { answer->set_value(f); });
-  ASSERT_TRUE(calls_.waitUntil([](const auto& c) { return c.size() == 2; }));
-  peer.reset();  // the portal leaves the bus with the dialog still "open"
-  ASSERT_EQ(future.wait_for(5s), std::future_status::ready);
-  EXPECT_EQ(future.get(), std::nullopt);
+  EXPECT_EQ(pick("Choose", "",
+                 [&] {
+                   ASSERT_TRUE(calls_.waitUntil([](const auto& c) { return c.size() == 2; }));
+                   peer.reset();  // leaves the bus with the dialog still "open"
+                 }),
+            std::nullopt);
   EXPECT_FALSE(testing_support::waitFor(
       [&] { return access(tmp_.file("zenity-ran").c_str(), F_OK) == 0; }, 200ms));
 }
@@ -548,7 +520,6 @@ TEST_F(PickFolderTest, DialogProgramStandsInForThePortal) {
   EXPECT_EQ(pick("Pick", "/tmp/start"), "/tmp/picked dir");
   EXPECT_EQ(readFile(tmp_.file("zenity-args")),
             "--file-selection\n--directory\n--title=Pick\n--filename=/tmp/start/\n");
-
   unsetenv("DBUS_SESSION_BUS_ADDRESS");
   setenv("XDG_CURRENT_DESKTOP", "KDE", 1);  // KDE's own dialog first
   EXPECT_EQ(pick("Pick", "/tmp/start"), std::nullopt);
@@ -560,7 +531,7 @@ TEST_F(PickFolderTest, DialogProgramStandsInForThePortal) {
 TEST_F(PickFolderTest, NothingToShowAnswersAtOnce) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(pick("Pick", "/tmp"), std::nullopt);
-  setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + tmp_.file("dead")).c_str(), 1);
+  setBusAddress(tmp_.file("dead"));
   EXPECT_EQ(pick("Pick", "/tmp"), std::nullopt);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
 }
