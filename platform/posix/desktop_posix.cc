@@ -1,3 +1,5 @@
+#include "platform/desktop.h"
+
 #include <dbus/dbus.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -24,7 +26,6 @@
 
 #include "common/log.h"
 #include "common/mutex.h"
-#include "platform/desktop.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 

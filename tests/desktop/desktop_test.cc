@@ -6,11 +6,12 @@
 #include "platform/desktop.h"
 
 #include <dbus/dbus.h>
-#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
