@@ -453,7 +453,7 @@ bool DesktopBus::onMessage(DBusMessage* msg) {
       LOG(INFO) << " Folder picker: the desktop portal left the bus";
       auto waiters = std::move(waiters_);
       waiters_.clear();
-      for (auto& [path, handler] : waiters) runGuarded([&] { handler(nullptr); });
+      for (auto& entry : waiters) runGuarded([&] { entry.second(nullptr); });
     }
   }
   return false;
