@@ -5,6 +5,7 @@
 // plus an in-process mutex, because flock does not exclude the threads of
 // one process from each other.
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -50,15 +51,19 @@ class InstanceLock {
   [[nodiscard]] static PlatformResult acquire(const std::string& name,
                                               std::unique_ptr<InstanceLock>* out);
 
-  // Gives the lock up. Idempotent.
+  // Gives the lock up. Idempotent, and one atomic step: of two threads
+  // (or a thread and a signal handler) releasing at once, one closes.
   void release();
 
   // Gives the lock up using async-signal-safe calls only.
   void releaseFromSignalHandler();
 
+  // The lock file's descriptor while held, else -1 (for the crash context).
+  int descriptor() const { return fd_.load(); }
+
  private:
   explicit InstanceLock(int fd) : fd_(fd) {}
-  int fd_;
+  std::atomic<int> fd_;
 };
 
 // Path of the lock file behind `name`. Exposed for tests.

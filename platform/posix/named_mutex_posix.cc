@@ -65,16 +65,17 @@ PlatformResult InstanceLock::acquire(const std::string& name, std::unique_ptr<In
 InstanceLock::~InstanceLock() { release(); }
 
 void InstanceLock::release() {
-  if (fd_ < 0) return;
-  flock(fd_, LOCK_UN);
-  close(fd_);
-  fd_ = -1;
+  const int fd = fd_.exchange(-1);
+  if (fd < 0) return;
+  flock(fd, LOCK_UN);
+  close(fd);
 }
 
 void InstanceLock::releaseFromSignalHandler() {
-  // close() alone drops the flock and is async-signal-safe.
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
+  // close() alone drops the flock and is async-signal-safe; so is the
+  // lock-free exchange.
+  const int fd = fd_.exchange(-1);
+  if (fd >= 0) close(fd);
 }
 
 }  // namespace platform

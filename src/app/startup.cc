@@ -6,6 +6,8 @@
 
 #include "app/command_line.h"
 #include "common/log.h"
+#include "crash/crash_context.h"
+#include "system/file_trust.h"
 #include "common/text.h"
 #include "config/logging_setup.h"
 #include "config/product_config.h"
@@ -46,7 +48,10 @@ bool passSetupChecks(const config::ProductConfig& product, const platform::DevSe
   }
 
   g_downloaderId = product.downloaderId;
+  crash::CrashContext& crashContext = crash::CrashContext::Get();
+  crashContext.downloaderId = product.downloaderId;
   const platform::PlatformResult rc = platform::InstanceLock::acquire(mutexName(product.downloaderId), &g_instanceLock);
+  if (g_instanceLock) crashContext.instanceLockFd = g_instanceLock->descriptor();
   if (rc == platform::PlatformResult::kAlreadyExists && !dev.autoRun) return false;
   if (rc != platform::PlatformResult::kOk && rc != platform::PlatformResult::kAlreadyExists) {
     LOG(INFO) << " Single-instance lock unavailable: " << platform::resultName(rc);
@@ -82,12 +87,25 @@ void runWindowAndShutDown(const StartupHooks& hooks) {
   listener.reset();
 
   if (g_instanceLock) g_instanceLock->release();
-  g_instanceLock.reset();
+  crash::CrashContext::Get().instanceLockFd = -1;
   LOG(INFO) << " Wait exit 1";
   if (hooks.waitWindowThreads) hooks.waitWindowThreads();
+  // Only now may the lock object go: the window's threads release it too.
+  g_instanceLock.reset();
   LOG(INFO) << " Wait exit 2";
   if (hooks.waitTelemetry) hooks.waitTelemetry();
   LOG(INFO) << " Wait exit 3";
+}
+
+// What the crash handler will need, once logging has named its files.
+void fillCrashContext(const config::RunLocations& locations) {
+  crash::CrashContext& c = crash::CrashContext::Get();
+  c.modulePath.set(platform::modulePath());
+  c.setupVersion.set(FuntionImpl::GetFileVersion(common::utf8ToWide(platform::modulePath())));
+  c.logDirectory.set(common::wideToUtf8(locations.GetLogDirectory()));
+  const std::wstring file = locations.GetLogFilePath();
+  const size_t slash = file.rfind(L'/');
+  c.logFileName.set(common::wideToUtf8(slash == std::wstring::npos ? file : file.substr(slash + 1)));
 }
 
 }  // namespace
@@ -97,6 +115,7 @@ int RunWebsetup(const std::wstring& commandLine, const StartupHooks& hooks) {
   config::LoadProductConfig(&product);
   curl_global_init(CURL_GLOBAL_ALL);
   config::SetUpLogging(product.downloadUrl, &config::ProcessRunLocations(), hooks.bestDrive);
+  fillCrashContext(config::ProcessRunLocations());
 
   const EnumRunMode mode = ChooseRunMode(commandLine);
   if (mode == EnumRunMode::kCrashReport) {

@@ -628,6 +628,7 @@ int InstallUIMainWnd::ShowMessageBox(install::EnumMsgType kind) {
 int InstallUIMainWnd::WaitForAllThreadExit() { return flow_ ? flow_->WaitForAllThreadExit() : 0; }
 
 void InstallUIMainWnd::Activate() {
+  LOG(INFO) << " Activation requested by another instance";
   if (IsMinimized()) Restore();
   ShowWindow(true, true);
 }

@@ -4,6 +4,7 @@
 
 #include "common/log.h"
 #include "common/text.h"
+#include "platform/quit_signal.h"
 #include "system/system_facts.h"
 #include "telemetry/single_user_log.h"
 #include "uiframework/message_loop.h"
@@ -53,7 +54,19 @@ void WindowRunner::Run(const std::wstring& windowClass,
   });
   window_->CenterWindow();
   window_->ShowWindow(true);
+  LOG(INFO) << " Setup window shown (" << (window_->GetHost()->IsHeadless() ? "headless" : "display")
+            << ")";
+  // The session ending the program closes the window as the close button
+  // does, without the question.
+  platform::QuitSignalWatcher quit;
+  quit.start([raw, handle](int sig) {
+    ui::MessageLoop::Get()->PostTask([raw, handle, sig] {
+      LOG(INFO) << " Quit on signal " << sig;
+      if (ui::MessageLoop::Get()->IsWindow(handle)) raw->RequestClose();
+    });
+  });
   ui::MessageLoop::Get()->Run();
+  quit.stop();
   setActivationHandler([] {});
   CSingleUserLog::GetInstance().SetMainWindow(nullptr);
 }

@@ -1,5 +1,6 @@
 // The window's environment in the shipped program.
 
+#include "common/events.h"
 #include "common/text.h"
 #include "platform/dev_settings.h"
 #include "platform/paths.h"
@@ -12,7 +13,8 @@ namespace window {
 
 WindowEnvironment WindowEnvironment::FromProcess() {
   WindowEnvironment env;
-  env.events = &CSingleUserLog::GetInstance();
+  // The sink start-up installed: the telemetry hub.
+  env.events = &common::Events();
   env.install = install::InstallSettings::FromProcess();
   env.programFilesDir = common::utf8ToWide(platform::programFilesDir());
   env.autoRun = FuntionImpl::IsAutoRun();

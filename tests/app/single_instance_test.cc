@@ -25,7 +25,15 @@ class SingleInstanceTest : public ::testing::Test {
     std::filesystem::permissions(tmp_.file("websetup"), std::filesystem::perms::owner_all);
     // Its own runtime folder keeps the lock and the socket away from any
     // other setup on this machine, tests running beside this one included.
-    env_ = {{"APPDATA", tmp_.file("appdata")}, {"XDG_RUNTIME_DIR", tmp_.path()}};
+    // Every place the setup writes stays in the test's folder, and its
+    // services answer nowhere (a closed loopback port).
+    env_ = {{"APPDATA", tmp_.file("appdata")},
+            {"XDG_RUNTIME_DIR", tmp_.path()},
+            {"WEBSETUP_CACHE_ROOT", tmp_.file("cache")},
+            {"WEBSETUP_REGISTRY", tmp_.file("registry")},
+            {"ProgramFiles", tmp_.file("programs")},
+            {"WEBSETUP_SERVICES_BASE", "http://127.0.0.1:9"},
+            {"WEBSETUP_UI_HOST", "headless"}};
   }
 
   std::unique_ptr<Subprocess> start() {
@@ -52,7 +60,7 @@ class SingleInstanceTest : public ::testing::Test {
   std::map<std::string, std::string> env_;
 };
 
-constexpr char kRunning[] = " no setup window yet";
+constexpr char kRunning[] = " Setup window shown";
 
 TEST_F(SingleInstanceTest, SecondInstanceRaisesTheFirstAndExits) {
   auto first = start();

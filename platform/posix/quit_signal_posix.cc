@@ -1,0 +1,30 @@
+#include "platform/quit_signal.h"
+
+#include <signal.h>
+#include <time.h>
+
+namespace platform {
+
+void QuitSignalWatcher::start(std::function<void(int)> onQuit) {
+  stop();
+  stop_ = false;
+  thread_ = std::thread([this, onQuit = std::move(onQuit)] {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    // Waiting in slices lets stop() end the thread without a signal.
+    const timespec slice{0, 200 * 1000 * 1000};
+    while (!stop_.load()) {
+      const int sig = sigtimedwait(&set, nullptr, &slice);
+      if (sig > 0) onQuit(sig);
+    }
+  });
+}
+
+void QuitSignalWatcher::stop() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+}
+
+}  // namespace platform
