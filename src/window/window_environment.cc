@@ -2,6 +2,7 @@
 
 #include "common/events.h"
 #include "common/text.h"
+#include "platform/desktop.h"
 #include "platform/dev_settings.h"
 #include "platform/paths.h"
 #include "system/processes.h"
@@ -27,8 +28,23 @@ WindowEnvironment WindowEnvironment::FromProcess() {
     return FuntionImpl::StartTargetMainExe(commandLine, adminFlag);
   };
   env.showInFolder = [](const std::wstring& path) {
-    const size_t slash = path.rfind(L'/');
-    (void)FuntionImpl::ShellOpen(slash == std::wstring::npos ? path : path.substr(0, slash));
+    platform::showItemInFolder(common::wideToUtf8(path));
+  };
+  env.pickFolder = [](const std::wstring& start,
+                      std::function<void(std::optional<std::wstring>)> done) {
+    platform::pickFolder("Choose the install folder", common::wideToUtf8(start),
+                         [done = std::move(done)](std::optional<std::string> folder) {
+                           if (!folder) return done(std::nullopt);
+                           done(common::utf8ToWide(*folder));
+                         });
+  };
+  // One entry per process: the dock shows the bar on the setup's icon.
+  static platform::TaskbarProgress taskbar("websetup");
+  env.taskbarProgress = [](int percent) { taskbar.setProgress(percent / 100.0); };
+  env.taskbarState = [](int state) {
+    taskbar.setState(state == kTaskbarError    ? platform::TaskbarState::kError
+                     : state == kTaskbarNormal ? platform::TaskbarState::kNormal
+                                               : platform::TaskbarState::kNoProgress);
   };
   return env;
 }
