@@ -1,61 +1,123 @@
 #!/usr/bin/env bash
-# The main job as far as it is built: the setup's start-up and shutdown, and
-# the download engine fetching an installer from the local stand-in of the
-# maker's services, interrupted and resumed.
-#   1. websetup debug: start-up logs to the console and to the log file under
-#      $APPDATA/RUDarodiridu/logs/, runs until asked to quit (SIGTERM after a
-#      few seconds), then shuts down in order.
-#   2. maker-services serves a 64 MiB installer; websetup-get downloads it,
-#      is killed half-way, and a second run fetches only what is missing,
-#      then checks the MD5.
+# The whole product, as a user meets it: websetup asks the local stand-in
+# of the maker's services (maker-services) which installer to fetch, shows
+# its window, downloads the signed demo installer, verifies it, installs the
+# demo product and starts it.
+#
+# With a display (DISPLAY or WAYLAND_DISPLAY) the real window opens for you
+# to click through. Without one the script starts Xvfb itself and clicks
+# through the window as a person would (xdotool), saving a screenshot of
+# each page under build/demo/.
+#
+# Everything the setup writes stays under build/demo/ (install folder,
+# registry store, logs, cache). DEMO_INSTALL_ROOT=/some/folder installs the
+# product there instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target websetup websetup-get maker-services
+cmake --build build -j"$(nproc)" --target websetup maker-services sample-installer-artefacts
 
 demo="$PWD/build/demo"
-export APPDATA="${APPDATA:-$demo/appdata}"
-mkdir -p "$APPDATA"
+artefacts="$PWD/build/sample-installer"
+rm -rf "$demo"
+mkdir -p "$demo/served" "$demo/shots"
+cp "$artefacts/setup_orlastra.exe" "$artefacts/downloader.xml" "$demo/served/"
 
-echo "== 1. build/bin/websetup debug   (APPDATA=$APPDATA)"
-build/bin/websetup debug &
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done; }
+trap cleanup EXIT
+
+build/bin/maker-services --port 0 --port-file "$demo/port" --root "$demo/served" \
+  --journal "$demo/journal.jsonl" >"$demo/maker-services.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$demo/port" ] && break; sleep 0.05; done
+base="http://127.0.0.1:$(cat "$demo/port")"
+
+headless=0
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  headless=1
+  for n in $(seq 90 99); do [ -e "/tmp/.X11-unix/X$n" ] || break; done
+  Xvfb ":$n" -screen 0 1280x800x24 >"$demo/xvfb.log" 2>&1 &
+  pids+=($!)
+  export DISPLAY=":$n"
+  for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
+fi
+
+export WEBSETUP_SERVICES_BASE="$base"
+export WEBSETUP_TRUSTED_CA="$artefacts/test-ca.pem"
+export WEBSETUP_SIGNER_PINS="$artefacts/signer.sha256"
+export WEBSETUP_REGISTRY="$demo/registry"
+export WEBSETUP_CACHE_ROOT="$demo/cache"
+export APPDATA="$demo/appdata"
+export ProgramFiles="${DEMO_INSTALL_ROOT:-$demo/programs}"
+export WEBSETUP_OPEN_COMMAND=/bin/true   # no browser windows from the demo
+export ORLASTRA_STARTED_FILE="$demo/product-started.txt"
+export SAMPLE_INSTALLER_SECONDS="${SAMPLE_INSTALLER_SECONDS:-3}"
+
+echo "== websetup against $base"
+build/bin/websetup >"$demo/websetup.out" 2>&1 &
 setup=$!
-sleep "${DEMO_SECONDS:-3}"
-kill -TERM "$setup" 2>/dev/null || true
+
+shot() { import -window root "$demo/shots/$1.png" && echo "screenshot: $demo/shots/$1.png"; }
+# Clicks a point of the setup window, given in the window's own pixels.
+click_at() {
+  local id geometry x y
+  id=$(xdotool search --sync --name '^Setup$' | head -n 1)
+  geometry=$(xdotool getwindowgeometry --shell "$id")
+  x=$(echo "$geometry" | sed -n 's/^X=//p'); y=$(echo "$geometry" | sed -n 's/^Y=//p')
+  xdotool mousemove $((x + $1)) $((y + $2)) click 1
+}
+
+if [ "$headless" = 1 ]; then
+  sleep 2
+  shot 1-setting-page
+  click_at 570 329          # Settings: the lower area opens
+  sleep 0.5
+  shot 2-settings-open
+  click_at 570 329          # ... and closes
+  sleep 0.3
+  click_at 35 329           # tick the licence agreement
+  sleep 0.3
+  click_at 325 248          # Install
+  sleep 1.5
+  shot 3-running-page
+  for _ in $(seq 120); do [ -s "$ORLASTRA_STARTED_FILE" ] && break; sleep 0.5; done
+  sleep 1
+  shot 4-product-started
+else
+  echo "Click through the setup window; the script waits until the setup ends."
+fi
 wait "$setup" || true
-echo "log file: $(ls -t "$APPDATA"/RUDarodiridu/logs/*/*.log 2>/dev/null | head -n 1)"
 
 echo
-echo "== 2. resumable download from the local maker-services"
-mkdir -p "$demo/files"
-installer="$demo/files/setup_orlastra.exe"
-[ -f "$installer" ] || head -c $((64 * 1024 * 1024)) /dev/urandom > "$installer"
-md5=$(md5sum "$installer" | cut -d' ' -f1)
-rm -f "$demo/port" "$demo/setup_orlastra.exe" "$demo/setup_orlastra.exe.xml"
-build/bin/maker-services --port 0 --port-file "$demo/port" --root "$demo/files" \
-  --journal "$demo/journal.jsonl" &
-services=$!
-trap 'kill -TERM "$services" 2>/dev/null || true' EXIT
-for _ in $(seq 100); do [ -s "$demo/port" ] && break; sleep 0.05; done
-url="http://127.0.0.1:$(cat "$demo/port")/faults/rate=4000000/setup_orlastra.exe"
-
-echo "first run, killed after 2 s (each connection limited to 4 MB/s):"
-WEBSETUP_GET_QUIET=1 build/bin/websetup-get "$url" "$demo/setup_orlastra.exe" &
-get=$!
-sleep 2
-kill -KILL "$get" 2>/dev/null || true
-wait "$get" 2>/dev/null || true
-echo "task file left for the resume: $demo/setup_orlastra.exe.xml"
-sleep 0.5
-before=$(wc -l < "$demo/journal.jsonl")
-
-echo "second run resumes and checks the MD5:"
-WEBSETUP_GET_QUIET=1 build/bin/websetup-get --md5 "$md5" "$url" "$demo/setup_orlastra.exe"
-sleep 0.5
-tail -n +"$((before + 1))" "$demo/journal.jsonl" | python3 -c '
-import json, sys
-sent = sum(json.loads(l).get("bytes_sent", 0) for l in sys.stdin if l.strip())
-print(f"the second run fetched {sent / 2**20:.1f} MiB of 64 MiB")'
-echo "requests: $demo/journal.jsonl"
+log=$(ls -t "$APPDATA"/RUDarodiridu/logs/*/*.log 2>/dev/null | grep -v _Setup_ | head -n 1 || true)
+echo "installed to:  $(find "$ProgramFiles" -name Orlastra.exe 2>/dev/null | head -n 1)"
+echo "log file:      $log"
+[ -n "$log" ] && grep -h " Average speed: " "$log" | tail -n 1 | sed 's/^.*Average speed: /download speed: /'
+if [ -s "$ORLASTRA_STARTED_FILE" ]; then
+  echo "product started: $(head -n 1 "$ORLASTRA_STARTED_FILE")"
+  pid=$(sed -n 's/^pid=//p' "$ORLASTRA_STARTED_FILE")
+  # The demo's product window ends with the demo.
+  [ "$headless" = 1 ] && [ -n "$pid" ] && kill -TERM "$pid" 2>/dev/null || true
+fi
+echo
+echo "== what the maker's services received ($demo/journal.jsonl)"
+python3 - "$demo/journal.jsonl" <<'EOF'
+import json, sys, urllib.parse
+funnel, ga4, errors = [], [], []
+for line in open(sys.argv[1]):
+    r = json.loads(line)
+    if r["path"].endswith("/g/collect"):
+        q = urllib.parse.parse_qs(r["query"])
+        cat, act = q.get("ep.qm_category", [""])[0], q.get("ep.qm_action", [""])[0]
+        lab = q.get("ep.qm_label", [""])[0]
+        (errors if act == "FlowError" else ga4).append(f"{cat}/{act}" + (f" ({lab})" if lab else ""))
+    elif r["path"].endswith("/collect") and r["body"].strip().startswith("{"):
+        a = json.loads(r["body"]).get("actions", {})
+        funnel.append(f'{a.get("event_category")}/{a.get("event_action")}')
+print(f"funnel steps ({len(funnel)}):", ", ".join(funnel))
+print(f"GA4 events ({len(ga4)}):", ", ".join(ga4))
+print(f"flow errors ({len(errors)}):", ", ".join(errors) or "none")
+EOF

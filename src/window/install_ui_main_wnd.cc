@@ -149,7 +149,7 @@ void InstallUIMainWnd::InitWindow() {
 
   // 10. What runs where.
   int width = 0, height = 0;
-  if (env_.screenSize) env_.screenSize(&width, &height);
+  ScreenSize(&width, &height);
   LOG(INFO) << " Downloader file: " << env_.modulePath << ", 64bit, pid "
             << platform::currentProcessId() << ", screen " << width << "*" << height;
   (void)GetSystemRegion();
@@ -185,6 +185,18 @@ void InstallUIMainWnd::SendLaunchEvents() {
                   false);
 }
 
+void InstallUIMainWnd::ScreenSize(int* width, int* height) {
+  *width = *height = 0;
+  // The window's own host knows the display before anyone else does.
+  if (ui::WindowHost* host = GetHost(); host != nullptr && !host->IsHeadless()) {
+    const ui::UiSize size = host->ScreenSize();
+    *width = size.cx;
+    *height = size.cy;
+  } else if (env_.screenSize) {
+    env_.screenSize(width, height);
+  }
+}
+
 void InstallUIMainWnd::SendOncePerMachineEvents() {
   if (!FuntionImpl::GetRegString(kGaPcKey, L"GA_PC").empty()) return;
   float version = 0;
@@ -192,7 +204,7 @@ void InstallUIMainWnd::SendOncePerMachineEvents() {
   events_->Event("PC", "SysOS", os + (FuntionImpl::IsSystem64Bit() ? " 64bit" : " 32bit"), false);
   events_->Event("PC", "SysLanguage", FuntionImpl::GetSystemLanguageName(), false);
   int width = 0, height = 0;
-  if (env_.screenSize) env_.screenSize(&width, &height);
+  ScreenSize(&width, &height);
   char size[64];
   std::snprintf(size, sizeof(size), "%d*%d", width, height);
   events_->Event("PC", "SysScreenResolution", size, false);

@@ -153,6 +153,7 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   void ReadProductConfig();
   void SendLaunchEvents();
   void SendOncePerMachineEvents();
+  void ScreenSize(int* width, int* height);
   // Languages.
   void SelectLanguageItem(int language);
   void ApplyLanguage();
