@@ -10,6 +10,7 @@ packages=(
   libsdl2-dev libcairo2-dev libpango1.0-dev fonts-noto-core fonts-noto-cjk
   libgtest-dev libgmock-dev libcpp-httplib-dev
   nginx-light xvfb xdotool imagemagick
+  clang-14
   aria2 curl axel zip unzip binutils procps
 )
 

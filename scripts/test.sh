@@ -1,17 +1,28 @@
 #!/usr/bin/env bash
-# Installs what the build needs, builds everything and runs every test:
-# the whole suite; the threaded modules again under ThreadSanitizer; the
-# whole suite again under AddressSanitizer and UBSan. Exits non-zero on any
-# failure. WEBSETUP_SKIP_TSAN=1 or WEBSETUP_SKIP_ASAN=1 leave a pass out.
+# Installs what the build needs, checks the include arrows, builds
+# everything and runs every test: the whole suite; the libraries once more
+# with clang's thread-safety analysis; the threaded modules again under
+# ThreadSanitizer; the whole suite again under AddressSanitizer and UBSan.
+# Exits non-zero on any failure. WEBSETUP_SKIP_CLANG=1, WEBSETUP_SKIP_TSAN=1
+# or WEBSETUP_SKIP_ASAN=1 leave a pass out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc)
 scripts/install-deps.sh
+scripts/check-includes.sh
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWEBSETUP_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300
+
+if [ "${WEBSETUP_SKIP_CLANG:-0}" != 1 ]; then
+  echo "== clang -Wthread-safety"
+  CC=clang-14 CXX=clang++-14 cmake -S . -B build-clang -DCMAKE_BUILD_TYPE=Debug \
+    -DWEBSETUP_THREAD_SAFETY=ON >/dev/null
+  # The program's target pulls in every library.
+  cmake --build build-clang -j"$jobs" --target app
+fi
 
 if [ "${WEBSETUP_SKIP_TSAN:-0}" != 1 ]; then
   echo "== ThreadSanitizer"

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# The arrows of the architecture, checked on the sources: a lower layer
+# never includes a higher one. Prints every offending line; exits 1 on any.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+status=0
+# forbid FOLDER NAMES WHY: no file under FOLDER includes a header of the
+# folders NAMES ("a|b|c").
+forbid() {
+  local hits
+  hits=$(grep -rnE "^#include \"($2)/" "$1" --include='*.h' --include='*.cc' || true)
+  if [ -n "$hits" ]; then
+    echo "include check: $1 must not include $2 ($3):"
+    echo "$hits"
+    status=1
+  fi
+}
+
+forbid platform 'config|engine|install|window|system|telemetry|app|crash|ui|uiframework|weblog|zip|tools|tests' \
+  "the platform layer sits below everything but common/"
+forbid src/common 'config|engine|install|window|system|telemetry|app|crash|uiframework|weblog' \
+  "common/ is the bottom"
+forbid src 'tools|tests' "programs and tests are built on the sources, never the other way"
+forbid src/install 'window|app' "the install flow reaches the window through install_window.h"
+for lower in src/engine src/config src/system src/telemetry src/crash; do
+  forbid "$lower" 'install|window|app' "$lower is below the install flow and the window"
+done
+forbid uiframework 'config|engine|install|window|system|telemetry|app|crash' \
+  "the UI framework knows no setup"
+exit $status
