@@ -41,7 +41,7 @@ TEST_F(WindowFixture, InstallClickInstallsAndStartsTheProduct) {
   screenshot("setting_page.png");
 
   // ChooseLicense is 0: the box starts unticked and Install asks first.
-  answerNextBox(L"btn_yes");
+  answerNextBox(L"btn_yes", "box_licence.png");
   ASSERT_TRUE(click(L"install_btn"));
   ASSERT_EQ(boxKinds_, std::vector<int>{install::kMsgAgree});
   EXPECT_EQ(page(L"main_tablayout"), 1);
@@ -121,9 +121,10 @@ TEST_F(WindowFixture, LowerAreaTogglesResizeTheWindow) {
 TEST_F(WindowFixture, FailedDownloadOffersTryAgain) {
   setMode("config.mode", "404");  // embedded configuration: a URL nobody serves
   env_.install.downloadAttempts = 2;
+  env_.modulePath = "/opt/setup/setup_12345.exe";
   openWindow();
   window_->FindControl<ui::CCheckBoxUI>(L"license_checkbox")->SetCheck(true);
-  answerNextBox(L"btn_yes");
+  answerNextBox(L"btn_yes", "box_download_failed.png");
   ASSERT_TRUE(click(L"install_btn"));
   ASSERT_TRUE(runUntil([&] { return visible(L"text_fail_advice"); }, seconds(120)));
   EXPECT_EQ(boxKinds_.size(), 1u);
@@ -134,6 +135,13 @@ TEST_F(WindowFixture, FailedDownloadOffersTryAgain) {
                                                           window_->CurrentLanguage()));
   screenshot("retry_page.png");
   EXPECT_EQ(events_->labels("8.DownFail"), std::vector<std::string>{"First"});
+
+  // The advice link offers the installer itself, tagged with this setup.
+  window_->GetPaintManager().SendNotify(window_->FindControl(L"text_fail_advice"), L"link", 0);
+  ASSERT_EQ(opened_.size(), 1u);
+  EXPECT_EQ(opened_[0], L"http://download.orlastra.example/downloads/setup_orlastra.exe"
+                        L"?rnclid=12345&package=setup_12345.exe");
+  EXPECT_EQ(events_->labels("8-2.ClickInstallLink"), std::vector<std::string>{"First"});
 
   answerNextBox(L"btn_yes");
   ASSERT_TRUE(click(L"start_app"));

@@ -108,17 +108,21 @@ bool WindowFixture::runUntil(const std::function<bool()>& done, std::chrono::mil
   return done();
 }
 
-void WindowFixture::answerNextBox(const std::wstring& button) {
+void WindowFixture::answerNextBox(const std::wstring& button, const std::string& shot) {
   auto* kinds = &boxKinds_;
   std::shared_ptr<std::function<void()>> poll = std::make_shared<std::function<void()>>();
-  *poll = [kinds, button, poll] {
+  *poll = [kinds, button, poll, shot] {
     window::MessageBoxWnd* box = window::MessageBoxWnd::Active();
     if (box == nullptr) {
       ui::MessageLoop::Get()->PostTask([poll] { (*poll)(); });
       return;
     }
     kinds->push_back(box->Kind());
-    ui::automation::Click(box, button);
+    if (!shot.empty()) {
+      fs::create_directories(WINDOW_ARTIFACT_DIR);
+      EXPECT_TRUE(ui::automation::Screenshot(box, std::string(WINDOW_ARTIFACT_DIR) + "/" + shot));
+    }
+    EXPECT_TRUE(ui::automation::Click(box, button));
     *poll = nullptr;  // breaks the cycle
   };
   ui::MessageLoop::Get()->PostTask([poll] { (*poll)(); });

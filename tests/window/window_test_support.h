@@ -32,8 +32,9 @@ class WindowFixture : public ::testing::Test {
   // Runs the loop until `done` holds or `limit` passes. Returns done().
   bool runUntil(const std::function<bool()>& done,
                 std::chrono::milliseconds limit = std::chrono::seconds(30));
-  // Presses `button` of the next message box that appears; records its kind.
-  void answerNextBox(const std::wstring& button);
+  // Presses `button` of the next message box that appears; records its
+  // kind, and saves a screenshot of the box as `shot` when given.
+  void answerNextBox(const std::wstring& button, const std::string& shot = "");
   bool click(const std::wstring& name);
   std::wstring text(const std::wstring& name);
   bool visible(const std::wstring& name);
