@@ -12,6 +12,15 @@
 // first fill, the asynchronous configuration fetch, the install thread) hold
 // fetchMutex() while they write, so two of them never write at once; the
 // install-side fetch sequences take it for their callers.
+//
+// Readers on other threads follow the phases of the run instead of the lock:
+//   - the install thread reads the record after CompleteConfiguration; from
+//     then on it is the only writer (the asynchronous fetch sees the abandon
+//     flag under the lock and writes nothing more);
+//   - the window thread reads the record before Install is pressed only
+//     through the embedded fill it made itself, and afterwards only once the
+//     install thread has posted the message that ends its run (the post is
+//     the release, the message's handling the acquire).
 
 #include <cstdint>
 #include <functional>
