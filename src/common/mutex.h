@@ -16,6 +16,8 @@ class CAPABILITY("mutex") Mutex {
 
   void lock() ACQUIRE() { mu_.lock(); }
   void unlock() RELEASE() { mu_.unlock(); }
+  // Takes the mutex when it is free; returns whether it did.
+  bool tryLock() TRY_ACQUIRE(true) { return mu_.try_lock(); }
   std::mutex& native() { return mu_; }
 
  private:

@@ -13,6 +13,7 @@
 #define GUARDED_BY(x) WS_THREAD_ANNOTATION(guarded_by(x))
 #define PT_GUARDED_BY(x) WS_THREAD_ANNOTATION(pt_guarded_by(x))
 #define ACQUIRE(...) WS_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
+#define TRY_ACQUIRE(...) WS_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))
 #define RELEASE(...) WS_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
 #define EXCLUSIVE_LOCKS_REQUIRED(...) \
   WS_THREAD_ANNOTATION(exclusive_locks_required(__VA_ARGS__))

@@ -95,6 +95,17 @@ class CInstallFlow {
   // Stops the product service of the record's software id: 0 done or
   // nothing to do, 2 not opened, 3 status not read, 4 stop refused.
   int StopProductService();
+
+  // What the click's checks read of the record. The asynchronous fetch
+  // may be writing it meanwhile; a fetch holding the lock means the answer
+  // is not in yet, and the checks see the embedded configuration.
+  struct RecordFacts {
+    bool fromServer = false;  // filled from the server's answer
+    int64_t fileSize = 0;
+    int32_t softwareId = 0;
+    std::wstring processName;
+  };
+  RecordFacts FactsForChecks() const;
   // True when `directory` + '/' occurs in a pending rename.
   bool PendingRenameNames(const std::wstring& directory) const;
   // Starts the asynchronous configuration fetch.
@@ -142,6 +153,7 @@ class CInstallFlow {
   InstallShared* shared_;
   common::EventSink* events_;
   InstallSettings settings_;
+  RecordFacts facts_;  // window thread: taken at each Install click
   common::CThreadHandle asyncThread_;
   common::CThreadHandle installThread_;
 };

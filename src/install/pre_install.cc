@@ -27,6 +27,24 @@ std::string ProductServiceOf(int32_t softwareId) {
   }
 }
 
+CInstallFlow::RecordFacts CInstallFlow::FactsForChecks() const {
+  RecordFacts facts;
+  common::Mutex* mu = record_->fetchMutex();
+  if (mu->tryLock()) {
+    facts.fromServer = record_->state == config::CConfigure::kFilled &&
+                       record_->source == config::CConfigure::kSourceServer;
+    facts.fileSize = record_->fileSize;
+    facts.softwareId = record_->softwareId;
+    facts.processName = record_->processName;
+    mu->unlock();
+  } else {
+    // A request is in flight: never wait for it on the window's thread.
+    facts.softwareId = common::parseLeadingInt32(window_->GetLabelText(L"Software_id"));
+    facts.processName = window_->GetLabelText(L"Process_name");
+  }
+  return facts;
+}
+
 int CInstallFlow::BeginInstallTask() {
   if (!AppIsRunning()) {
     Flow(common::flow::kProductRunning);
@@ -47,9 +65,10 @@ int CInstallFlow::BeginInstallTask() {
 }
 
 bool CInstallFlow::AppIsRunning() {
+  facts_ = FactsForChecks();
   std::vector<platform::ProcessEntry> processes;
   if (platform::snapshotProcesses(&processes) != platform::PlatformResult::kOk) return false;
-  const std::string wanted = narrow(record_->processName);
+  const std::string wanted = narrow(facts_.processName);
   // The first entry is the system's own first process, as in a snapshot.
   for (size_t i = 1; i < processes.size(); ++i) {
     if (processes[i].name != wanted) continue;
@@ -87,13 +106,13 @@ int CInstallFlow::EnoughFreeSpace(bool /*flag*/, int64_t size, uint64_t* freeByt
 }
 
 bool CInstallFlow::PreDownloadChecks() {
-  if (record_->state == config::CConfigure::kFilled &&
-      record_->source == config::CConfigure::kSourceServer) {
+  facts_ = FactsForChecks();
+  if (facts_.fromServer) {
     uint64_t free = 0;
-    int r = EnoughFreeSpace(false, record_->fileSize, &free);
+    int r = EnoughFreeSpace(false, facts_.fileSize, &free);
     if (r == -2 && settings_.bestDrive) {
       window_->SetInstallPathText(settings_.bestDrive(window_->GetInstallPath()));
-      r = EnoughFreeSpace(false, record_->fileSize, &free);
+      r = EnoughFreeSpace(false, facts_.fileSize, &free);
       if (r == -2) {
         Flow(common::flow::kNoSpace);
         events_->Event("Other", "NoEnoughSpace", "install_" + std::to_string(free), false);
@@ -120,7 +139,8 @@ bool CInstallFlow::PreDownloadChecks() {
 }
 
 int CInstallFlow::StopProductService() {
-  const std::string service = ProductServiceOf(record_->softwareId);
+  facts_ = FactsForChecks();
+  const std::string service = ProductServiceOf(facts_.softwareId);
   if (service.empty() || !settings_.stopService) return 0;
   return settings_.stopService(service);
 }
