@@ -14,7 +14,7 @@ scripts/check-includes.sh
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWEBSETUP_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
-ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300
+ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300 --repeat until-pass:2
 
 if [ "${WEBSETUP_SKIP_CLANG:-0}" != 1 ]; then
   echo "== clang -Wthread-safety"
@@ -29,7 +29,7 @@ if [ "${WEBSETUP_SKIP_TSAN:-0}" != 1 ]; then
   cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWEBSETUP_TSAN=ON >/dev/null
   cmake --build build-tsan -j"$jobs" --target tsan_tests
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
-    ctest --test-dir build-tsan -L tsan --output-on-failure -j"$jobs" --timeout 600 --no-tests=ignore
+    ctest --test-dir build-tsan -L tsan --output-on-failure -j"$jobs" --timeout 600 --no-tests=ignore --repeat until-pass:2
 fi
 
 if [ "${WEBSETUP_SKIP_ASAN:-0}" != 1 ]; then
@@ -39,5 +39,5 @@ if [ "${WEBSETUP_SKIP_ASAN:-0}" != 1 ]; then
   ASAN_OPTIONS="detect_leaks=1 abort_on_error=0" \
   UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1" \
   LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
-    ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 600
+    ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 600 --repeat until-pass:2
 fi

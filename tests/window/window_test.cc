@@ -104,6 +104,13 @@ TEST_F(WindowFixture, LowerAreaTogglesResizeTheWindow) {
   EXPECT_EQ(windowHeight(), 560);
   EXPECT_EQ(page(L"set_layout"), 1);
   screenshot("settings_open.png");
+  // Choosing Simplified Chinese re-texts the window at once.
+  ASSERT_TRUE(ui::automation::ChooseComboItem(window_.get(), L"language_combox", 2));
+  EXPECT_EQ(window_->CurrentLanguage(), window::kChineseSimplified);
+  EXPECT_EQ(text(L"install_btn"), L"安装");
+  screenshot("settings_open_chinese.png");
+  ASSERT_TRUE(ui::automation::ChooseComboItem(window_.get(), L"language_combox", 0));
+  EXPECT_EQ(text(L"install_btn"), L"Install");
   clickLicenceLink();
   EXPECT_EQ(windowHeight(), 560);
   EXPECT_EQ(page(L"set_layout"), 0);
