@@ -1,6 +1,7 @@
 #include "config/run_locations.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <fstream>
 #include <string>
@@ -81,10 +82,30 @@ TEST(RunLocationsTest, TwoRunsInOneSecondGetDistinctLogFiles) {
   platform::LocalTime t;
   t.year = 2026, t.month = 1, t.day = 2, t.hour = 3, t.minute = 4, t.second = 5, t.millisecond = 6;
   RunLocations first, second;
-  first.Setup(L"s", appData, t, nullptr);
+  // The cache stays in the test's folder, not at the volume's root.
+  auto intoTmp = [&](const std::wstring&) { return appData + L"/cache/s"; };
+  first.Setup(L"s", appData, t, intoTmp);
   t.millisecond = 7;
-  second.Setup(L"s", appData, t, nullptr);
+  second.Setup(L"s", appData, t, intoTmp);
   EXPECT_NE(first.GetLogFilePath(), second.GetLogFilePath());
+}
+
+// WEBSETUP_CACHE_ROOT stands for the volume root: the cache goes below it
+// and no drive choice moves it elsewhere.
+TEST(RunLocationsTest, CacheRootOverrideKeepsTheCacheBelowIt) {
+  testing_support::TempDir tmp;
+  const std::wstring appData = common::utf8ToWide(tmp.path());
+  setenv("WEBSETUP_CACHE_ROOT", tmp.file("root").c_str(), 1);
+  bool chooserCalled = false;
+  RunLocations loc;
+  loc.Setup(L"setup_x", appData, platform::localTime(), [&](const std::wstring& p) {
+    chooserCalled = true;
+    return p;
+  });
+  unsetenv("WEBSETUP_CACHE_ROOT");
+  EXPECT_EQ(loc.GetCacheDirectory(), common::utf8ToWide(tmp.file("root")) + L"/RUDarodiridu/setup_x");
+  EXPECT_FALSE(chooserCalled);
+  EXPECT_TRUE(platform::pathExists(tmp.file("root/RUDarodiridu/setup_x")));
 }
 
 TEST(LoggingSetupTest, UrlWithoutFileNameLeavesLoggingUnconfigured) {
