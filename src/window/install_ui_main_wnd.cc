@@ -230,12 +230,21 @@ void InstallUIMainWnd::SelectLanguageItem(int language) {
   language_ = chosen;
 }
 
+int32_t InstallUIMainWnd::RecordSiteId() const {
+  // The background fetch may be parsing into the record: never wait for
+  // it here; until it is done the product configuration's value stands.
+  if (record_ == nullptr || !record_->fetchMutex()->tryLock()) return siteId_;
+  const int32_t id = record_->siteId;
+  record_->fetchMutex()->unlock();
+  return id;
+}
+
 void InstallUIMainWnd::ApplyLanguage() {
   const int language = language_.load();
   if (auto* licence = FindControl(Language(language).licence)) {
     if (auto* text = FindControl(L"license_text")) text->SetText(licence->GetText());
     if (auto* area = FindControl(L"license_text_layout")) {
-      area->SetFixedHeight(LicenceAreaHeight(language, record_ ? record_->siteId : siteId_));
+      area->SetFixedHeight(LicenceAreaHeight(language, RecordSiteId()));
     }
   }
   static const wchar_t* const kKeys[] = {

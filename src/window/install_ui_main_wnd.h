@@ -156,6 +156,7 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   void ScreenSize(int* width, int* height);
   // Languages.
   void SelectLanguageItem(int language);
+  int32_t RecordSiteId() const;
   void ApplyLanguage();
   // Clicks.
   void OnInstallClick();

@@ -1,6 +1,7 @@
 #include "support/maker_services.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,6 +41,9 @@ MakerServices::MakerServices(const std::string& root, const std::vector<std::str
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("maker-services: fork failed");
   if (pid_ == 0) {
+    // A test that dies without its destructors (a sanitizer's abort) must
+    // not leave the server behind: ctest would wait on its output for ever.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
