@@ -66,6 +66,17 @@ bool ChooseComboItem(CWindowWnd* window, const std::wstring& name, int index) {
   if (item == nullptr || !item->IsOwnVisible()) return false;
   if (!combo->IsDropped()) Click(window, name);
   window->GetPaintContext();
+  // An item scrolled out of the list is wheeled into view first, as a
+  // person would; the list is at most a few pages long.
+  const UiRect list = combo->ListRect();
+  CPaintManagerUI& pm = window->GetPaintManager();
+  for (int turns = 0; turns < 64; ++turns) {
+    const UiRect& r = item->GetPos();
+    if (r.top >= list.top && r.bottom <= list.bottom) break;
+    pm.OnMouse(MouseEvent::kMove, (list.left + list.right) / 2, (list.top + list.bottom) / 2);
+    pm.OnMouse(MouseEvent::kWheel, (list.left + list.right) / 2, (list.top + list.bottom) / 2,
+               r.top < list.top ? 1 : -1);
+  }
   const UiRect& r = item->GetPos();
   clickAt(window, (r.left + r.right) / 2, (r.top + r.bottom) / 2);
   return combo->GetCurSel() == index;

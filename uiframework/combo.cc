@@ -8,6 +8,7 @@ namespace ui {
 
 namespace {
 constexpr int kMaxListItems = 8;
+constexpr int kTrackWidth = 8;  // the scroll track at the list's right edge
 const std::wstring kEmpty;
 }  // namespace
 
@@ -22,6 +23,7 @@ bool CComboUI::SelectItem(int index, bool take_focus, bool notify) {
   if (index == cur_sel_) return true;
   int old = cur_sel_;
   cur_sel_ = index;
+  if (dropped_) ScrollSelectionIntoView();
   Invalidate();
   if (notify && manager_ != nullptr) {
     manager_->SendNotify(this, L"itemselect", static_cast<uintptr_t>(index), old);
@@ -48,15 +50,45 @@ void CComboUI::SetAttribute(std::string_view name, std::string_view value) {
 
 void CComboUI::SetPos(const UiRect& rect) {
   CControlUI::SetPos(rect);
-  // Items are laid out only in the open list; see ListRect().
+  // Items are laid out only in the open list; see ListRect(). Rows above
+  // the scrolled top sit above the list and are neither drawn nor hit.
   UiRect list = ListRect();
-  int row = 0;
+  int row = -list_top_;
   for (auto& item : items_) {
     if (!item->IsOwnVisible()) continue;
-    item->SetPos(UiRect{list.left, list.top + row * item_height_, list.right,
-                        list.top + (row + 1) * item_height_});
+    item->SetPos(UiRect{list.left, list.top + 1 + row * item_height_, list.right,
+                        list.top + 1 + (row + 1) * item_height_});
     ++row;
   }
+}
+
+int CComboUI::OfferedCount() const {
+  int offered = 0;
+  for (auto& item : items_) offered += item->IsOwnVisible() ? 1 : 0;
+  return offered;
+}
+
+int CComboUI::RowOf(int index) const {
+  if (index < 0 || index >= GetCount() || !items_[index]->IsOwnVisible()) return -1;
+  int row = 0;
+  for (int i = 0; i < index; ++i) row += items_[i]->IsOwnVisible() ? 1 : 0;
+  return row;
+}
+
+void CComboUI::ScrollListTo(int row) {
+  const int top = std::clamp(row, 0, std::max(0, OfferedCount() - kMaxListItems));
+  if (top == list_top_) return;
+  list_top_ = top;
+  hot_item_ = -1;
+  SetPos(rect_);
+  Invalidate();
+}
+
+void CComboUI::ScrollSelectionIntoView() {
+  const int row = RowOf(cur_sel_);
+  if (row < 0) return;
+  if (row < list_top_) ScrollListTo(row);
+  else if (row >= list_top_ + kMaxListItems) ScrollListTo(row - kMaxListItems + 1);
 }
 
 void CComboUI::SetDropped(bool dropped) {
@@ -64,13 +96,18 @@ void CComboUI::SetDropped(bool dropped) {
   dropped_ = dropped;
   hot_item_ = -1;
   if (manager_ != nullptr) manager_->SetOverlay(dropped ? this : nullptr);
-  if (dropped) SetPos(rect_);
+  if (dropped) {
+    // The list opens with the current choice in its middle where it can.
+    const int row = RowOf(cur_sel_);
+    list_top_ = -1;  // forces the layout below
+    ScrollListTo(row < 0 ? 0 : row - kMaxListItems / 2);
+    if (list_top_ < 0) list_top_ = 0;
+    SetPos(rect_);
+  }
 }
 
 UiRect CComboUI::ListRect() const {
-  int visible = 0;
-  for (auto& item : items_) visible += item->IsOwnVisible() ? 1 : 0;
-  int h = std::min(visible, kMaxListItems) * item_height_ + 2;
+  int h = std::min(OfferedCount(), kMaxListItems) * item_height_ + 2;
   UiRect below{rect_.left, rect_.bottom + 2, rect_.right, rect_.bottom + 2 + h};
   // Open upwards when the window ends too early below the combo.
   if (manager_ != nullptr && below.bottom > manager_->GetClientSize().cy && rect_.top - h - 2 >= 0) {
@@ -80,6 +117,9 @@ UiRect CComboUI::ListRect() const {
 }
 
 int CComboUI::ItemAt(int x, int y) const {
+  const UiRect list = ListRect();
+  if (!list.contains(x, y)) return -1;
+  if (OfferedCount() > kMaxListItems && x >= list.right - kTrackWidth) return -1;  // the track
   for (size_t i = 0; i < items_.size(); ++i) {
     if (items_[i]->IsOwnVisible() && items_[i]->GetPos().contains(x, y)) return static_cast<int>(i);
   }
@@ -93,8 +133,11 @@ CControlUI* CComboUI::FindControlAt(int x, int y) {
 }
 
 void CComboUI::OnMouse(MouseEvent event, int x, int y, int wheel) {
-  (void)wheel;
   if (!IsEnabled()) return;
+  if (event == MouseEvent::kWheel) {
+    if (dropped_) ScrollListTo(list_top_ - wheel * 3);
+    return;
+  }
   if (event == MouseEvent::kMove && dropped_) {
     int hot = ItemAt(x, y);
     if (hot != hot_item_) {
@@ -102,8 +145,14 @@ void CComboUI::OnMouse(MouseEvent event, int x, int y, int wheel) {
       Invalidate();
     }
   } else if (event == MouseEvent::kUp && manager_ != nullptr && manager_->GetPushed() == this) {
+    const UiRect list = ListRect();
     if (rect_.contains(x, y)) {
       SetDropped(!dropped_);
+    } else if (dropped_ && OfferedCount() > kMaxListItems && list.contains(x, y) &&
+               x >= list.right - kTrackWidth) {
+      // A click on the track pages towards it, as scroll bars do.
+      const int thumbTop = list.top + list.height() * list_top_ / OfferedCount();
+      ScrollListTo(list_top_ + (y < thumbTop ? -kMaxListItems : kMaxListItems));
     } else if (dropped_) {
       int item = ItemAt(x, y);
       SetDropped(false);
@@ -168,13 +217,23 @@ void CComboUI::PaintList(cairo_t* cr) {
     if (!item->IsOwnVisible()) continue;
     UiRect r = item->GetPos();
     if (r.bottom > list.bottom) break;
+    if (r.top < list.top) continue;  // scrolled away above
     bool sel = static_cast<int>(i) == cur_sel_;
     if (static_cast<int>(i) == hot_item_ || sel) {
       FillRoundRect(cr, UiRect{r.left + 3, r.top + 1, r.right - 3, r.bottom - 1},
                     sel ? 0xFFE8F0FF : 0xFFF2F4F7, 4);
     }
-    PaintTextIn(cr, UiRect{r.left + 10, r.top, r.right - 8, r.bottom}, item->GetText(),
+    PaintTextIn(cr, UiRect{r.left + 10, r.top, r.right - 8 - kTrackWidth, r.bottom}, item->GetText(),
                 sel ? 0xFF2F7BFF : 0xFF1F2937, kAlignLeft | kAlignVCenter | kTextSingleLine);
+  }
+  const int offered = OfferedCount();
+  if (offered > kMaxListItems) {
+    // The thumb shows which part of the list is in view.
+    const int track = list.height() - 8;
+    const int top = list.top + 4 + track * list_top_ / offered;
+    const int height = std::max(12, track * kMaxListItems / offered);
+    FillRoundRect(cr, UiRect{list.right - kTrackWidth + 1, top, list.right - 3, top + height},
+                  0xFFB8C0CC, 2.5);
   }
 }
 

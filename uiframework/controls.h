@@ -146,9 +146,19 @@ class CComboUI : public CContainerUI {
   // The rectangle of the open list, and the item at a point of it (-1).
   UiRect ListRect() const;
   int ItemAt(int x, int y) const;
+  // A list longer than it can show scrolls: the wheel, the keys and a
+  // click on its track move it, and opening it brings the selection into
+  // view. The first offered row shown (0 when everything fits).
+  int ListTop() const { return list_top_; }
+  void ScrollListTo(int row);
 
  private:
+  int OfferedCount() const;
+  int RowOf(int index) const;  // among offered items, -1 when hidden
+  void ScrollSelectionIntoView();
+
   int cur_sel_ = -1;
+  int list_top_ = 0;
   bool dropped_ = false;
   int item_height_ = 28;
   int hot_item_ = -1;

@@ -238,6 +238,11 @@ void CPaintManagerUI::OnMouse(MouseEvent event, int x, int y, int wheel) {
       break;
     }
     case MouseEvent::kWheel:
+      if (target != nullptr && target == overlay_) {
+        // An open list scrolls itself, not the page behind it.
+        target->OnMouse(MouseEvent::kWheel, x, y, wheel);
+        break;
+      }
       for (CControlUI* c = target; c != nullptr; c = c->GetParent()) {
         auto* container = dynamic_cast<CContainerUI*>(c);
         if (container != nullptr && container->GetScrollRange() > 0) {

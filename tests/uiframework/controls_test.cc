@@ -30,6 +30,20 @@ const char kLayout[] = R"(<?xml version="1.0" encoding="UTF-8"?>
         <ListLabelElement text=" 日本語" visible="true"/>
         <ListLabelElement text=" 简体中文" visible="true"/>
       </Combo>
+      <Combo name="long" height="30" width="200" itemheight="20">
+        <ListLabelElement text=" Item 0"/>
+        <ListLabelElement text=" Item 1"/>
+        <ListLabelElement text=" Item 2"/>
+        <ListLabelElement text=" Item 3"/>
+        <ListLabelElement text=" Item 4"/>
+        <ListLabelElement text=" Item 5"/>
+        <ListLabelElement text=" Item 6"/>
+        <ListLabelElement text=" Item 7"/>
+        <ListLabelElement text=" Item 8"/>
+        <ListLabelElement text=" Item 9"/>
+        <ListLabelElement text=" Item 10"/>
+        <ListLabelElement text=" Item 11"/>
+      </Combo>
       <Text name="link" height="40" text="Read the {a}licence{/a} now"/>
       <Edit name="edit" height="30" text="C:/Apps"/>
       <Progress name="bar" height="6" value="5"/>
@@ -111,6 +125,35 @@ TEST_F(ControlsTest, ComboOffersOnlyVisibleItems) {
   int itemselects = 0;
   for (const auto& e : window_->events) itemselects += e == "itemselect:combo";
   EXPECT_EQ(itemselects, 2);
+}
+
+// A list longer than eight rows scrolls: every item stays reachable by the
+// wheel, the keys keep the choice in view, and the track pages.
+TEST_F(ControlsTest, LongComboListScrolls) {
+  auto* combo = window_->FindControl<CComboUI>(L"long");
+  EXPECT_TRUE(automation::ChooseComboItem(window_.get(), L"long", 11));
+  EXPECT_EQ(combo->GetText(), L" Item 11");
+  // Reopened, the list shows the choice; the last page is as far as it goes.
+  ASSERT_TRUE(automation::Click(window_.get(), L"long"));
+  ASSERT_TRUE(combo->IsDropped());
+  EXPECT_EQ(combo->ListTop(), 4);
+  const UiRect list = combo->ListRect();
+  EXPECT_EQ(list.height(), 8 * 20 + 2);
+  const int cx = list.left + 20, cy = list.top + list.height() / 2;
+  window_->GetPaintManager().OnMouse(MouseEvent::kWheel, cx, cy, 5);
+  EXPECT_EQ(combo->ListTop(), 0);
+  // Rows scrolled away take no clicks: the top row is item 0 again.
+  EXPECT_EQ(combo->ItemAt(cx, list.top + 5), 0);
+  // The keys move the choice and the list follows it.
+  automation::PressKey(window_.get(), kKeyUp);
+  EXPECT_EQ(combo->GetCurSel(), 10);
+  EXPECT_EQ(combo->ListTop(), 3);
+  // A click low on the track pages down.
+  EXPECT_TRUE(automation::ClickAt(window_.get(), list.right - 3, list.bottom - 4));
+  EXPECT_EQ(combo->ListTop(), 4);
+  EXPECT_TRUE(combo->IsDropped());
+  EXPECT_TRUE(automation::ChooseComboItem(window_.get(), L"long", 0));
+  EXPECT_EQ(combo->GetCurSel(), 0);
 }
 
 // Disabled and hidden controls take no clicks; controls on an unselected
