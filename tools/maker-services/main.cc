@@ -91,6 +91,9 @@ Json::Value journalLine(const httplib::Request& req, const httplib::Response& re
   line["bytes_sent"] = static_cast<Json::UInt64>(bytes);
   line["body"] = req.body;
   line["remote_port"] = req.remote_port;
+  if (record.fields.isObject()) {
+    for (const std::string& name : record.fields.getMemberNames()) line[name] = record.fields[name];
+  }
   return line;
 }
 

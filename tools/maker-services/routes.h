@@ -80,6 +80,10 @@ class ServiceContext {
   // response written to the socket by hand.
   static void addBytesSent(uint64_t n);
   static void overrideStatus(int status);
+  // Adds member `name` to the journal line of the request being answered
+  // on the calling thread (what a service parsed out of the request, such
+  // as the parts of a form).
+  static void addJournalField(const std::string& name, const Json::Value& value);
 
  private:
   const std::map<std::string, std::string> options_;

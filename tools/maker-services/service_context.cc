@@ -91,6 +91,10 @@ void ServiceContext::addBytesSent(uint64_t n) {
 
 void ServiceContext::overrideStatus(int status) { current_record.status = status; }
 
+void ServiceContext::addJournalField(const std::string& name, const Json::Value& value) {
+  current_record.fields[name] = value;
+}
+
 RequestRecord takeRequestRecord() {
   RequestRecord record = current_record;
   current_record = RequestRecord();
