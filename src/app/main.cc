@@ -6,8 +6,14 @@
 #include "app/command_line.h"
 #include "app/startup.h"
 #include "app/production_hooks.h"
+#include "crash/crash_handler.h"
 
 int main(int argc, char** argv) {
+  // First of all, so that every later step of start-up is covered. A
+  // sanitizer's own handlers are set up before main, so this one replaces
+  // them for the fatal signals. Should it fail, the setup runs on without:
+  // there is no log yet to say so in.
+  (void)crash::InstallCrashHandler();
   // Quit requests are taken by the message loop alone: block them before
   // any thread exists so every thread inherits the mask.
   sigset_t quit;

@@ -3,6 +3,7 @@
 #include "common/text.h"
 #include "common/events.h"
 #include "crash/crash_context.h"
+#include "crash/report_upload.h"
 #include "system/system_facts.h"
 #include "app/startup.h"
 #include "telemetry/single_user_log.h"
@@ -47,6 +48,10 @@ StartupHooks ProductionStartupHooks() {
     // A failure is only printed by the firewall routine itself.
     (void)FuntionImpl::AuthorizeInFirewall(common::utf8ToWide(modulePath));
   };
+  hooks.uploadReport = [](const std::wstring& argument, const std::string& label, bool withDump) {
+    (void)crash::PackAndUpload(argument, label, std::wstring(), withDump,
+                               crash::ReportEnvironment::FromProcess());
+  };
   hooks.initTelemetry = [](const TelemetryInit& init) {
     CSingleUserLog::GetInstance().Init(init.siteId, init.productVersion, init.productName,
                                                   init.downloadUrl, init.flag277or278, init.mainPid);
@@ -62,6 +67,8 @@ StartupHooks ProductionStartupHooks() {
   hooks.runWindow = [](const std::wstring& windowClass,
                        const std::function<void(std::function<void()>)>& setActivationHandler) {
     window::ProcessWindowRunner().Run(windowClass, setActivationHandler, [] {
+      // The crash handler must not close the descriptor once it is freed.
+      crash::CrashContext::Get().instanceLockFd = -1;
       if (platform::InstanceLock* lock = SingleInstanceLock()) lock->release();
     });
   };

@@ -9,6 +9,7 @@
 #include "common/text.h"
 #include "install/window_messages.h"
 #include "platform/clock.h"
+#include "platform/fatal_signal.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -360,7 +361,7 @@ void InstallUIMainWnd::OnInstallClick() {
   events_->FunnelPair("RunningTime", "DurationFordownLoading", "LoadingStart",
                       std::to_string((shared_.installClickTick.load() - shared_.startTick.load()) /
                                      1000) + "S");
-  if (env_.crashTest) LOG(INFO) << " [seam] crash test requested; crash reporting is not built yet";
+  if (env_.crashTest) platform::crashTest();  // CrashTest=1: a real fault, handled as any crash
   events_->Event("Download", "2.DownStart", "", false);
   events_->Funnel("CoreFuncEvent", "Downloading", 0, "Download", "CoreFuncStart", "null", false,
                   false);
