@@ -19,12 +19,17 @@ std::string mapFamily(const std::string& family) {
     const char* here;
   };
   static const Map kMap[] = {
-      {"microsoft yahei", "Noto Sans CJK SC, Noto Sans"},
-      {"微软雅黑", "Noto Sans CJK SC, Noto Sans"},
-      {"tahoma", "Noto Sans, Noto Sans CJK SC"},
-      {"arial", "Noto Sans, Noto Sans CJK SC"},
-      {"segoe ui", "Noto Sans, Noto Sans CJK SC"},
-      {"times new roman", "Noto Serif, Noto Serif CJK SC"},
+      // No CJK face is named for the general families: Latin, Cyrillic
+      // and Greek stay in Noto's own proportions (a CJK face's apostrophes
+      // are full width), and Han characters fall back by the text's
+      // language (SetTextLanguage), so Japanese, Korean and both Chinese
+      // scripts each get their own forms.
+      {"microsoft yahei", "Noto Sans"},
+      {"微软雅黑", "Noto Sans"},
+      {"tahoma", "Noto Sans"},
+      {"arial", "Noto Sans"},
+      {"segoe ui", "Noto Sans"},
+      {"times new roman", "Noto Serif"},
       {"meiryo ui", "Noto Sans CJK JP, Noto Sans"},
       {"batang", "Noto Serif CJK KR, Noto Serif"},
   };

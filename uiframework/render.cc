@@ -1,5 +1,6 @@
 #include "uiframework/render.h"
 
+#include <atomic>
 #include <cmath>
 #include <string_view>
 
@@ -46,6 +47,15 @@ void StrokeRoundRect(cairo_t* cr, const UiRect& rect, UiColor color, double widt
 
 namespace {
 
+std::atomic<const char*> g_textLanguage{nullptr};
+
+void applyTextLanguage(PangoLayout* layout) {
+  const char* tag = g_textLanguage.load(std::memory_order_acquire);
+  if (tag == nullptr || *tag == '\0') return;
+  pango_context_set_language(pango_layout_get_context(layout), pango_language_from_string(tag));
+  pango_layout_context_changed(layout);
+}
+
 // The value of key='value' in an image imageDesc, or empty.
 std::string imageDescValue(const std::string& imageDesc, std::string_view key) {
   std::string pattern = std::string(key) + "='";
@@ -90,9 +100,12 @@ void DrawImageDesc(cairo_t* cr, CPaintManagerUI* manager, const std::string& ima
   cairo_restore(cr);
 }
 
+void SetTextLanguage(const char* tag) { g_textLanguage.store(tag, std::memory_order_release); }
+
 PangoLayout* CreateTextLayout(cairo_t* cr, const MarkupResult& text, const UiRect& rect,
                               unsigned flags, double* offset_y) {
   PangoLayout* layout = pango_cairo_create_layout(cr);
+  applyTextLanguage(layout);
   pango_layout_set_markup(layout, text.pango.c_str(), -1);
   pango_layout_set_width(layout, std::max(1, rect.width()) * PANGO_SCALE);
   // Arabic and Hebrew texts lay out right to left; alignment then mirrors.
@@ -103,9 +116,17 @@ PangoLayout* CreateTextLayout(cairo_t* cr, const MarkupResult& text, const UiRec
   } else {
     pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
   }
+  // Pango mirrors left and right for a right-to-left paragraph. A control
+  // that asks for the right edge (a button label beside its icon) keeps
+  // it; one that asks for the start edge gets the right edge in Arabic.
   PangoAlignment a = PANGO_ALIGN_LEFT;
   if (flags & kAlignCenter) a = PANGO_ALIGN_CENTER;
-  if (flags & kAlignRight) a = PANGO_ALIGN_RIGHT;
+  if (flags & kAlignRight) {
+    PangoLayoutLine* first = pango_layout_get_line_readonly(layout, 0);
+    const bool rtl =
+        first != nullptr && pango_layout_line_get_resolved_direction(first) == PANGO_DIRECTION_RTL;
+    a = rtl ? PANGO_ALIGN_LEFT : PANGO_ALIGN_RIGHT;
+  }
   pango_layout_set_alignment(layout, a);
   int w = 0, h = 0;
   pango_layout_get_pixel_size(layout, &w, &h);
@@ -119,6 +140,7 @@ PangoLayout* CreateTextLayout(cairo_t* cr, const MarkupResult& text, const UiRec
 PangoLayout* CreatePlainLayout(cairo_t* cr, const std::string& utf8, const FontSpec& font,
                                int wrap_width) {
   PangoLayout* layout = pango_cairo_create_layout(cr);
+  applyTextLanguage(layout);
   PangoFontDescription* desc =
       pango_font_description_from_string(pangoFontDescription(font).c_str());
   pango_layout_set_font_description(layout, desc);

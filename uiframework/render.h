@@ -39,6 +39,13 @@ PangoLayout* CreateTextLayout(cairo_t* cr, const MarkupResult& text, const UiRec
 PangoLayout* CreatePlainLayout(cairo_t* cr, const std::string& utf8, const FontSpec& font,
                                int wrap_width = 0);
 
+// The language texts are written in (a BCP 47 tag such as "ja" or
+// "zh-TW", held for the life of the process: pass a literal). Fonts are
+// chosen for it where scripts share characters, so Japanese kanji take
+// Japanese forms and Traditional Chinese its own; null or "" means the
+// process locale. Any thread; layouts made afterwards use it.
+void SetTextLanguage(const char* tag);
+
 // The keyboard focus mark: a 1-pixel dotted rectangle just inside `rect`,
 // dark dots over light ones so it shows on dark and light backgrounds.
 void DrawFocusRing(cairo_t* cr, const UiRect& rect);

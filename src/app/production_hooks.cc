@@ -73,6 +73,7 @@ StartupHooks ProductionStartupHooks() {
     });
   };
   hooks.waitWindowThreads = [] { window::ProcessWindowRunner().WaitThreads(); };
+  hooks.show32BitRefusal = [] { window::ShowUnsupportedSystemBox(); };
   return hooks;
 }
 

@@ -15,6 +15,7 @@
 #include "platform/registry.h"
 #include "system/system_facts.h"
 #include "uiframework/containers.h"
+#include "uiframework/render.h"
 #include "window/languages.h"
 #include "window/message_box_wnd.h"
 
@@ -248,24 +249,15 @@ void InstallUIMainWnd::ApplyLanguage() {
       area->SetFixedHeight(LicenceAreaHeight(language, RecordSiteId()));
     }
   }
-  static const wchar_t* const kKeys[] = {
-      L"select_language_text", L"install_btn", L"install_setting", L"license_link",
-      L"browser_btn", L"space_need", L"space_free", L"install_label", L"install_path_text",
-      L"install_minbtn", L"install_closebtn", L"finish_label", L"start_app", L"agree_improvement",
-      L"extra_text", L"text_fail_retry", L"retry_btn", L"text_fail_advice", L"anima_text_1",
-      L"anima_text_2", L"anima_text_3", L"anima_text_4", L"anima_text_5", L"anima_text_6",
-      L"anima_text_7", L"anima_text_8", L"anima_text_9", L"anima_text_10"};
-  for (const wchar_t* key : kKeys) {
-    const std::wstring text = GetLanguageText(L"install_page", key, language);
-    if (text.empty()) continue;
-    const std::wstring name = key;
+  ui::SetTextLanguage(Language(language).textTag);
+  VisitLanguageTexts(L"install_page", language, [this](const std::wstring& name, const std::wstring& text) {
     if (name == L"install_label") progressFormat_ = text;
     if (name == L"space_need") spaceNeedFormat_ = text;
     if (name == L"space_free") spaceFreeFormat_ = text;
     // The label shows the current value, not the format itself.
-    if (name == L"install_label") continue;
+    if (name == L"install_label") return;
     if (auto* control = FindControl(name)) control->SetText(text);
-  }
+  });
   ApplyProgressToControls();
   UpdateSpaceLabels(L"");
   for (const wchar_t* shown : {L"install_setting", L"license_link"}) {
@@ -435,7 +427,9 @@ void InstallUIMainWnd::StartProductAndClose() {
   const int started = env_.startProduct ? env_.startProduct(exe, adminFlag_) : -1;
   if (started != 0) {
     events_->Event("Other", "FlowError", "DL019", false);
-    (void)MessageBoxWnd::Show(nullptr, install::kMsgClickShortcut, language_.load(), env_.autoRun);
+    (void)MessageBoxWnd::ShowPlain(
+        GetLanguageText(L"message_page", L"ClickShortcutToLaunchText", language_.load()),
+        language_.load(), env_.autoRun);
   }
   Close(0);
 }
@@ -549,16 +543,16 @@ void InstallUIMainWnd::UpdateSpaceLabels(const std::wstring& folder) {
   if (!folder.empty() && env_.install.freeSpace && env_.install.freeSpace(narrow(folder), &free)) {
     freeGigabytes_ = static_cast<float>(double(free) / 1073741824.0);
     if (auto* label = FindControl(L"space_free")) {
-      wchar_t text[256] = {};
-      std::swprintf(text, 256, spaceFreeFormat_.c_str(), double(freeGigabytes_));
-      label->SetText(text);
+      label->SetText(FormatLanguageNumber(spaceFreeFormat_, double(freeGigabytes_)));
+    }
+  } else if (folder.empty()) {
+    // A language applied: the kept figure in the new words.
+    if (auto* label = FindControl(L"space_free")) {
+      label->SetText(FormatLanguageNumber(spaceFreeFormat_, double(freeGigabytes_)));
     }
   }
   if (auto* label = FindControl(L"space_need")) {
-    const std::wstring size = GetLabelText(L"ProductSize");
-    wchar_t text[512] = {};
-    std::swprintf(text, 512, spaceNeedFormat_.c_str(), size.c_str());
-    label->SetText(text);
+    label->SetText(FormatLanguageString(spaceNeedFormat_, GetLabelText(L"ProductSize")));
   }
 }
 

@@ -165,6 +165,8 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   void ToggleLowerArea(bool settings);
   void SetLowerAreaOpen(bool open);
   void OnBrowse();
+  // Measures `folder` and shows the space texts; an empty folder re-applies
+  // the formats to the kept figures (after a language change).
   void UpdateSpaceLabels(const std::wstring& folder);
   void PressButton(const wchar_t* name);
   // Progress.

@@ -7,6 +7,7 @@
 // window's thread).
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace window {
@@ -45,6 +46,7 @@ struct LanguageInfo {
   const wchar_t* productCode; // the installed product's language value
   const char* carouselFont;
   int licenceHeight;          // before the +170 of the layout
+  const char* textTag;        // BCP 47, for the fonts of the script
 };
 const LanguageInfo& Language(int language);
 
@@ -56,6 +58,22 @@ int LicenceAreaHeight(int language, int32_t siteId);
 // "message_page") of the language file; empty when any of them is missing.
 // Files are parsed once and kept.
 std::wstring GetLanguageText(const std::wstring& page, const std::wstring& key, int language);
+
+// Calls `visit(key, text)` for every label of container `page` of the
+// language file, from the last to the first; nothing when the file or the
+// container is missing. Empty texts are visited too.
+void VisitLanguageTexts(const std::wstring& page, int language,
+                        const std::function<void(const std::wstring& key, const std::wstring& text)>& visit);
+
+// A language text used as a format with one conversion, applied without
+// trusting the text: a floating-point conversion (`%.1f`, `%0.f`, `%e`,
+// `%g`, with flags and a width) takes `value`, `%%` prints a percent
+// sign, and anything else (a second conversion, `%s`, `%n`, a stray `%`)
+// is shown as written. A translation can get a format wrong; it can
+// never make the window read memory it was not given.
+std::wstring FormatLanguageNumber(const std::wstring& format, double value);
+// The same for one string conversion (`%s` or `%ls`) taking `value`.
+std::wstring FormatLanguageString(const std::wstring& format, const std::wstring& value);
 
 // The setup language for a Windows UI language id.
 EnumLanguage LanguageOfLanguageId(uint32_t languageId);

@@ -2,6 +2,7 @@
 
 #include "common/log.h"
 #include "install/window_messages.h"
+#include "uiframework/render.h"
 #include "window/languages.h"
 
 namespace window {
@@ -53,6 +54,14 @@ std::wstring text(const wchar_t* key, int language) {
   return *key == L'\0' ? L"" : GetLanguageText(L"message_page", key, language);
 }
 
+// A button never shows blank: a language file without the key (or with it
+// empty) gets the English word, which every user can at least read.
+std::wstring buttonText(const wchar_t* key, int language) {
+  std::wstring word = text(key, language);
+  if (word.empty() && *key != L'\0') word = text(key, kEnglish);
+  return word;
+}
+
 }  // namespace
 
 MessageBoxWnd::MessageBoxWnd(int kind, int language, bool autoRun)
@@ -60,9 +69,19 @@ MessageBoxWnd::MessageBoxWnd(int kind, int language, bool autoRun)
 
 MessageBoxWnd* MessageBoxWnd::Active() { return active(); }
 
+int MessageBoxWnd::ShowPlain(const std::wstring& text, int language, bool autoRun) {
+  auto* box = new MessageBoxWnd(install::kMsgClickShortcut, language, autoRun);
+  box->plain_ = true;
+  box->plainText_ = text;
+  return RunModal(box, nullptr);
+}
+
 int MessageBoxWnd::Show(ui::CWindowWnd* owner, int kind, int language, bool autoRun) {
   LOG(INFO) << " ShowMsgBox: " << kind;
-  auto* box = new MessageBoxWnd(kind, language, autoRun);
+  return RunModal(new MessageBoxWnd(kind, language, autoRun), owner);
+}
+
+int MessageBoxWnd::RunModal(MessageBoxWnd* box, ui::CWindowWnd* owner) {
   box->ownerWindow_ = owner;
   if (!box->Create(owner != nullptr ? owner->GetHWND() : 0, L"MSGUIDemo", 0, 0, 452, 190)) {
     delete box;
@@ -84,10 +103,11 @@ void MessageBoxWnd::InitWindow() {
   auto* describe = FindControl(L"msg_describe");
   auto* question = FindControl(L"msg_question");
   if (icon != nullptr && row.icon != nullptr) icon->SetBkImage(row.icon);
-  if (yes != nullptr) yes->SetText(text(row.yes, language_));
-  if (no != nullptr) no->SetText(text(row.no, language_));
-  if (describe != nullptr) describe->SetText(text(row.describe, language_));
-  if (question != nullptr) question->SetText(text(row.question, language_));
+  ui::SetTextLanguage(Language(language_).textTag);
+  if (yes != nullptr) yes->SetText(buttonText(plain_ ? L"OkButtonText" : row.yes, language_));
+  if (no != nullptr) no->SetText(buttonText(row.no, language_));
+  if (describe != nullptr) describe->SetText(plain_ ? plainText_ : text(row.describe, language_));
+  if (question != nullptr) question->SetText(plain_ ? L"" : text(row.question, language_));
   // One button: it sits where the pair's centre was, as a lone OK does.
   if (no != nullptr && !row.noShown) {
     no->SetVisible(false);

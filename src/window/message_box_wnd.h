@@ -23,9 +23,15 @@ class MessageBoxWnd : public ui::WindowImplBase {
   // `owner` must outlive the box.
   static int Show(ui::CWindowWnd* owner, int kind, int language, bool autoRun);
 
+  // The plain notice where a desktop program would call its system message
+  // box: `text` as given, the warning icon and one OK button in
+  // `language`, no owner. Returns as Show() does.
+  static int ShowPlain(const std::wstring& text, int language, bool autoRun);
+
   // The box being shown now (the innermost), or null. Automation only.
   static MessageBoxWnd* Active();
   int Kind() const { return kind_; }
+  bool IsPlain() const { return plain_; }
 
   std::string GetWindowClassName() const override { return "MESSAGEBOX_UI_Frame"; }
   std::string GetSkinFile() const override {
@@ -39,10 +45,13 @@ class MessageBoxWnd : public ui::WindowImplBase {
   void OnFinalMessage(ui::WindowHandle handle) override;
 
  private:
+  static int RunModal(MessageBoxWnd* box, ui::CWindowWnd* owner);
   void PostToOwner(uint32_t message);
 
   int kind_;
   int language_;
+  bool plain_ = false;
+  std::wstring plainText_;
   ui::CWindowWnd* ownerWindow_ = nullptr;
   bool autoRun_;
   MessageBoxWnd* outer_ = nullptr;  // the box that was active before this one

@@ -8,6 +8,7 @@
 #include "install/window_messages.h"
 #include "uiframework/message_loop.h"
 #include "window/install_ui_main_wnd.h"
+#include "window/languages.h"
 
 namespace window {
 namespace {
@@ -43,9 +44,7 @@ void InstallUIMainWnd::ApplyProgressToControls() {
   const int value = progress_.load();
   if (progressBar_ != nullptr) progressBar_->SetValue(value);
   if (progressLabel_ != nullptr && !progressFormat_.empty()) {
-    wchar_t text[1024] = {};
-    std::swprintf(text, 1024, progressFormat_.c_str(), double(value));
-    progressLabel_->SetText(text);
+    progressLabel_->SetText(FormatLanguageNumber(progressFormat_, double(value)));
   }
 }
 

@@ -8,6 +8,8 @@
 #include "system/system_facts.h"
 #include "telemetry/single_user_log.h"
 #include "uiframework/message_loop.h"
+#include "window/languages.h"
+#include "window/message_box_wnd.h"
 
 namespace window {
 namespace {
@@ -74,6 +76,11 @@ void WindowRunner::Run(const std::wstring& windowClass,
 void WindowRunner::WaitThreads() {
   if (window_) window_->WaitForAllThreadExit();
   window_.reset();
+}
+
+void ShowUnsupportedSystemBox() {
+  (void)MessageBoxWnd::Show(nullptr, install::kMsgNotSupportSystem, GetLanguageByLocalSystem(),
+                            FuntionImpl::IsAutoRun());
 }
 
 WindowRunner& ProcessWindowRunner() {

@@ -32,6 +32,11 @@ class WindowRunner {
   std::unique_ptr<InstallUIMainWnd> window_;
 };
 
+// The refusal on a system the product does not support: the box of kind
+// 13 in the system's language, before any window exists. Returns when it
+// is closed. Main thread.
+void ShowUnsupportedSystemBox();
+
 // The process's runner (start-up's window hooks use it).
 WindowRunner& ProcessWindowRunner();
 

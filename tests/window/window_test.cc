@@ -234,19 +234,5 @@ TEST(WindowRulesTest, InstallPathsAndAdviceQueries) {
   EXPECT_EQ(InstallUIMainWnd::EstimateInstallSeconds(0), 0);
 }
 
-TEST(LanguageTest, TablesAndSystemLanguages) {
-  EXPECT_EQ(window::LanguageOfLanguageId(1041), window::kJapanese);
-  EXPECT_EQ(window::LanguageOfLanguageId(2049), window::kEnglish);  // only 1025 is Arabic
-  EXPECT_EQ(window::LanguageOfLanguageId(20490), window::kSpanish);
-  EXPECT_EQ(window::LanguageOfLanguageId(5127), window::kGerman);
-  EXPECT_EQ(window::LicenceAreaHeight(window::kChineseSimplified, 521), 1470);
-  EXPECT_EQ(window::LicenceAreaHeight(window::kChineseSimplified, 290), 2070);
-  EXPECT_EQ(window::LicenceAreaHeight(window::kChineseTraditional, 1), 1095 + 170);
-  EXPECT_EQ(window::LicenceAreaHeight(42, 1), 1765 + 170);
-  EXPECT_EQ(window::GetLanguageText(L"install_page", L"retry_btn", window::kEnglish), L"Try again");
-  EXPECT_EQ(window::GetLanguageText(L"message_page", L"YesText", window::kChineseSimplified), L"是");
-  EXPECT_EQ(window::GetLanguageText(L"install_page", L"no_such_key", window::kEnglish), L"");
-}
-
 }  // namespace
 }  // namespace window_test

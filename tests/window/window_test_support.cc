@@ -119,8 +119,9 @@ void WindowFixture::answerNextBox(const std::wstring& button, const std::string&
     }
     kinds->push_back(box->Kind());
     if (!shot.empty()) {
-      fs::create_directories(WINDOW_ARTIFACT_DIR);
-      EXPECT_TRUE(ui::automation::Screenshot(box, std::string(WINDOW_ARTIFACT_DIR) + "/" + shot));
+      const std::string path = std::string(WINDOW_ARTIFACT_DIR) + "/" + shot;
+      fs::create_directories(fs::path(path).parent_path());
+      EXPECT_TRUE(ui::automation::Screenshot(box, path));
     }
     EXPECT_TRUE(ui::automation::Click(box, button));
     *poll = nullptr;  // breaks the cycle
@@ -135,8 +136,9 @@ int WindowFixture::page(const std::wstring& tab) { return ui::automation::Curren
 int WindowFixture::windowHeight() { return window_->GetWindowRect().height(); }
 
 void WindowFixture::screenshot(const std::string& name) {
-  fs::create_directories(WINDOW_ARTIFACT_DIR);
-  EXPECT_TRUE(ui::automation::Screenshot(window_.get(), std::string(WINDOW_ARTIFACT_DIR) + "/" + name));
+  const std::string path = std::string(WINDOW_ARTIFACT_DIR) + "/" + name;
+  fs::create_directories(fs::path(path).parent_path());
+  EXPECT_TRUE(ui::automation::Screenshot(window_.get(), path));
 }
 
 void WindowFixture::setMode(const std::string& key, const std::string& value) {
