@@ -26,10 +26,10 @@ namespace platform {
 // What the handler knows about one fault.
 struct FatalSignal {
   int signal = 0;
-  int code = 0;                      // si_code: why the kernel sent it
-  uintptr_t address = 0;             // si_addr: the faulting address
-  int senderPid = 0;                 // for a signal sent by a process (kill, abort)
-  int threadId = 0;                  // the faulting thread (gettid)
+  int code = 0;                          // si_code: why the kernel sent it
+  uintptr_t address = 0;                 // si_addr: the faulting address
+  int senderPid = 0;                     // for a signal sent by a process (kill, abort)
+  int threadId = 0;                      // the faulting thread (gettid)
   const void* machineContext = nullptr;  // the ucontext_t of the fault
 };
 
@@ -92,7 +92,10 @@ class SignalSafeWriter {
 
   const char* data() const { return buffer_; }
   size_t size() const { return size_; }
-  void clear() { size_ = 0; buffer_[0] = '\0'; }
+  void clear() {
+    size_ = 0;
+    buffer_[0] = '\0';
+  }
   // Writes the whole text to `fd`, retrying short writes. Returns false on
   // failure.
   bool writeTo(int fd) const;

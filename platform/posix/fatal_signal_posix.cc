@@ -29,6 +29,11 @@ namespace platform {
 
 namespace {
 
+using ElfHeader = ElfW(Ehdr);
+using SectionHeader = ElfW(Shdr);
+using ProgramHeader = ElfW(Phdr);
+using ElfSymbol = ElfW(Sym);
+
 constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 // Room for the unwinder and the ELF reader, well above SIGSTKSZ.
 constexpr size_t kAltStackBytes = 256 * 1024;
@@ -47,7 +52,7 @@ char g_tempDir[4096] = "/tmp";
 // and an alternate stack is small.
 char g_maps[512 * 1024];
 size_t g_mapsSize = 0;
-ElfW(Sym) g_symbols[512];
+ElfSymbol g_symbols[512];
 void* g_frames[kMaxFrames];
 
 int currentThreadId() { return static_cast<int>(syscall(SYS_gettid)); }
@@ -56,22 +61,33 @@ int currentThreadId() { return static_cast<int>(syscall(SYS_gettid)); }
 
 const char* signalName(int sig) {
   switch (sig) {
-    case SIGSEGV: return "SIGSEGV";
-    case SIGBUS: return "SIGBUS";
-    case SIGFPE: return "SIGFPE";
-    case SIGILL: return "SIGILL";
-    case SIGABRT: return "SIGABRT";
-    default: return "signal";
+    case SIGSEGV:
+      return "SIGSEGV";
+    case SIGBUS:
+      return "SIGBUS";
+    case SIGFPE:
+      return "SIGFPE";
+    case SIGILL:
+      return "SIGILL";
+    case SIGABRT:
+      return "SIGABRT";
+    default:
+      return "signal";
   }
 }
 
 const char* codeName(int sig, int code) {
   switch (code) {
-    case SI_USER: return "SI_USER (sent by kill)";
-    case SI_TKILL: return "SI_TKILL (sent by tgkill or raise)";
-    case SI_QUEUE: return "SI_QUEUE";
-    case SI_KERNEL: return "SI_KERNEL";
-    default: break;
+    case SI_USER:
+      return "SI_USER (sent by kill)";
+    case SI_TKILL:
+      return "SI_TKILL (sent by tgkill or raise)";
+    case SI_QUEUE:
+      return "SI_QUEUE";
+    case SI_KERNEL:
+      return "SI_KERNEL";
+    default:
+      break;
   }
   if (sig == SIGSEGV) {
     if (code == SEGV_MAPERR) return "SEGV_MAPERR (address not mapped)";
@@ -115,15 +131,16 @@ bool writeRegisters(int fd, const FatalSignal& fault) {
   static const struct {
     const char* name;
     int index;
-  } kRegs[] = {{"rax", REG_RAX}, {"rbx", REG_RBX}, {"rcx", REG_RCX}, {"rdx", REG_RDX},
-               {"rsi", REG_RSI}, {"rdi", REG_RDI}, {"rbp", REG_RBP}, {"rsp", REG_RSP},
-               {"r8", REG_R8},   {"r9", REG_R9},   {"r10", REG_R10}, {"r11", REG_R11},
-               {"r12", REG_R12}, {"r13", REG_R13}, {"r14", REG_R14}, {"r15", REG_R15},
+  } kRegs[] = {{"rax", REG_RAX}, {"rbx", REG_RBX},    {"rcx", REG_RCX}, {"rdx", REG_RDX},
+               {"rsi", REG_RSI}, {"rdi", REG_RDI},    {"rbp", REG_RBP}, {"rsp", REG_RSP},
+               {"r8", REG_R8},   {"r9", REG_R9},      {"r10", REG_R10}, {"r11", REG_R11},
+               {"r12", REG_R12}, {"r13", REG_R13},    {"r14", REG_R14}, {"r15", REG_R15},
                {"rip", REG_RIP}, {"eflags", REG_EFL}, {"err", REG_ERR}, {"trapno", REG_TRAPNO},
                {"cr2", REG_CR2}};
   int column = 0;
   for (const auto& r : kRegs) {
-    w.text("  ").text(r.name).text(" ").hex(static_cast<uint64_t>(uc->uc_mcontext.gregs[r.index]), 16);
+    w.text("  ").text(r.name).text(" ").hex(static_cast<uint64_t>(uc->uc_mcontext.gregs[r.index]),
+                                            16);
     if (++column % 4 == 0) w.text("\n");
   }
   if (column % 4 != 0) w.text("\n");
@@ -235,12 +252,12 @@ bool readAt(int fd, void* out, size_t n, uint64_t at) {
 
 // The address inside the ELF file's own numbering for a module loaded at
 // `base`: what addr2line and the symbol table use.
-uint64_t elfAddress(int fd, const ElfW(Ehdr)& eh, uint64_t base, uintptr_t pc) {
+uint64_t elfAddress(int fd, const ElfHeader& eh, uint64_t base, uintptr_t pc) {
   if (eh.e_type == ET_EXEC) return pc;
   // Shared objects and PIE: the segment at file offset 0 was mapped at base.
   uint64_t firstVaddr = 0;
   for (int i = 0; i < eh.e_phnum; ++i) {
-    ElfW(Phdr) ph;
+    ProgramHeader ph;
     if (!readAt(fd, &ph, sizeof ph, eh.e_phoff + static_cast<uint64_t>(i) * eh.e_phentsize)) break;
     if (ph.p_type == PT_LOAD && ph.p_offset == 0) {
       firstVaddr = ph.p_vaddr;
@@ -254,41 +271,45 @@ uint64_t elfAddress(int fd, const ElfW(Ehdr)& eh, uint64_t base, uintptr_t pc) {
 // the distance from its start in *distance. A stripped library keeps only
 // its exported symbols, and the nearest of those below an internal
 // function would name the wrong one: no symbol is better.
-bool findSymbol(int fd, const ElfW(Ehdr)& eh, uint64_t address, char* name, size_t nameSize,
+bool findSymbol(int fd, const ElfHeader& eh, uint64_t address, char* name, size_t nameSize,
                 uint64_t* distance) {
-  ElfW(Shdr) table{};
+  SectionHeader table{};
   bool haveTable = false;
   for (int pass = 0; pass < 2 && !haveTable; ++pass) {
     const uint32_t wanted = pass == 0 ? SHT_SYMTAB : SHT_DYNSYM;
     for (int i = 0; i < eh.e_shnum; ++i) {
-      ElfW(Shdr) sh;
-      if (!readAt(fd, &sh, sizeof sh, eh.e_shoff + static_cast<uint64_t>(i) * eh.e_shentsize)) break;
-      if (sh.sh_type == wanted && sh.sh_entsize == sizeof(ElfW(Sym))) {
+      SectionHeader sh;
+      if (!readAt(fd, &sh, sizeof sh, eh.e_shoff + static_cast<uint64_t>(i) * eh.e_shentsize))
+        break;
+      if (sh.sh_type == wanted && sh.sh_entsize == sizeof(ElfSymbol)) {
         table = sh;
         haveTable = true;
         break;
       }
     }
   }
-  ElfW(Shdr) strings;
+  SectionHeader strings;
   if (!haveTable || table.sh_link >= eh.e_shnum ||
-      !readAt(fd, &strings, sizeof strings, eh.e_shoff + uint64_t{table.sh_link} * eh.e_shentsize)) {
+      !readAt(fd, &strings, sizeof strings,
+              eh.e_shoff + uint64_t{table.sh_link} * eh.e_shentsize)) {
     return false;
   }
-  const uint64_t count = table.sh_size / sizeof(ElfW(Sym));
+  const uint64_t count = table.sh_size / sizeof(ElfSymbol);
   constexpr uint64_t kChunk = sizeof g_symbols / sizeof g_symbols[0];
   for (uint64_t first = 0; first < count;) {
     const uint64_t n = count - first < kChunk ? count - first : kChunk;
-    if (!readAt(fd, g_symbols, n * sizeof(ElfW(Sym)), table.sh_offset + first * sizeof(ElfW(Sym)))) {
+    if (!readAt(fd, g_symbols, n * sizeof(ElfSymbol),
+                table.sh_offset + first * sizeof(ElfSymbol))) {
       return false;
     }
     for (uint64_t i = 0; i < n; ++i) {
-      const ElfW(Sym)& s = g_symbols[i];
-      if (ELF64_ST_TYPE(s.st_info) != STT_FUNC || s.st_shndx == SHN_UNDEF ||
-          address < s.st_value || address >= s.st_value + s.st_size) {
+      const ElfSymbol& s = g_symbols[i];
+      if (ELF64_ST_TYPE(s.st_info) != STT_FUNC || s.st_shndx == SHN_UNDEF || address < s.st_value ||
+          address >= s.st_value + s.st_size) {
         continue;
       }
-      const ssize_t got = pread(fd, name, nameSize - 1, static_cast<off_t>(strings.sh_offset + s.st_name));
+      const ssize_t got =
+          pread(fd, name, nameSize - 1, static_cast<off_t>(strings.sh_offset + s.st_name));
       if (got <= 0) return false;
       name[got] = '\0';
       *distance = address - s.st_value;
@@ -312,7 +333,7 @@ bool writeFrame(int fd, int index, uintptr_t pc, bool isReturnAddress) {
   path[n] = '\0';
   if (n == 0) return w.text(" (anonymous)+").hex(pc - m.start).text("\n").writeTo(fd);
   const int elf = path[0] == '/' ? open(path, O_RDONLY | O_CLOEXEC) : -1;
-  ElfW(Ehdr) eh;
+  ElfHeader eh;
   if (elf < 0 || !readAt(elf, &eh, sizeof eh, 0) || std::memcmp(eh.e_ident, ELFMAG, SELFMAG) != 0) {
     if (elf >= 0) close(elf);
     return w.text(" ").text(path).text("+").hex(pc - base).text("\n").writeTo(fd);
@@ -608,7 +629,9 @@ SignalSafeWriter& SignalSafeWriter::stamp(const LocalTime& t) {
       .padded(t.millisecond, 3);
 }
 
-bool SignalSafeWriter::writeTo(int fd) const { return writeAllFromSignalHandler(fd, buffer_, size_); }
+bool SignalSafeWriter::writeTo(int fd) const {
+  return writeAllFromSignalHandler(fd, buffer_, size_);
+}
 
 bool writeAllFromSignalHandler(int fd, const char* data, size_t n) {
   while (n > 0) {

@@ -61,7 +61,11 @@ void chooseDumpPath(const CrashContext& c) {
   }
   SignalSafeWriter name;
   name.text(platform::tempDirFromSignalHandler()).text("/").decimal(c.downloaderId.load());
-  name.text("_").text(g_version).text("_").stamp(platform::localTimeFromSignalHandler()).text(".dmp");
+  name.text("_")
+      .text(g_version)
+      .text("_")
+      .stamp(platform::localTimeFromSignalHandler())
+      .text(".dmp");
   append(g_dumpPath, sizeof g_dumpPath, name.data());
 }
 
@@ -82,8 +86,11 @@ void startReportProcess(int logFd) {
   const char* program = g_modulePath[0] != '\0' ? g_modulePath : "/proc/self/exe";
   const char* const argv[] = {program, "-dmp", g_logFileName, nullptr};
   const int pid = platform::spawnDetachedFromSignalHandler(program, argv);
-  logLine(logFd, SignalSafeWriter().text(" Start crash report: -dmp ").text(g_logFileName)
-                     .text(", pid ").decimal(pid));
+  logLine(logFd, SignalSafeWriter()
+                     .text(" Start crash report: -dmp ")
+                     .text(g_logFileName)
+                     .text(", pid ")
+                     .decimal(pid));
 }
 
 void onCrash(const platform::FatalSignal& fault) {
@@ -106,14 +113,22 @@ void onCrash(const platform::FatalSignal& fault) {
   const int lockFd = c.instanceLockFd.exchange(-1);
   if (lockFd >= 0) {
     const bool closed = close(lockFd) == 0;
-    logLine(logFd, SignalSafeWriter().text(" Release mutex: ").decimal(closed ? 1 : 0).text(", ")
+    logLine(logFd, SignalSafeWriter()
+                       .text(" Release mutex: ")
+                       .decimal(closed ? 1 : 0)
+                       .text(", ")
                        .decimal(closed ? 0 : errno));
   }
 
   chooseDumpPath(c);
   const int dumpFd = open(g_dumpPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  logLine(logFd, SignalSafeWriter().text(" Create dmp file: ").decimal(dumpFd >= 0 ? 1 : 0)
-                     .text(", ").decimal(dumpFd >= 0 ? 0 : errno).text(", ").text(g_dumpPath));
+  logLine(logFd, SignalSafeWriter()
+                     .text(" Create dmp file: ")
+                     .decimal(dumpFd >= 0 ? 1 : 0)
+                     .text(", ")
+                     .decimal(dumpFd >= 0 ? 0 : errno)
+                     .text(", ")
+                     .text(g_dumpPath));
   if (dumpFd < 0) {
     if (logFd >= 0) close(logFd);
     return;
@@ -122,7 +137,10 @@ void onCrash(const platform::FatalSignal& fault) {
   written = platform::writeFatalSignalDump(dumpFd, fault) && written;
   const int writeError = written ? 0 : errno;
   close(dumpFd);
-  logLine(logFd, SignalSafeWriter().text(" Write dmp file: ").decimal(written ? 1 : 0).text(", ")
+  logLine(logFd, SignalSafeWriter()
+                     .text(" Write dmp file: ")
+                     .decimal(written ? 1 : 0)
+                     .text(", ")
                      .decimal(writeError));
 
   // Without a log file name the report process would find nothing of this

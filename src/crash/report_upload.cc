@@ -150,7 +150,8 @@ EnumUploadResult UploadLogFile(const std::string& url, const std::string& filePa
   curl_easy_cleanup(curl);
   curl_mime_free(form);
   curl_slist_free_all(headers);
-  return rc == CURLE_OK && status == 200 ? EnumUploadResult::kOk : EnumUploadResult::kTransferFailed;
+  return rc == CURLE_OK && status == 200 ? EnumUploadResult::kOk
+                                         : EnumUploadResult::kTransferFailed;
 }
 
 EnumPackResult PackAndUpload(const std::wstring& argument, const std::string& label,
@@ -184,7 +185,8 @@ EnumPackResult PackAndUpload(const std::wstring& argument, const std::string& la
     }
   }
   if (!extraFile.empty() && exists(extraFile)) {
-    addEntry(zip.get(), common::utf8ToWide(fs::path(narrow(extraFile)).filename().string()), extraFile);
+    addEntry(zip.get(), common::utf8ToWide(fs::path(narrow(extraFile)).filename().string()),
+             extraFile);
   }
   const websetup_zip::EnumZipResult closed = zip->close();
   if (closed != websetup_zip::EnumZipResult::kOk) {
@@ -195,7 +197,8 @@ EnumPackResult PackAndUpload(const std::wstring& argument, const std::string& la
     const EnumUploadResult rc =
         UploadLogFile(env.uploadUrl, narrow(archive), ArchivePartName(argument, packingTime),
                       kProductId, env.version, label.empty() ? "default" : label);
-    LOG(INFO) << " Report upload result " << static_cast<int>(rc) << ", archive " << narrow(archive);
+    LOG(INFO) << " Report upload result " << static_cast<int>(rc) << ", archive "
+              << narrow(archive);
     if (rc == EnumUploadResult::kOk) {
       fs::remove(narrow(archive), ec);
       fs::remove(narrow(logCopy), ec);

@@ -59,7 +59,9 @@ TEST_F(CrashHandlerTest, ZeroConfigWritesTheDumpAndStartsNothing) {
   EXPECT_EQ(log.find("Start crash report"), std::string::npos) << log;
   // The log's own line format, so the lines read like the logger's.
   EXPECT_TRUE(std::regex_search(
-      log, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,\d{3}--\[Thread\]\(\d+\)  Exception handler entered\.)")));
+      log,
+      std::regex(
+          R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,\d{3}--\[Thread\]\(\d+\)  Exception handler entered\.)")));
 }
 
 // The dump locates the fault: reason, registers, the maps, and a first
@@ -74,7 +76,8 @@ TEST_F(CrashHandlerTest, DumpLocatesTheFaultForAddr2line) {
     EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
   }
   std::smatch frame;
-  ASSERT_TRUE(std::regex_search(text, frame, std::regex(R"(#0 0x[0-9a-f]+ (\S+)\+(0x[0-9a-f]+) (\S+)\+)")))
+  ASSERT_TRUE(
+      std::regex_search(text, frame, std::regex(R"(#0 0x[0-9a-f]+ (\S+)\+(0x[0-9a-f]+) (\S+)\+)")))
       << text;
   EXPECT_EQ(frame[1].str(), fs::canonical(CRASH_TEST_HELPER).string());
   EXPECT_NE(frame[3].str().find("crashTest"), std::string::npos) << frame[3];
@@ -82,8 +85,8 @@ TEST_F(CrashHandlerTest, DumpLocatesTheFaultForAddr2line) {
   EXPECT_NE(text.find(frame[1].str() + "\n", text.find("maps:\n")), std::string::npos);
 
   std::string resolved;
-  ASSERT_EQ(testing_support::runToEnd({"/usr/bin/addr2line", "-f", "-e", frame[1], frame[2]}, kLimit,
-                                      &resolved),
+  ASSERT_EQ(testing_support::runToEnd({"/usr/bin/addr2line", "-f", "-e", frame[1], frame[2]},
+                                      kLimit, &resolved),
             0);
   EXPECT_NE(resolved.find("crashTest"), std::string::npos) << resolved;
   EXPECT_NE(resolved.find("fatal_signal_posix.cc"), std::string::npos) << resolved;
@@ -103,7 +106,8 @@ TEST_F(CrashHandlerTest, EveryFatalSignalIsDumpedAndKeepsItsExitStatus) {
   for (const auto& c : kCases) {
     std::vector<std::string> args = {c.fault};
     for (const std::string& a : logArgs("0")) args.push_back(a);
-    const int status = crash_test::runAndWait(CRASH_TEST_HELPER, args, {{"TMPDIR", tmp_.path()}}, kLimit);
+    const int status =
+        crash_test::runAndWait(CRASH_TEST_HELPER, args, {{"TMPDIR", tmp_.path()}}, kLimit);
     ASSERT_TRUE(WIFSIGNALED(status)) << c.fault;
     EXPECT_EQ(WTERMSIG(status), c.signal) << c.fault;
     EXPECT_NE(dump().find(c.header), std::string::npos) << c.fault << "\n" << dump();
@@ -139,7 +143,8 @@ TEST_F(CrashHandlerTest, FaultInsideTheHandlerEndsTheProcessAtOnce) {
 TEST_F(CrashHandlerTest, NoLogFileDumpsToTheTemporaryFolder) {
   ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
   const int status = crash_test::runAndWait(
-      CRASH_TEST_HELPER, {"segv", "--config", "2", "--downloader-id", "630", "--version", "2.5.0.7"},
+      CRASH_TEST_HELPER,
+      {"segv", "--config", "2", "--downloader-id", "630", "--version", "2.5.0.7"},
       {{"TMPDIR", tmp_.path()}}, kLimit);
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(crash_test::childCount(), 0);
@@ -168,28 +173,34 @@ TEST(CrashReportEndToEndTest, CrashedSetupIsReportedBySecondRun) {
   // Downloader_config with it, has been read.
   const auto configured = [&] {
     for (const Json::Value& line : services.journal()) {
-      if (line["body"].asString().find("\"Download configurationType\" : \"Success\"") != std::string::npos) {
+      if (line["body"].asString().find("\"Download configurationType\" : \"Success\"") !=
+          std::string::npos) {
         return true;
       }
     }
     return false;
   };
-  ASSERT_TRUE(waitFor([&] { return configured() && run.logsContaining(" Setup window shown").size() == 1; },
-                      kLimit));
+  ASSERT_TRUE(
+      waitFor([&] { return configured() && run.logsContaining(" Setup window shown").size() == 1; },
+              kLimit));
   const std::string logName = run.logsContaining(" Setup window shown")[0];
   setup.signal(SIGSEGV);
   EXPECT_EQ(setup.wait(kLimit), 128 + SIGSEGV);
 
   const std::string dump = readFile(run.logDir() + "/" + logName + ".dmp");
-  EXPECT_NE(dump.find("signal 11 (SIGSEGV)\ncode 0 SI_USER (sent by kill)\npc "), std::string::npos) << dump;
+  EXPECT_NE(dump.find("signal 11 (SIGSEGV)\ncode 0 SI_USER (sent by kill)\npc "), std::string::npos)
+      << dump;
   EXPECT_NE(dump.find("sent by pid " + std::to_string(getpid()) + "\n"), std::string::npos) << dump;
   auto uploads = services.requestsTo("/v1/productLogUpload", 1, kLimit);
   ASSERT_EQ(uploads.size(), 1u);
   const crash_test::Upload upload = crash_test::ReadUpload(uploads[0]);
-  EXPECT_EQ(crash_test::FileMd5(upload.savedPath), upload.md5) << "saved bytes differ from those sent";
+  EXPECT_EQ(crash_test::FileMd5(upload.savedPath), upload.md5)
+      << "saved bytes differ from those sent";
   const std::string stem = logName.substr(0, logName.rfind('_'));
-  EXPECT_TRUE(std::regex_match(upload.fileName, std::regex(stem + R"(_\d{17}\.zip)"))) << upload.fileName;
-  EXPECT_EQ(upload.fieldOrder, (std::vector<std::string>{"file", "product_id", "version", "catalogue"}));
+  EXPECT_TRUE(std::regex_match(upload.fileName, std::regex(stem + R"(_\d{17}\.zip)")))
+      << upload.fileName;
+  EXPECT_EQ(upload.fieldOrder,
+            (std::vector<std::string>{"file", "product_id", "version", "catalogue"}));
   EXPECT_EQ(upload.fields.at("product_id"), "VUVededodo2900");
   EXPECT_EQ(upload.fields.at("version"), "1.0.0.0");
   EXPECT_EQ(upload.fields.at("catalogue"), "CrashDmp");
@@ -197,8 +208,10 @@ TEST(CrashReportEndToEndTest, CrashedSetupIsReportedBySecondRun) {
   EXPECT_EQ(upload.entries[0].first, logName);
   EXPECT_EQ(upload.entries[1].first, logName + ".dmp");
   EXPECT_EQ(upload.entries[1].second, dump);
-  EXPECT_NE(upload.entries[0].second.find(" Start crash report: -dmp " + logName), std::string::npos);
-  EXPECT_EQ(run.logsContaining(" Report upload: label CrashDmp, dump 1, files " + logName).size(), 1u);
+  EXPECT_NE(upload.entries[0].second.find(" Start crash report: -dmp " + logName),
+            std::string::npos);
+  EXPECT_EQ(run.logsContaining(" Report upload: label CrashDmp, dump 1, files " + logName).size(),
+            1u);
   // Sent, so the archive and the log copy are gone.
   EXPECT_TRUE(waitFor([&] { return run.filesEndingWith(".zip").empty(); }, kLimit));
   EXPECT_TRUE(run.filesEndingWith("_copy.log").empty());

@@ -37,7 +37,8 @@ __attribute__((noinline, no_sanitize("undefined"))) int divideByZero() {
 
 __attribute__((noinline)) int readPastAnEmptyFile() {
   const char* tmp = getenv("TMPDIR");
-  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/crash-helper-XXXXXX";
+  std::string pattern =
+      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/crash-helper-XXXXXX";
   const int fd = mkstemp(pattern.data());
   if (fd < 0) return -1;
   unlink(pattern.c_str());
@@ -71,7 +72,8 @@ int main(int argc, char** argv) {
   c.downloaderId = atoi(options["--downloader-id"].c_str());
 
   if (fault == "nested") {
-    if (platform::installFatalSignalHandler(&faultInHandler) != platform::PlatformResult::kOk) return 3;
+    if (platform::installFatalSignalHandler(&faultInHandler) != platform::PlatformResult::kOk)
+      return 3;
     platform::crashTest();
   }
   if (crash::InstallCrashHandler() != platform::PlatformResult::kOk) return 3;

@@ -80,7 +80,9 @@ ReportRun::ReportRun(const testing_support::TempDir& tmp, const std::string& ser
   fs::create_directories(logDir());
 }
 
-std::string ReportRun::logDir() const { return root_ + "/appdata/RUDarodiridu/logs/setup_orlastra"; }
+std::string ReportRun::logDir() const {
+  return root_ + "/appdata/RUDarodiridu/logs/setup_orlastra";
+}
 
 std::vector<std::string> ReportRun::logsContaining(const std::string& text) const {
   std::vector<std::string> names;
@@ -98,7 +100,8 @@ std::vector<std::string> ReportRun::filesEndingWith(const std::string& suffix) c
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(logDir(), ec)) {
     const std::string name = e.path().filename().string();
-    if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+    if (name.size() >= suffix.size() &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
       names.push_back(name);
     }
   }
@@ -131,7 +134,9 @@ std::vector<std::pair<std::string, std::string>> ZipEntries(const std::string& p
   return entries;
 }
 
-std::string FileMd5(const std::string& path) { return common::md5OfText(testing_support::readFile(path)); }
+std::string FileMd5(const std::string& path) {
+  return common::md5OfText(testing_support::readFile(path));
+}
 
 Upload ReadUpload(const Json::Value& line) {
   Upload upload;
@@ -158,7 +163,8 @@ bool SetMode(const std::string& base, const std::string& key, const std::string&
   curl_easy_setopt(curl, CURLOPT_POSTFIELDS, "");
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_TIMEOUT, 10L);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char*, size_t s, size_t n, void*) { return s * n; });
+  curl_easy_setopt(
+      curl, CURLOPT_WRITEFUNCTION, +[](char*, size_t s, size_t n, void*) { return s * n; });
   const CURLcode rc = curl_easy_perform(curl);
   long status = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);

@@ -32,7 +32,8 @@ class ReportUploadTest : public ::testing::Test {
     EXPECT_EQ(lines.size(), 1u);
     if (lines.empty()) return {};
     crash_test::Upload upload = crash_test::ReadUpload(lines[0]);
-    EXPECT_EQ(crash_test::FileMd5(upload.savedPath), upload.md5) << "saved bytes differ from those sent";
+    EXPECT_EQ(crash_test::FileMd5(upload.savedPath), upload.md5)
+        << "saved bytes differ from those sent";
     return upload;
   }
 
@@ -52,10 +53,12 @@ TEST_F(ReportUploadTest, CrashReportWithoutItsDumpPacksEveryDump) {
 
   const crash_test::Upload upload = onlyUpload();
   ASSERT_EQ(upload.entries.size(), 3u);
-  EXPECT_EQ(upload.entries[0], std::make_pair(std::string(kLogName), std::string("log of the crashed run\n")));
+  EXPECT_EQ(upload.entries[0],
+            std::make_pair(std::string(kLogName), std::string("log of the crashed run\n")));
   EXPECT_EQ(upload.entries[1], std::make_pair(std::string("a.dmp"), std::string("dump a")));
   EXPECT_EQ(upload.entries[2], std::make_pair(std::string("b.dmp"), std::string("dump b")));
-  EXPECT_TRUE(std::regex_match(upload.fileName, std::regex(R"(setup_orlastra_\d{17}\.zip)"))) << upload.fileName;
+  EXPECT_TRUE(std::regex_match(upload.fileName, std::regex(R"(setup_orlastra_\d{17}\.zip)")))
+      << upload.fileName;
   EXPECT_EQ(upload.fields.at("catalogue"), "CrashDmp");
 }
 
@@ -69,9 +72,12 @@ TEST_F(ReportUploadTest, CloseReportPacksOnlyTheLogCopy) {
 
   const crash_test::Upload upload = onlyUpload();
   ASSERT_EQ(upload.entries.size(), 1u);
-  EXPECT_EQ(upload.entries[0], std::make_pair(std::string("orlastra.log"), std::string("closing run\n")));
-  EXPECT_TRUE(std::regex_match(upload.fileName, std::regex(R"(NoName_\d{17}\.zip)"))) << upload.fileName;
-  EXPECT_EQ(upload.fieldOrder, (std::vector<std::string>{"file", "product_id", "version", "catalogue"}));
+  EXPECT_EQ(upload.entries[0],
+            std::make_pair(std::string("orlastra.log"), std::string("closing run\n")));
+  EXPECT_TRUE(std::regex_match(upload.fileName, std::regex(R"(NoName_\d{17}\.zip)")))
+      << upload.fileName;
+  EXPECT_EQ(upload.fieldOrder,
+            (std::vector<std::string>{"file", "product_id", "version", "catalogue"}));
   EXPECT_EQ(upload.fields.at("catalogue"), "close03");
   EXPECT_TRUE(run_.filesEndingWith(".zip").empty());
   EXPECT_TRUE(run_.filesEndingWith("_copy.log").empty());

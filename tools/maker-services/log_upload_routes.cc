@@ -58,45 +58,45 @@ int statusMode(const ServiceContext& context) {
 }
 
 void installLogUpload(httplib::Server& server, ServiceContext& context) {
-  server.Post(R"((/.*)?/v1/productLogUpload)",
-              [&context](const httplib::Request& req, httplib::Response& res,
-                         const httplib::ContentReader& reader) {
-                if (!req.is_multipart_form_data()) {
-                  res.status = 400;
-                  res.set_content("not a multipart form", "text/plain");
-                  return;
-                }
-                httplib::MultipartFormDataItems parts;
-                reader(
-                    [&parts](const httplib::MultipartFormData& header) {
-                      parts.push_back(header);
-                      return true;
-                    },
-                    [&parts](const char* data, size_t length) {
-                      parts.back().content.append(data, length);
-                      return true;
-                    });
-                const int status = statusMode(context);
-                Json::Value form(Json::arrayValue);
-                for (const httplib::MultipartFormData& part : parts) {
-                  Json::Value entry(Json::objectValue);
-                  entry["name"] = part.name;
-                  if (part.filename.empty()) {
-                    entry["value"] = part.content;
-                  } else {
-                    entry["filename"] = part.filename;
-                    entry["content_type"] = part.content_type;
-                    entry["size"] = static_cast<Json::UInt64>(part.content.size());
-                    entry["md5"] = common::md5OfText(part.content);
-                    entry["saved"] = status == 200 ? save(context, part.filename, part.content) : "";
-                  }
-                  form.append(entry);
-                }
-                ServiceContext::addJournalField("form", form);
-                res.status = status;
-                res.set_content(context.mode("log_upload.body", "{\"code\":0,\"msg\":\"success\"}"),
-                                "application/json");
-              });
+  server.Post(R"((/.*)?/v1/productLogUpload)", [&context](const httplib::Request& req,
+                                                          httplib::Response& res,
+                                                          const httplib::ContentReader& reader) {
+    if (!req.is_multipart_form_data()) {
+      res.status = 400;
+      res.set_content("not a multipart form", "text/plain");
+      return;
+    }
+    httplib::MultipartFormDataItems parts;
+    reader(
+        [&parts](const httplib::MultipartFormData& header) {
+          parts.push_back(header);
+          return true;
+        },
+        [&parts](const char* data, size_t length) {
+          parts.back().content.append(data, length);
+          return true;
+        });
+    const int status = statusMode(context);
+    Json::Value form(Json::arrayValue);
+    for (const httplib::MultipartFormData& part : parts) {
+      Json::Value entry(Json::objectValue);
+      entry["name"] = part.name;
+      if (part.filename.empty()) {
+        entry["value"] = part.content;
+      } else {
+        entry["filename"] = part.filename;
+        entry["content_type"] = part.content_type;
+        entry["size"] = static_cast<Json::UInt64>(part.content.size());
+        entry["md5"] = common::md5OfText(part.content);
+        entry["saved"] = status == 200 ? save(context, part.filename, part.content) : "";
+      }
+      form.append(entry);
+    }
+    ServiceContext::addJournalField("form", form);
+    res.status = status;
+    res.set_content(context.mode("log_upload.body", "{\"code\":0,\"msg\":\"success\"}"),
+                    "application/json");
+  });
 }
 
 }  // namespace
