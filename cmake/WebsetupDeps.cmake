@@ -13,6 +13,7 @@ pkg_check_modules(DBUS REQUIRED IMPORTED_TARGET dbus-1)
 pkg_check_modules(SDL2 IMPORTED_TARGET sdl2)
 pkg_check_modules(CAIRO IMPORTED_TARGET cairo)
 pkg_check_modules(PANGOCAIRO IMPORTED_TARGET pangocairo)
+pkg_check_modules(LIBJPEG IMPORTED_TARGET libjpeg)
 pkg_check_modules(HTTPLIB IMPORTED_TARGET cpp-httplib)
 
 # easylogging++ ships as a header and a source file. One static library holds

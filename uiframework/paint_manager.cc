@@ -7,6 +7,7 @@
 #include "uiframework/containers.h"
 #include "uiframework/controls.h"
 #include "uiframework/focus_order.h"
+#include "uiframework/image_decode.h"
 #include "uiframework/render.h"
 
 namespace ui {
@@ -18,19 +19,6 @@ std::string imageKey(const std::string& name) {
   std::replace(key.begin(), key.end(), '\\', '/');
   for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return key;
-}
-
-struct PngReader {
-  const std::string* bytes;
-  size_t offset;
-};
-
-cairo_status_t readPng(void* closure, unsigned char* data, unsigned int length) {
-  auto* r = static_cast<PngReader*>(closure);
-  if (r->offset + length > r->bytes->size()) return CAIRO_STATUS_READ_ERROR;
-  std::copy_n(r->bytes->data() + r->offset, length, data);
-  r->offset += length;
-  return CAIRO_STATUS_SUCCESS;
 }
 
 }  // namespace
@@ -108,14 +96,19 @@ cairo_surface_t* CPaintManagerUI::GetImage(const std::string& name) {
   std::string key = imageKey(name);
   auto it = images_.find(key);
   if (it != images_.end()) return it->second;
-  std::string bytes;
-  if (archive_ == nullptr || !archive_->read(name, &bytes)) return nullptr;
-  PngReader reader{&bytes, 0};
-  cairo_surface_t* image = cairo_image_surface_create_from_png_stream(readPng, &reader);
-  if (cairo_surface_status(image) != CAIRO_STATUS_SUCCESS) {
-    LOG(INFO) << " skin: cannot decode image " << name;
-    cairo_surface_destroy(image);
-    return nullptr;
+  cairo_surface_t* image = nullptr;
+  if (name.front() == '/') {
+    // A picture the program stored itself (a banner in the cache).
+    image = DecodeImageFile(name);
+    if (image == nullptr) return nullptr;
+  } else {
+    std::string bytes;
+    if (archive_ == nullptr || !archive_->read(name, &bytes)) return nullptr;
+    image = DecodeImage(bytes);
+    if (image == nullptr) {
+      LOG(INFO) << " skin: cannot decode image " << name;
+      return nullptr;
+    }
   }
   images_[key] = image;
   return image;

@@ -31,7 +31,7 @@ std::string PathOf(const std::string& url) {
 const std::vector<std::string>& allServiceNames() {
   static const std::vector<std::string> names = {
       service::kUpdateCom,   service::kUpdateCn,      service::kUpdateTest,
-      service::kBanner,      service::kGa4,           service::kCollector,
+      service::kBanner,      service::kBannerTest,    service::kGa4,           service::kCollector,
       service::kTestCollector, service::kUserLog,     service::kBootstrap,
       service::kTicket,      service::kUniversalAnalytics, service::kException,
       service::kLogCollection, service::kGeolocation};

@@ -27,6 +27,7 @@ constexpr char kUpdateCom[] = "update_com";
 constexpr char kUpdateCn[] = "update_cn";
 constexpr char kUpdateTest[] = "update_test";
 constexpr char kBanner[] = "banner";
+constexpr char kBannerTest[] = "banner_test";  // with the developer setting TestEnv
 constexpr char kGa4[] = "ga4";
 constexpr char kCollector[] = "collector";
 constexpr char kTestCollector[] = "test_collector";

@@ -3,10 +3,15 @@
 
 #include "window/install_ui_main_wnd.h"
 
+#include <cairo.h>
+
 #include <cstdio>
+#include <ctime>
 
 #include "common/log.h"
 #include "common/text.h"
+#include "engine/download_impl.h"
+#include "engine/libcurl_tool.h"
 #include "install/window_messages.h"
 #include "platform/clock.h"
 #include "platform/fatal_signal.h"
@@ -15,6 +20,8 @@
 #include "platform/registry.h"
 #include "system/system_facts.h"
 #include "uiframework/containers.h"
+#include "uiframework/image_decode.h"
+#include "uiframework/message_loop.h"
 #include "uiframework/render.h"
 #include "window/languages.h"
 #include "window/message_box_wnd.h"
@@ -122,6 +129,8 @@ void InstallUIMainWnd::InitWindow() {
     if (dot == nullptr) break;
     optionDots_.push_back(dot);
   }
+  imagePlay_ = FindControl(L"image_play");
+  frameCount_ = CountAnimaFrames(&GetPaintManager());
 
   // 4-5. Product configuration and the licence box.
   ReadProductConfig();
@@ -306,6 +315,7 @@ void InstallUIMainWnd::WriteProductLanguage() {
 // --- notifications and clicks ---
 
 void InstallUIMainWnd::Notify(ui::TNotifyUI& msg) {
+  if (msg.sType == L"selectchanged") OnSelectChanged(msg);
   if (msg.sType == L"link" && msg.pSender != nullptr) {
     const std::wstring& name = msg.pSender->GetName();
     if (name == L"license_link") ToggleLowerArea(false);
@@ -590,10 +600,112 @@ void InstallUIMainWnd::PrepareForInstall() {
   }
   if (background_ != nullptr) background_->SetBkImage("skin/backgroud_complete.png");
   SetTimer(kTimerOneSecond, 1000);
+  StartCarousel();
+}
+
+// --- carousel ---
+
+void InstallUIMainWnd::StartCarousel() {
+  CAnima::Setup setup;
+  setup.images = &GetPaintManager();
+  setup.area = imagePlay_;
+  setup.frameCount = frameCount_;
+  setup.findControl = [this](const std::wstring& name) { return FindControl(name); };
+  setup.softwareId = common::parseLeadingInt32(GetLabelText(L"Software_id"));
+  if (record_ != nullptr && record_->fetchMutex()->tryLock()) {
+    setup.softwareId = record_->softwareId;
+    record_->fetchMutex()->unlock();
+  }
+  setup.fontFamily = Language(language_.load()).carouselFont;
+  KillTimer(kTimerSlide);
+  anima_ = std::make_unique<CAnima>(std::move(setup));
+  anima_->Init(L"", L"");
+  currentFrame_ = 1;
+  if (!optionDots_.empty()) {
+    if (auto* dot = dynamic_cast<ui::COptionUI*>(optionDots_[0])) {
+      if (dot->IsSelected()) {
+        ui::TNotifyUI changed;
+        changed.sType = L"selectchanged";
+        changed.pSender = dot;
+        OnSelectChanged(changed);
+      } else {
+        dot->Selected(true);
+      }
+    }
+  }
+  anima_->ShowFrame(1);
+  if (frameCount_ >= 2) SetTimer(kTimerCarousel, kCarouselIntervalMs);
+}
+
+void InstallUIMainWnd::OnSelectChanged(ui::TNotifyUI& msg) {
+  size_t position = 0;
+  for (size_t i = 0; i < optionDots_.size() && i < 10; ++i) {
+    if (optionDots_[i] == msg.pSender) position = i + 1;
+  }
+  if (position == 0 || anima_ == nullptr) return;
+  auto* dot = dynamic_cast<ui::COptionUI*>(msg.pSender);
+  if (dot != nullptr && !dot->IsSelected()) return;  // the dot that was left
+  SetTimer(kTimerCarousel, kCarouselIntervalMs);
+  const int to = static_cast<int>(position);
+  if (anima_->Play(currentFrame_, to)) SetTimer(kTimerSlide, CAnima::kStepMs);
+  currentFrame_ = to;
+}
+
+void InstallUIMainWnd::OnBannersReady() {
+  bannersReady_ = true;
+  if (anima_ == nullptr) return;
+  std::wstring extension;
+  {
+    std::lock_guard<std::mutex> lock(bannerMu_);
+    auto first = banners_.find(1);
+    if (first != banners_.end() && !optionDots_.empty()) {
+      // The file's own extension: a folder of the path may hold dots too.
+      const std::wstring& file = first->second.localFile;
+      const size_t slash = file.find_last_of(L"/\\");
+      const size_t dot = file.find(L'.', slash == std::wstring::npos ? 0 : slash + 1);
+      if (dot != std::wstring::npos) extension = file.substr(dot);
+    }
+  }
+  GetPaintManager().RemoveAllImages();
+  anima_->Init(env_.install.cacheDir + L"/", extension);
+  if (!anima_->Sliding()) anima_->ShowFrame(currentFrame_);
 }
 
 void InstallUIMainWnd::StartBannerThreadIfNeeded() {
-  if (!bannersReady_) LOG(INFO) << " [seam] banner carousel not built yet";
+  if (bannersReady_ || bannerThread_.started() || env_.bannerBase.empty()) return;
+  BannerFetch fetch;
+  fetch.queryUrl = GetBannerPicUrl(env_.bannerBase, Language(language_.load()).webCode, mainPid_,
+                                   static_cast<int64_t>(std::time(nullptr)));
+  fetch.cacheFolder = env_.install.cacheDir;
+  fetch.events = events_;
+  fetch.get = [](const std::string& url, std::string* body) {
+    engine::CLibcurlTool curl;
+    return curl.httpGet(url.c_str(), *body, false);
+  };
+  fetch.download = [](const std::wstring& url, const std::wstring& path) {
+    std::string cdn;
+    return engine::CDownLoadImpl::SuperDownloadFile(url, path, &cdn);
+  };
+  fetch.isPicture = [](const std::wstring& path) {
+    cairo_surface_t* picture = ui::DecodeImageFile(common::wideToUtf8(path));
+    if (picture == nullptr) return false;
+    cairo_surface_destroy(picture);
+    return true;
+  };
+  fetch.stopping = [this] { return bannerStop_.load(); };
+  const ui::WindowHandle self = GetHWND();
+  bannerStop_ = false;
+  if (!bannerThread_.start([this, fetch, self] {
+        std::map<int32_t, BannerRecord> banners;
+        if (!GetCbsBanner(fetch, &banners)) return;
+        {
+          std::lock_guard<std::mutex> lock(bannerMu_);
+          banners_ = std::move(banners);
+        }
+        (void)ui::MessageLoop::Get()->PostMessage(self, install::MSG_BANNERS_READY, 0, 0);
+      })) {
+    LOG(INFO) << " banner thread not started";
+  }
 }
 
 // --- IInstallWindow, any thread ---
@@ -641,7 +753,11 @@ int InstallUIMainWnd::ShowMessageBox(install::EnumMsgType kind) {
   return MessageBoxWnd::Show(this, kind, language_.load(), env_.autoRun);
 }
 
-int InstallUIMainWnd::WaitForAllThreadExit() { return flow_ ? flow_->WaitForAllThreadExit() : 0; }
+int InstallUIMainWnd::WaitForAllThreadExit() {
+  bannerStop_ = true;
+  (void)bannerThread_.waitFor(10000);
+  return flow_ ? flow_->WaitForAllThreadExit() : 0;
+}
 
 void InstallUIMainWnd::Activate() {
   LOG(INFO) << " Activation requested by another instance";

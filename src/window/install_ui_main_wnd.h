@@ -23,12 +23,15 @@
 #include <vector>
 
 #include "common/events.h"
+#include "common/thread_tools.h"
 #include "config/configure.h"
 #include "install/install_flow.h"
 #include "install/install_window.h"
 #include "telemetry/single_user_log.h"
 #include "uiframework/controls.h"
 #include "uiframework/window.h"
+#include "window/anima.h"
+#include "window/banner.h"
 
 namespace window {
 
@@ -39,6 +42,8 @@ inline constexpr uint32_t kTimerOneSecond = 1922;
 inline constexpr uint32_t kTimerLastProgress = 1923;
 inline constexpr uint32_t kTimerAnimation = 1000;
 inline constexpr uint32_t kTimerCarousel = 2000;
+inline constexpr uint32_t kTimerSlide = 2001;  // the 25 pictures of a slide
+inline constexpr uint32_t kCarouselIntervalMs = 7000;
 inline constexpr uint32_t kTimerAutoInstall = 666;
 inline constexpr uint32_t kTimerAutoRetry = 888;
 
@@ -47,6 +52,7 @@ struct WindowEnvironment {
   common::EventSink* events = nullptr;     // never null once built
   install::InstallSettings install;        // the flow's settings
   std::wstring programFilesDir;            // the default install folder's parent
+  std::string bannerBase;                  // the banner service (TestEnv: its test host)
   bool autoRun = false;                    // developer setting AutoRun
   bool crashTest = false;                  // developer setting CrashTest
   std::string modulePath;                  // the running executable
@@ -176,6 +182,10 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   void EndOfRun();
   void StopCarousel();
   void Taskbar(int state);
+  // Carousel.
+  void StartCarousel();
+  void OnSelectChanged(ui::TNotifyUI& msg);
+  void OnBannersReady();
 
   std::wstring windowClass_;
   WindowEnvironment env_;
@@ -200,6 +210,7 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   ui::CControlUI* startShortcut_ = nullptr;
   ui::CControlUI* background_ = nullptr;
   std::vector<ui::CControlUI*> optionDots_;
+  ui::CControlUI* imagePlay_ = nullptr;
 
   // Product configuration values.
   int32_t downloaderId_ = 0, siteId_ = 0, languageId_ = 0, gifDuration_ = 0;
@@ -209,6 +220,16 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   // Language formats.
   std::wstring progressFormat_, spaceNeedFormat_, spaceFreeFormat_;
   float freeGigabytes_ = 0;
+
+  // The carousel (window thread) and the banner thread, which fills
+  // banners_ before it posts MSG_BANNERS_READY.
+  std::unique_ptr<CAnima> anima_;
+  int frameCount_ = 0;
+  int currentFrame_ = 1;
+  common::CThreadHandle bannerThread_;
+  std::atomic<bool> bannerStop_{false};
+  std::mutex bannerMu_;
+  std::map<int32_t, BannerRecord> banners_;  // guarded by bannerMu_
 
   std::unique_ptr<config::CConfigure> record_;
   install::InstallShared shared_;

@@ -156,8 +156,7 @@ intptr_t InstallUIMainWnd::HandleCustomMessage(uint32_t message, uintptr_t wpara
       EndOfRun();
       break;
     case install::MSG_BANNERS_READY:
-      bannersReady_ = true;
-      LOG(INFO) << " [seam] banners ready; the carousel is not built yet";
+      OnBannersReady();
       break;
     default:
       break;
@@ -215,6 +214,25 @@ void InstallUIMainWnd::OnTimer(uint32_t id) {
       }
       break;
     }
+    case kTimerCarousel: {
+      // The next dot, or the first after the last.
+      const int k = currentFrame_;
+      const size_t next = k >= 1 && k <= 9 && optionDots_.size() > static_cast<size_t>(k) ? k : 0;
+      if (auto* dot = dynamic_cast<ui::COptionUI*>(optionDots_.empty() ? nullptr : optionDots_[next])) {
+        if (dot->IsSelected()) {
+          ui::TNotifyUI changed;
+          changed.sType = L"selectchanged";
+          changed.pSender = dot;
+          OnSelectChanged(changed);
+        } else {
+          dot->Selected(true);
+        }
+      }
+      break;
+    }
+    case kTimerSlide:
+      if (anima_ == nullptr || !anima_->Step()) KillTimer(kTimerSlide);
+      break;
     case kTimerAutoInstall:
       if (env_.autoRun) {
         KillTimer(kTimerAutoInstall);

@@ -2,6 +2,7 @@
 
 #include "common/events.h"
 #include "common/text.h"
+#include "config/services.h"
 #include "platform/desktop.h"
 #include "platform/dev_settings.h"
 #include "platform/paths.h"
@@ -18,6 +19,8 @@ WindowEnvironment WindowEnvironment::FromProcess() {
   env.events = &common::Events();
   env.install = install::InstallSettings::FromProcess();
   env.programFilesDir = common::utf8ToWide(platform::programFilesDir());
+  env.bannerBase = config::processServices().url(FuntionImpl::IsTestEnv() ? config::service::kBannerTest
+                                                                         : config::service::kBanner);
   env.autoRun = FuntionImpl::IsAutoRun();
   env.crashTest = FuntionImpl::IsCrashTest();
   env.modulePath = platform::modulePath();

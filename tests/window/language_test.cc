@@ -158,38 +158,6 @@ TEST(LanguageTest, FormatsTakeOnlyTheirOwnConversion) {
   EXPECT_EQ(FormatLanguageString(L"Space required : 500MB", L"ignored"), L"Space required : 500MB");
 }
 
-// An archive with some of its files replaced, as a variant build ships.
-class VariantArchive {
- public:
-  explicit VariantArchive(const std::map<std::string, std::string>& replaced) {
-    const std::string zip = dir_.file("variant.zip");
-    auto writer = websetup_zip::ZipWriter::create(zip);
-    for (const auto& entry : fs::recursive_directory_iterator(SKIN_SOURCE_DIR)) {
-      if (!entry.is_regular_file()) continue;
-      const std::string name = fs::relative(entry.path(), SKIN_SOURCE_DIR).generic_string();
-      if (name == "CMakeLists.txt") continue;
-      std::string source = entry.path().string();
-      if (auto it = replaced.find(name); it != replaced.end()) {
-        source = dir_.file("replaced_" + std::to_string(replaced.size()) + fs::path(name).filename().string());
-        std::ofstream(source, std::ios::binary) << it->second;
-      }
-      EXPECT_EQ(writer->addFile(common::utf8ToWide(name), source), websetup_zip::EnumZipResult::kOk);
-    }
-    EXPECT_EQ(writer->close(), websetup_zip::EnumZipResult::kOk);
-    ui::EnumUiResult result;
-    ui::SetSkinArchiveOverride(ui::SkinArchive::fromFile(zip, &result));
-  }
-  ~VariantArchive() { ui::SetSkinArchiveOverride(nullptr); }
-
-  static std::string Source(const std::string& name) {
-    std::ifstream in(std::string(SKIN_SOURCE_DIR) + "/" + name, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-
- private:
-  testing_support::TempDir dir_;
-};
-
 class LanguageWindowTest : public WindowFixture {
  protected:
   void TearDown() override {

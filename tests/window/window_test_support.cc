@@ -11,7 +11,10 @@
 #include "system/file_trust.h"
 #include "uiframework/automation.h"
 #include "uiframework/message_loop.h"
+#include "uiframework/skin_archive.h"
+#include "uiframework/window.h"
 #include "window/message_box_wnd.h"
+#include "zip/zip_writer.h"
 
 namespace window_test {
 
@@ -45,6 +48,7 @@ void WindowFixture::SetUp() {
 
   env_ = window::WindowEnvironment();
   env_.events = events_.get();
+  env_.bannerBase = server_->baseUrl();
   install::InstallSettings& s = env_.install;
   s.cacheDir = common::utf8ToWide(dir_.file("cache"));
   s.logDir = common::utf8ToWide(dir_.file("logs"));
@@ -147,6 +151,33 @@ void WindowFixture::setMode(const std::string& key, const std::string& value) {
   ASSERT_EQ(curl.HttpPost(server_->baseUrl() + "/control/mode?key=" + key + "&value=" + value, "",
                           &reply, ""),
             0);
+}
+
+VariantArchive::VariantArchive(const std::map<std::string, std::string>& replaced) {
+  const std::string zip = dir_.file("variant.zip");
+  auto writer = websetup_zip::ZipWriter::create(zip);
+  int n = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(SKIN_SOURCE_DIR)) {
+    if (!entry.is_regular_file()) continue;
+    const std::string name = fs::relative(entry.path(), SKIN_SOURCE_DIR).generic_string();
+    if (name == "CMakeLists.txt") continue;
+    std::string source = entry.path().string();
+    if (auto it = replaced.find(name); it != replaced.end()) {
+      if (it->second.empty()) continue;
+      source = dir_.file("replaced_" + std::to_string(n++));
+      std::ofstream(source, std::ios::binary) << it->second;
+    }
+    EXPECT_EQ(writer->addFile(common::utf8ToWide(name), source), websetup_zip::EnumZipResult::kOk);
+  }
+  EXPECT_EQ(writer->close(), websetup_zip::EnumZipResult::kOk);
+  ui::EnumUiResult result;
+  ui::SetSkinArchiveOverride(ui::SkinArchive::fromFile(zip, &result));
+}
+
+VariantArchive::~VariantArchive() { ui::SetSkinArchiveOverride(nullptr); }
+
+std::string VariantArchive::Source(const std::string& name) {
+  return readAll(std::string(SKIN_SOURCE_DIR) + "/" + name);
 }
 
 }  // namespace window_test

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,19 @@
 #include "window/install_ui_main_wnd.h"
 
 namespace window_test {
+
+// An archive with some of its files replaced (or, with an empty text,
+// left out), as a variant build ships; in force while the object lives.
+class VariantArchive {
+ public:
+  explicit VariantArchive(const std::map<std::string, std::string>& replaced);
+  ~VariantArchive();
+  // A file of the shipped archive's sources.
+  static std::string Source(const std::string& name);
+
+ private:
+  testing_support::TempDir dir_;
+};
 
 class WindowFixture : public ::testing::Test {
  protected:

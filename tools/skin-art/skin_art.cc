@@ -5,6 +5,7 @@
 //   skin-art OUTPUT_FOLDER
 
 #include <cairo.h>
+#include <pango/pangocairo.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -457,11 +458,80 @@ void splash(int i) {
   });
 }
 
+// The demo's banners as the banner service hands them out: three per
+// language, each a scene with a headline in that language, under
+// banners/<web code>/N.png of the output folder.
+struct BannerSet {
+  const char* code;
+  const char* lines[3];
+};
+
+void banners() {
+  static const BannerSet kSets[] = {
+      {"en", {"Orlastra 2 is here", "Your projects, in sync everywhere", "Loved by two million creators"}},
+      {"zh-cn", {"Orlastra 2 全新登场", "你的项目，随时随地同步", "两百万创作者的选择"}},
+      {"zh-tw", {"Orlastra 2 全新登場", "你的專案，隨時隨地同步", "兩百萬創作者的選擇"}},
+      {"ja", {"Orlastra 2 登場", "プロジェクトをどこでも同期", "200万人のクリエイターが愛用"}},
+      {"ko", {"Orlastra 2 출시", "어디서나 동기화되는 프로젝트", "200만 크리에이터의 선택"}},
+      {"de", {"Orlastra 2 ist da", "Ihre Projekte, überall synchron", "Von zwei Millionen Kreativen geschätzt"}},
+      {"fr", {"Orlastra 2 est arrivé", "Vos projets synchronisés partout", "Adopté par deux millions de créateurs"}},
+      {"es", {"Llega Orlastra 2", "Tus proyectos, sincronizados en todas partes", "Dos millones de creadores lo eligen"}},
+      {"ru", {"Встречайте Orlastra 2", "Ваши проекты синхронизированы везде", "Выбор двух миллионов авторов"}},
+      {"ar", {"Orlastra 2 وصل", "مشاريعك متزامنة في كل مكان", "يحبه مليونا مبدع"}},
+  };
+  const Rgb from[] = {kDeep, Rgb{0.22, 0.18, 0.55}, Rgb{0.55, 0.20, 0.22}};
+  const Rgb to[] = {kTeal, kBlue, kAmber};
+  mkdir((g_out + "/banners").c_str(), 0755);
+  for (const BannerSet& set : kSets) {
+    mkdir((g_out + "/banners/" + set.code).c_str(), 0755);
+    for (int n = 1; n <= 3; ++n) {
+      save(std::string("banners/") + set.code + "/" + std::to_string(n) + ".png", 650, 300, [&](cairo_t* cr) {
+        linear(cr, 0, 0, 650, 300, from[n - 1], to[n - 1]);
+        cairo_paint(cr);
+        glow(cr, 560, 40, 260, Rgb{1, 1, 1}, 0.20);
+        for (int i = 0; i < 5; ++i) {
+          cairo_set_source_rgba(cr, 1, 1, 1, 0.06 + i * 0.02);
+          cairo_arc(cr, 520 + i * 18 - n * 10, 170 - i * 6, 120 - i * 18, 0, 2 * M_PI);
+          cairo_fill(cr);
+        }
+        mark(cr, 540, 200, 40, kGreen, kAmber);
+        PangoLayout* layout = pango_cairo_create_layout(cr);
+        PangoFontDescription* font = pango_font_description_from_string("Noto Sans Bold 30px");
+        pango_layout_set_font_description(layout, font);
+        pango_font_description_free(font);
+        pango_layout_set_width(layout, 460 * PANGO_SCALE);
+        pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+        pango_context_set_language(pango_layout_get_context(layout),
+                                   pango_language_from_string(set.code));
+        pango_layout_context_changed(layout);
+        pango_layout_set_text(layout, set.lines[n - 1], -1);
+        int w = 0, h = 0;
+        pango_layout_get_pixel_size(layout, &w, &h);
+        cairo_set_source_rgba(cr, 1, 1, 1, 0.96);
+        cairo_move_to(cr, 44, (300 - h) / 2.0 - 10);
+        pango_cairo_show_layout(cr, layout);
+        g_object_unref(layout);
+        cairo_set_source_rgba(cr, 1, 1, 1, 0.85);
+        roundRect(cr, 44, (300 + h) / 2.0 + 8, 64, 6, 3);
+        cairo_fill(cr);
+      });
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--banners") {
+    g_out = argv[2];
+    mkdir(g_out.c_str(), 0755);
+    banners();
+    return 0;
+  }
   if (argc != 2) {
-    std::fprintf(stderr, "usage: skin-art OUTPUT_FOLDER (skin_archive/skin)\n");
+    std::fprintf(stderr,
+                 "usage: skin-art OUTPUT_FOLDER (skin_archive/skin)\n"
+                 "       skin-art --banners FOLDER (the demo's banner pictures)\n");
     return 2;
   }
   g_out = argv[1];

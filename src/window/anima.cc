@@ -1,0 +1,229 @@
+#include "window/anima.h"
+
+#include <cairo.h>
+#include <pango/pangocairo.h>
+
+#include <cstdio>
+
+#include "common/log.h"
+#include "common/text.h"
+#include "uiframework/control.h"
+#include "uiframework/markup.h"
+#include "uiframework/paint_manager.h"
+
+namespace window {
+namespace {
+
+std::string builtInFrame(int n) { return "skin/anima/" + std::to_string(n) + ".png"; }
+
+// A copy of `picture` scaled to width x height.
+cairo_surface_t* frameCopy(cairo_surface_t* picture, int width, int height) {
+  cairo_surface_t* copy = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+  cairo_t* cr = cairo_create(copy);
+  const double sx = double(width) / cairo_image_surface_get_width(picture);
+  const double sy = double(height) / cairo_image_surface_get_height(picture);
+  cairo_scale(cr, sx, sy);
+  cairo_set_source_surface(cr, picture, 0, 0);
+  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  return copy;
+}
+
+void drawCentred(cairo_t* cr, const std::wstring& text, const ui::FontSpec& font, double x,
+                 double y, double w, double h, bool centreVertically) {
+  PangoLayout* layout = pango_cairo_create_layout(cr);
+  PangoFontDescription* desc =
+      pango_font_description_from_string(ui::pangoFontDescription(font).c_str());
+  pango_layout_set_font_description(layout, desc);
+  pango_font_description_free(desc);
+  const std::string utf8 = common::wideToUtf8(text);
+  pango_layout_set_text(layout, utf8.data(), static_cast<int>(utf8.size()));
+  pango_layout_set_width(layout, static_cast<int>(w * PANGO_SCALE));
+  pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
+  pango_layout_set_alignment(layout, PANGO_ALIGN_CENTER);
+  int pw = 0, ph = 0;
+  pango_layout_get_pixel_size(layout, &pw, &ph);
+  cairo_save(cr);
+  cairo_rectangle(cr, x, y, w, h);
+  cairo_clip(cr);
+  cairo_move_to(cr, x, centreVertically ? y + (h - ph) / 2 : y);
+  pango_cairo_show_layout(cr, layout);
+  cairo_restore(cr);
+  g_object_unref(layout);
+}
+
+}  // namespace
+
+int CountAnimaFrames(ui::CPaintManagerUI* images) {
+  int n = 0;
+  while (images != nullptr && images->GetImage(builtInFrame(n + 1)) != nullptr) ++n;
+  return n;
+}
+
+CAnima::CAnima(Setup setup) : setup_(std::move(setup)) {}
+
+std::string CAnima::StripName(int i, int j) {
+  char name[32];
+  std::snprintf(name, sizeof name, "Merge%02d%02d.png", i, j);
+  return name;
+}
+
+std::string CAnima::StepName(const std::string& strip, bool forward, int step) {
+  // Each direction keeps its own pictures: a backward slide's picture k is
+  // cut at another offset than the forward one's.
+  char suffix[16];
+  std::snprintf(suffix, sizeof suffix, forward ? "%02d" : "b%02d", step);
+  return strip + suffix;
+}
+
+std::string CAnima::FrameName(int frame) {
+  if (frame == 1) return "FirstFrame";
+  char name[16];
+  std::snprintf(name, sizeof name, "Frame%02d", frame);
+  return name;
+}
+
+void CAnima::Init(const std::wstring& folder, const std::wstring& extension) {
+  HorizontalMoveAnimaInit(folder, extension);
+}
+
+void CAnima::LoadAnimaTexts() {
+  texts_.clear();
+  extraTexts_.clear();
+  if (!setup_.findControl) return;
+  for (int a = 1;; ++a) {
+    ui::CControlUI* text = setup_.findControl(L"anima_text_" + std::to_wstring(a));
+    ui::CControlUI* extra = setup_.findControl(L"anima_text_extra_" + std::to_wstring(a));
+    if (text == nullptr && extra == nullptr) break;
+    if (text != nullptr) texts_.push_back(text->GetText());
+    if (extra != nullptr) extraTexts_.push_back(extra->GetText());
+  }
+}
+
+void CAnima::DrawFrameText(void* surface, size_t index) {
+  cairo_t* cr = cairo_create(static_cast<cairo_surface_t*>(surface));
+  const uint32_t colour = setup_.softwareId == 10 ? 0xFFFFFFFF : 0xFF4A4A4A;
+  cairo_set_source_rgba(cr, ((colour >> 16) & 0xFF) / 255.0, ((colour >> 8) & 0xFF) / 255.0,
+                        (colour & 0xFF) / 255.0, 1.0);
+  ui::FontSpec font;
+  font.family = setup_.fontFamily.empty() ? "sans-serif" : setup_.fontFamily;
+  font.size_px = 15;  // 11 points
+  if (index < texts_.size() && !texts_[index].empty()) {
+    std::wstring text = texts_[index];
+    const size_t n = text.find(L"{n}");
+    if (n != std::wstring::npos) text.replace(n, 3, L"\n");
+    ui::FontSpec bold = font;
+    bold.bold = true;
+    drawCentred(cr, text, bold, 30, 40, setup_.width - 60, 100, false);
+  }
+  if (index < extraTexts_.size() && !extraTexts_[index].empty()) {
+    drawCentred(cr, extraTexts_[index], font, 194, 40, 178, 65, true);
+  }
+  cairo_destroy(cr);
+}
+
+void CAnima::HorizontalMoveAnimaInit(const std::wstring& folder, const std::wstring& extension) {
+  LOG(INFO) << " AnimaInit: " << common::wideToUtf8(folder) << ", " << common::wideToUtf8(extension);
+  if (!folder.empty()) {
+    texts_.clear();
+    extraTexts_.clear();
+  } else {
+    LoadAnimaTexts();
+  }
+  ui::CPaintManagerUI* images = setup_.images;
+  const int w = setup_.width, h = setup_.height;
+  // Each frame once, with its texts.
+  std::vector<cairo_surface_t*> frames(static_cast<size_t>(setup_.frameCount) + 1, nullptr);
+  for (int n = 1; n <= setup_.frameCount; ++n) {
+    cairo_surface_t* picture = nullptr;
+    if (!folder.empty()) {
+      picture = images->GetImage(common::wideToUtf8(folder + std::to_wstring(n) + extension));
+      if (picture == nullptr) LOG(INFO) << " AnimaInit, use default: " << n;
+    }
+    if (picture == nullptr) picture = images->GetImage(builtInFrame(n));
+    if (picture == nullptr) continue;
+    frames[n] = frameCopy(picture, w, h);
+    DrawFrameText(frames[n], static_cast<size_t>(n - 1));
+    if (images->GetImage(FrameName(n)) == nullptr) images->AddImage(FrameName(n), frames[n]);
+  }
+  strips_ = 0;
+  for (int i = 1; i <= setup_.frameCount; ++i) {
+    for (int j = i + 1; j <= setup_.frameCount; ++j) {
+      if (frames[i] == nullptr || frames[j] == nullptr) continue;
+      const std::string name = StripName(i, j);
+      if (images->GetImage(name) == nullptr) {
+        cairo_surface_t* strip = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 2 * w, h);
+        cairo_t* cr = cairo_create(strip);
+        cairo_set_source_surface(cr, frames[i], 0, 0);
+        cairo_paint(cr);
+        cairo_set_source_surface(cr, frames[j], w, 0);
+        cairo_paint(cr);
+        cairo_destroy(cr);
+        images->AddImage(name, strip);
+        cairo_surface_destroy(strip);
+      }
+      ++strips_;
+    }
+  }
+  for (cairo_surface_t* frame : frames) {
+    if (frame != nullptr) cairo_surface_destroy(frame);
+  }
+  LOG(INFO) << " AnimaInit ok: " << setup_.frameCount << ", " << strips_;
+}
+
+void CAnima::ShowFrame(int frame) {
+  if (setup_.area != nullptr) setup_.area->SetBkImage(FrameName(frame));
+}
+
+bool CAnima::Play(int from, int to) {
+  if (setup_.frameCount == 1 || from == to) return false;
+  if (Sliding()) {
+    step_ = 0;
+    ShowFrame(target_);
+  }
+  const int low = std::min(from, to), high = std::max(from, to);
+  if (low < 1 || high > setup_.frameCount) return false;
+  strip_ = StripName(low, high);
+  forward_ = from < to;
+  target_ = to;
+  step_ = 1;
+  return Step();
+}
+
+bool CAnima::Step() {
+  if (step_ <= 0) return false;
+  if (step_ > kSteps) {
+    step_ = 0;
+    ShowFrame(target_);
+    return false;
+  }
+  ui::CPaintManagerUI* images = setup_.images;
+  const int w = setup_.width, h = setup_.height;
+  const std::string name = StepName(strip_, forward_, step_);
+  if (images->GetImage(name) == nullptr) {
+    cairo_surface_t* strip = images->GetImage(strip_);
+    if (strip == nullptr) {
+      step_ = 0;
+      ShowFrame(target_);
+      return false;
+    }
+    const int start = forward_ ? 0 : w, end = forward_ ? w : 0;
+    const int offset = start + (end - start) / kSteps * step_;
+    cairo_surface_t* picture = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    cairo_t* cr = cairo_create(picture);
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+    cairo_set_source_surface(cr, strip, -offset, 0);
+    cairo_rectangle(cr, 0, 0, w, h);
+    cairo_fill(cr);
+    cairo_destroy(cr);
+    images->AddImage(name, picture);
+    cairo_surface_destroy(picture);
+  }
+  if (setup_.area != nullptr) setup_.area->SetBkImage(name);
+  ++step_;
+  return true;
+}
+
+}  // namespace window

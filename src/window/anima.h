@@ -1,0 +1,85 @@
+#ifndef WEBSETUP_WINDOW_ANIMA_H_
+#define WEBSETUP_WINDOW_ANIMA_H_
+
+// CAnima: the carousel's pictures and its horizontal slide. It draws every
+// frame with its language text once into a strip per pair of frames
+// ("Merge0102.png" holds frames 1 and 2 side by side), keeps them in the
+// window's image cache, and cuts the 25 pictures of a slide from a strip
+// the first time that slide runs. The window drives a slide with a 50 ms
+// timer calling Step(), so it keeps painting and answering during it.
+// Window thread only.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace ui {
+class CControlUI;
+class CPaintManagerUI;
+}  // namespace ui
+
+namespace window {
+
+class CAnima {
+ public:
+  static constexpr int kSteps = 25;
+  static constexpr int kStepMs = 50;
+
+  struct Setup {
+    ui::CPaintManagerUI* images = nullptr;  // the window's image cache
+    ui::CControlUI* area = nullptr;         // image_play: shows the pictures
+    int frameCount = 0;
+    int width = 650, height = 300;
+    // A control of the window by name (null when it has none): the frame
+    // texts come from anima_text_N and anima_text_extra_N.
+    std::function<ui::CControlUI*(const std::wstring&)> findControl;
+    int32_t softwareId = 0;        // 10 draws white text
+    std::string fontFamily;        // the language's carousel font
+  };
+
+  explicit CAnima(Setup setup);
+
+  // (Re)builds the strips: the built-in frames skin/anima/N.png with the
+  // language texts when `folder` is empty, else folder + N + extension
+  // (each missing one replaced by the built-in frame, without texts).
+  void Init(const std::wstring& folder, const std::wstring& extension);
+  // Starts the slide from frame `from` to frame `to`. Returns false when
+  // there is nothing to slide (one frame, the same frame); a slide still
+  // running ends at its last picture first.
+  bool Play(int from, int to);
+  // The next picture of the running slide; false when it has ended (the
+  // target frame shows).
+  bool Step();
+  bool Sliding() const { return step_ > 0; }
+  // Shows frame `frame` whole.
+  void ShowFrame(int frame);
+
+  int StripCount() const { return strips_; }
+  // The cache names, for the log and the tests.
+  static std::string StripName(int i, int j);
+  static std::string StepName(const std::string& strip, bool forward, int step);
+  static std::string FrameName(int frame);
+
+ private:
+  void HorizontalMoveAnimaInit(const std::wstring& folder, const std::wstring& extension);
+  void LoadAnimaTexts();
+  void DrawFrameText(void* surface, size_t index);
+
+  Setup setup_;
+  std::vector<std::wstring> texts_, extraTexts_;
+  int strips_ = 0;
+  // The running slide.
+  std::string strip_;
+  bool forward_ = true;
+  int step_ = 0;  // 0: none; 1..25 the next picture
+  int target_ = 1;
+};
+
+// How many frames skin/anima/1.png, 2.png, ... the archive has, counted
+// from 1 until one is missing.
+int CountAnimaFrames(ui::CPaintManagerUI* images);
+
+}  // namespace window
+
+#endif  // WEBSETUP_WINDOW_ANIMA_H_
