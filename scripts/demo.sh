@@ -17,13 +17,15 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target websetup maker-services sample-installer-artefacts
+cmake --build build -j"$(nproc)" --target websetup maker-services sample-installer-artefacts skin-art
 
 demo="$PWD/build/demo"
 artefacts="$PWD/build/sample-installer"
 rm -rf "$demo"
 mkdir -p "$demo/served" "$demo/shots"
 cp "$artefacts/setup_orlastra.exe" "$artefacts/downloader.xml" "$demo/served/"
+# The banner service hands out these pictures, per language.
+build/bin/skin-art --banners "$demo/served"
 
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill -TERM "$p" 2>/dev/null || true; done; }
