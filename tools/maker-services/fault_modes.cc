@@ -34,6 +34,10 @@ bool applyToken(const std::string& token, FaultModes* out) {
     out->xCache = value;
     return !value.empty();
   }
+  if (key == "validator") {
+    out->validators = value;
+    return value == "etag" || value == "last-modified" || value == "none";
+  }
   if (key == "cf") {
     size_t slash = value.find('/');
     if (slash == std::string::npos || slash == 0 || slash + 1 == value.size()) return false;
@@ -55,6 +59,9 @@ bool applyToken(const std::string& token, FaultModes* out) {
   } else if (key == "rate") {
     if (n == 0) return false;
     out->rate = n;
+  } else if (key == "delay-ms") {
+    if (n > 600000) return false;
+    out->delayMs = n;
   } else {
     return false;
   }

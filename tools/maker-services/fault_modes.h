@@ -24,6 +24,10 @@ struct FaultModes {
   std::string cfCacheStatus;
   std::string xCache;
   int64_t rate = 0;  // body bytes per second; 0: as fast as possible
+  int64_t delayMs = 0;  // wait before answering, each response
+  // Which validators a file answer carries: "" both ETag and
+  // Last-Modified, "etag", "last-modified" or "none".
+  std::string validators;
   // The tokens as given, to rebuild the list for the next redirect hop.
   std::vector<std::string> tokens;
 };

@@ -9,10 +9,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
 #include <cctype>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -109,6 +113,26 @@ int parseRange(const std::string& header, int64_t total, int64_t* first, int64_t
   return *first < total ? 1 : -1;
 }
 
+// The validators of a file as it is now: an entity tag from its change
+// time to the nanosecond and its size (so a file rewritten with other bytes
+// of the same size gets another one within the same second), and its
+// modification time as an HTTP date.
+std::string entityTag(const struct stat& st) {
+  char text[64];
+  const unsigned long long ns =
+      static_cast<unsigned long long>(st.st_mtim.tv_sec) * 1000000000ull + st.st_mtim.tv_nsec;
+  std::snprintf(text, sizeof text, "\"%llx-%llx\"", ns, static_cast<unsigned long long>(st.st_size));
+  return text;
+}
+
+std::string httpDate(time_t when) {
+  std::tm utc{};
+  gmtime_r(&when, &utc);
+  char text[64];
+  std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &utc);
+  return text;
+}
+
 Reply fileReply(const httplib::Request& req, const std::string& path, const FaultModes& modes,
                 const std::string& selfUrl) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -118,8 +142,16 @@ Reply fileReply(const httplib::Request& req, const std::string& path, const Faul
     return textReply(404, "not found\n");
   }
   const int64_t total = st.st_size;
+  const std::string etag = entityTag(st);
+  const std::string modified = httpDate(st.st_mtim.tv_sec);
+  const bool sendEtag = modes.validators.empty() || modes.validators == "etag";
+  const bool sendModified = modes.validators.empty() || modes.validators == "last-modified";
   int64_t first = 0, last = total - 1;
   int range = modes.ignoreRange ? 0 : parseRange(req.get_header_value("Range"), total, &first, &last);
+  // If-Range: a range of the version the client names, else the whole
+  // file as it is now.
+  const std::string ifRange = req.get_header_value("If-Range");
+  if (range != 0 && !ifRange.empty() && ifRange != etag && ifRange != modified) range = 0;
   Reply reply;
   if (range < 0) {
     ::close(fd);
@@ -133,6 +165,8 @@ Reply fileReply(const httplib::Request& req, const std::string& path, const Faul
   }
   reply.status = range > 0 ? 206 : 200;
   reply.headers.emplace_back("Content-Type", "application/octet-stream");
+  if (sendEtag) reply.headers.emplace_back("ETag", etag);
+  if (sendModified) reply.headers.emplace_back("Last-Modified", modified);
   if (!modes.ignoreRange) reply.headers.emplace_back("Accept-Ranges", "bytes");
   if (range > 0) {
     std::string shown_total = modes.starTotal  ? "*"
@@ -265,6 +299,10 @@ void answer(const httplib::Request& req, httplib::Response& res, const ServiceCo
   // Ranges are this host's business (it must be able to get them wrong):
   // keep httplib from applying them a second time.
   const_cast<httplib::Request&>(req).ranges.clear();
+  // A long round trip: the answer waits before its head goes out.
+  for (int64_t waited = 0; waited < modes.delayMs && !context.stopping(); waited += 5) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min<int64_t>(5, modes.delayMs - waited)));
+  }
   Reply reply = buildReply(req, context, name, modes);
   if (modes.lowercaseHeaders) {
     sendByHand(req, res, reply, modes, context);
