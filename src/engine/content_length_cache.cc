@@ -19,6 +19,11 @@ int64_t ContentLengthCache::lookup(const std::string& url) const {
   return it == sizes_.end() ? 0 : it->second;
 }
 
+void ContentLengthCache::forget(const std::string& url) {
+  common::MutexLock lock(&mu_);
+  sizes_.erase(url);
+}
+
 void ContentLengthCache::clear() {
   common::MutexLock lock(&mu_);
   sizes_.clear();

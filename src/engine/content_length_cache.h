@@ -22,6 +22,8 @@ class ContentLengthCache {
   void remember(const std::string& url, int64_t size) LOCKS_EXCLUDED(mu_);
   // The stored size, or 0.
   int64_t lookup(const std::string& url) const LOCKS_EXCLUDED(mu_);
+  // Drops the size of `url` (the file there has changed).
+  void forget(const std::string& url) LOCKS_EXCLUDED(mu_);
   void clear() LOCKS_EXCLUDED(mu_);
 
  private:
@@ -36,6 +38,7 @@ inline void RememberContentLength(const std::string& url, int64_t size) {
 inline int64_t LookupContentLength(const std::string& url) {
   return ContentLengthCache::instance().lookup(url);
 }
+inline void ForgetContentLength(const std::string& url) { ContentLengthCache::instance().forget(url); }
 inline void ClearContentLengthCache() { ContentLengthCache::instance().clear(); }
 
 }  // namespace engine

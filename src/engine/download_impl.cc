@@ -12,6 +12,7 @@
 #include "common/md5.h"
 #include "common/text.h"
 #include "platform/download_file.h"
+#include "engine/content_length_cache.h"
 #include "engine/downloader.h"
 #include "common/events.h"
 #include "platform/clock.h"
@@ -22,6 +23,12 @@ namespace {
 
 constexpr uint32_t kDriverWaitMs = 180000;
 constexpr uint32_t kStallLimitMs = 60000;
+// A run that met another version of the file starts again from zero this
+// many times per call at most: a server whose validator changes on every
+// answer would otherwise be downloaded for ever.
+constexpr int kMaxRestarts = 3;
+// Internal result of one run: start again from zero.
+constexpr int32_t kRestartFromZero = -1;
 
 std::string format1(const char* fmt, double value) {
   char text[64];
@@ -32,6 +39,9 @@ std::string format1(const char* fmt, double value) {
 // Stops the driver and collects the CDN summary. When the driver outlives
 // the wait, the downloader is abandoned rather than freed under it.
 void stopAndRelease(std::unique_ptr<CDownloader>* d, std::string* cdnInfo) {
+  // A request runs for as long as bytes flow, so the workers are told to
+  // end theirs rather than waited for.
+  (*d)->abortTransfers();
   (*d)->setRunState(kRunStop);
   if (!(*d)->waitDriver(kDriverWaitMs)) {
     LOG(INFO) << " download driver did not stop; leaving it";
@@ -42,20 +52,24 @@ void stopAndRelease(std::unique_ptr<CDownloader>* d, std::string* cdnInfo) {
   (*d)->reset();
 }
 
-}  // namespace
-
-int CDownLoadImpl::defaultThreadCount() {
-  return std::max(4, platform::processorCount() * 8 / 5);
+// The file on the server is not the one the download file holds parts of:
+// both files go, as for a task file whose size no longer matches, and the
+// sizes known for its addresses are forgotten so the next run probes anew.
+void discardChangedDownload(const std::string& local, const std::vector<std::string>& urls) {
+  common::Events().Event("Other", "FlowError", "DL025", false);
+  LOG(INFO) << " taskinfo file error";
+  platform::deleteFile(local);
+  platform::deleteFile(local + ".xml");
+  for (const std::string& url : urls) ForgetContentLength(url);
 }
 
-int32_t CDownLoadImpl::SuperDownloadFile(const std::wstring& url, const std::wstring& localPath,
-                                         std::string* cdnInfo, const DownloadOptions& options,
-                                         DownloadStats* stats) {
+// One run of SuperDownloadFile; kRestartFromZero when the file changed on
+// the server and `mayRestart`.
+int32_t downloadOnce(const std::string& remote, const std::string& local, std::string* cdnInfo,
+                     const DownloadOptions& options, DownloadStats* stats, bool mayRestart) {
   const bool reportProgress = static_cast<bool>(options.onProgress);
   auto stopped = [&options] { return options.stop != nullptr && options.stop->load(); };
-  const std::string remote = common::wideToUtf8(url);
-  const std::string local = common::wideToUtf8(localPath);
-  const int threads = options.threadCount > 0 ? options.threadCount : defaultThreadCount();
+  const int threads = options.threadCount > 0 ? options.threadCount : CDownLoadImpl::defaultThreadCount();
   auto d = std::make_unique<CDownloader>(remote, local, local + ".xml", threads);
 
   const int init = d->downloadInit(0, "Download", reportProgress ? 1 : 0);
@@ -94,6 +108,14 @@ int32_t CDownLoadImpl::SuperDownloadFile(const std::wstring& url, const std::wst
       LOG(INFO) << "too long no speed:";
       stopAndRelease(&d, cdnInfo);
       return kErrNoProgress;
+    }
+    if (mayRestart && d->remoteChanged()) {
+      LOG(INFO) << " remote file changed, download restarts";
+      std::vector<std::string> urls = {remote, d->taskManager().remotePath()};
+      for (const auto& t : d->taskManager().allTasks()) urls.push_back(t->remotePath);
+      stopAndRelease(&d, nullptr);
+      discardChangedDownload(local, urls);
+      return kRestartFromZero;
     }
     if (d->runState() == kRunStop) break;
     if (stopped()) {
@@ -155,6 +177,23 @@ int32_t CDownLoadImpl::SuperDownloadFile(const std::wstring& url, const std::wst
             << format1("%.1f MB/s", fastest);
   if (cdnInfo != nullptr) *cdnInfo = cdn;
   return kErrSuccess;
+}
+
+}  // namespace
+
+int CDownLoadImpl::defaultThreadCount() {
+  return std::max(4, platform::processorCount() * 8 / 5);
+}
+
+int32_t CDownLoadImpl::SuperDownloadFile(const std::wstring& url, const std::wstring& localPath,
+                                         std::string* cdnInfo, const DownloadOptions& options,
+                                         DownloadStats* stats) {
+  const std::string remote = common::wideToUtf8(url);
+  const std::string local = common::wideToUtf8(localPath);
+  for (int restarts = 0;; ++restarts) {
+    const int32_t r = downloadOnce(remote, local, cdnInfo, options, stats, restarts < kMaxRestarts);
+    if (r != kRestartFromZero) return r;
+  }
 }
 
 std::string CDownLoadImpl::fileMd5(const std::string& path) {

@@ -4,7 +4,9 @@
 #include <tinyxml2.h>
 
 #include <chrono>
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "common/log.h"
@@ -53,6 +55,42 @@ void addText(tinyxml2::XMLDocument* doc, tinyxml2::XMLElement* parent, const cha
 
 void raiseFlowError(const char* code) { common::Events().Event("Other", "FlowError", code, false); }
 
+bool startsWithNoCase(const std::string& text, size_t at, const char* prefix) {
+  for (size_t i = 0; prefix[i] != '\0'; ++i) {
+    if (at + i >= text.size() ||
+        std::tolower(static_cast<unsigned char>(text[at + i])) != std::tolower(static_cast<unsigned char>(prefix[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The value of header `name` (given with its colon) in the response block
+// text[from, to), whatever its capitalisation; empty when absent.
+std::string headerIn(const std::string& text, size_t from, size_t to, const char* name) {
+  for (size_t line = from; line < to;) {
+    const size_t end = std::min(text.find("\r\n", line), to);
+    if (startsWithNoCase(text, line, name)) {
+      std::string value = text.substr(line + std::strlen(name), end - line - std::strlen(name));
+      const size_t first = value.find_first_not_of(" \t");
+      const size_t last = value.find_last_not_of(" \t");
+      return first == npos ? std::string() : value.substr(first, last - first + 1);
+    }
+    if (end == npos || end >= to) break;
+    line = end + 2;
+  }
+  return std::string();
+}
+
+// Only the last response of a redirect chain describes the file.
+std::string validatorOf(const std::string& h) {
+  size_t block = 0;
+  for (size_t at = h.find("\r\nHTTP/"); at != npos; at = h.find("\r\nHTTP/", at + 2)) block = at + 2;
+  const std::string etag = headerIn(h, block, h.size(), "ETag:");
+  if (!etag.empty() && etag.front() == '"') return etag;
+  return headerIn(h, block, h.size(), "Last-Modified:");
+}
+
 }  // namespace
 
 std::vector<SegmentBounds> segmentLayout(int64_t contentLength) {
@@ -98,6 +136,7 @@ ProbeAnswer readProbeAnswer(const std::string& h) {
     a.hasLength = true;
     a.length = common::parseLeadingDigits(std::string_view(h).substr(length + 15));
   }
+  a.validator = validatorOf(h);
   return a;
 }
 
@@ -115,6 +154,7 @@ void CDownloadTaskManager::discardTaskFile() {
   platform::deleteFile(taskFilePath_);
   contentLength_ = 0;
   downloadTime_ = 0;
+  validator_.clear();
 }
 
 int CDownloadTaskManager::loadDownloadTask(int flag, const std::string& label, int logFlag) {
@@ -183,6 +223,7 @@ int CDownloadTaskManager::generateDownloadTask(int /*flag*/, const std::string& 
     task->remotePath = remotePath_;
     task->localPath = localPath_;
     task->probeCdn = cdn;
+    task->validator = validator_;
     task->logFlag = logFlag;
     addTask(std::move(task));
   }
@@ -234,6 +275,7 @@ int64_t CDownloadTaskManager::getContentLength(int* code, std::string* cdn, int 
     }
     if (!a.hasLength) return 0;
     if (logFlag) LOG(INFO) << " Get Contentlength = " << a.length;
+    validator_ = a.validator;
     RememberContentLength(remotePath_, a.length);
     return a.length;
   }
@@ -253,6 +295,8 @@ bool CDownloadTaskManager::loadTaskFromFile(int logFlag) {
       e->QueryInt64Text(&contentLength_);
     } else if (name == "DownloadTime") {
       e->QueryInt64Text(&downloadTime_);
+    } else if (name == "Validator") {
+      validator_ = e->GetText() ? e->GetText() : "";
     } else if (name == "Task") {
       auto task = std::make_unique<CTask>();
       for (const tinyxml2::XMLElement* f = e->FirstChildElement(); f; f = f->NextSiblingElement()) {
@@ -291,6 +335,9 @@ bool CDownloadTaskManager::loadTaskFromFile(int logFlag) {
       addTask(std::move(task));
     }
   }
+  // Task files written before validators were kept have none: their
+  // requests go without If-Range, as they did.
+  for (const auto& t : all_) t->validator = validator_;
   if (logFlag) {
     LOG(INFO) << " Tasks info, load ok, total " << all_.size() << ", todo " << waitingCount()
               << ", complete " << handed_.size();
@@ -301,8 +348,13 @@ bool CDownloadTaskManager::loadTaskFromFile(int logFlag) {
 int CDownloadTaskManager::checkLoadedTasks(int logFlag) {
   std::string cdn;
   int code = 0;
+  const std::string recorded = validator_;
   const int64_t length = getContentLength(&code, &cdn, logFlag);
-  if (length != contentLength_) {
+  // A real probe (the size was not known in this run) also tells whether
+  // the file is still the one the task file was written for.
+  const bool otherVersion = !recorded.empty() && !validator_.empty() && validator_ != recorded;
+  validator_ = recorded;
+  if (length != contentLength_ || otherVersion) {
     raiseFlowError("DL025");
     return kErrContentLengthChanged;
   }
@@ -335,6 +387,7 @@ std::string CDownloadTaskManager::taskFileText() const {
   addNumber(&doc, root, "TasksCount", tasksCount_);
   addNumber(&doc, root, "ContentLength", contentLength_);
   addNumber(&doc, root, "DownloadTime", downloadTime_);
+  if (!validator_.empty()) addText(&doc, root, "Validator", validator_);
   for (const auto& t : all_) {
     tinyxml2::XMLElement* e = doc.NewElement("Task");
     root->InsertEndChild(e);

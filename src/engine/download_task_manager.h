@@ -35,6 +35,9 @@ struct ProbeAnswer {
   std::string location;
   bool hasLength = false;  // a Content-Range or Content-Length line
   int64_t length = 0;
+  // The final response's strong ETag, else its Last-Modified text; empty
+  // when it has neither (a weak ETag cannot be used in If-Range).
+  std::string validator;
 };
 ProbeAnswer readProbeAnswer(const std::string& headers);
 
@@ -66,6 +69,8 @@ class CDownloadTaskManager : public CTaskManager {
   std::string taskFileText() const;
 
   int64_t contentLength() const { return contentLength_; }
+  // The file's validator from the probe or the task file; empty if none.
+  const std::string& validator() const { return validator_; }
   int64_t downloadTime() const { return downloadTime_; }
   void addDownloadTime(int64_t ms) { downloadTime_ += ms; }
   const std::string& remotePath() const { return remotePath_; }
@@ -83,6 +88,7 @@ class CDownloadTaskManager : public CTaskManager {
   std::string localPath_;
   int64_t contentLength_ = 0;
   int64_t downloadTime_ = 0;
+  std::string validator_;
 };
 
 }  // namespace engine

@@ -10,9 +10,62 @@
 namespace engine {
 
 CDownloadThread::CDownloadThread(platform::NamedMutex* fileMutex, platform::DownloadFile* file,
-                                 const std::atomic<bool>* abort)
-    : CThread(fileMutex), file_(file), abort_(abort) {
+                                 const std::atomic<bool>* abort,
+                                 const std::vector<std::unique_ptr<CTask>>* tasks,
+                                 std::atomic<bool>* remoteChanged)
+    : CThread(fileMutex), file_(file), abort_(abort), tasks_(tasks), remoteChanged_(remoteChanged) {
   if (!curl_.valid()) LOG(INFO) << "  m_pCurl init error !!!";
+}
+
+int64_t CDownloadThread::lowerRunEnd(int64_t last) {
+  int64_t had = runEnd_.load();
+  while (had > last && !runEnd_.compare_exchange_weak(had, last)) {
+  }
+  return had;
+}
+
+bool CDownloadThread::followsInList(const CTask* task) const {
+  const int64_t index = int64_t(task->id.load()) - 1;
+  return tasks_ != nullptr && index >= 0 && index < int64_t(tasks_->size()) &&
+         (*tasks_)[size_t(index)].get() == task;
+}
+
+int64_t CDownloadThread::requestEnd(const CTask* task) const {
+  const int64_t last = runEnd_.load();
+  if (!followsInList(task) || last < task->id.load() || last >= int64_t(tasks_->size())) {
+    return task->end();
+  }
+  return (*tasks_)[size_t(last)]->end();
+}
+
+CTask* CDownloadThread::enterNextSegment() {
+  CTask* current = currentTask();
+  if (current == nullptr || current->isLastSegment() || !followsInList(current)) return nullptr;
+  const int64_t next = current->id.load();  // the index after the current one
+  if (next >= int64_t(tasks_->size()) || next > runEnd_.load()) return nullptr;
+  CTask* task = (*tasks_)[size_t(next)].get();
+  if (task->start() > transfer_.requestedTo || !task->claim()) return nullptr;
+  // A segment with bytes in it resumes from its own position in a request
+  // of its own; this response is at its first byte.
+  if (!task->untouched()) {
+    task->status.store(kTaskWaiting);
+    return nullptr;
+  }
+  if (current->status.load() != kTaskComplete) segmentFilled(current);
+  // The segment's bytes come from the response that delivered the one
+  // before it, so it was served by the same CDN.
+  task->segmentCdn = current->segmentCdn;
+  moveToTask(task);
+  transfer_.reachedEnd = false;
+  return task;
+}
+
+void CDownloadThread::segmentFilled(CTask* task) {
+  task->status.exchange(kTaskComplete);
+  if (task->logFlag) {
+    LOG(INFO) << " Tasks info, download success(" << 0 << "), id = " << task->id.load()
+              << ", reqTime = " << task->requestTimes;
+  }
 }
 
 int CDownloadThread::taskBusiness() {
@@ -27,29 +80,54 @@ int CDownloadThread::taskBusiness() {
   }
   transfer_ = SegmentTransfer{};
   const int result = curl_.httpDownloadContent(task->remotePath.c_str(), task->downloaded(),
-                                               task->end(), 0, this);
+                                               requestEnd(task), 0, this);
+  finishAttempt(result);
+  return 1;
+}
+
+void CDownloadThread::finishAttempt(int result) {
+  // The segment the request stopped in; those before it in the run were
+  // completed as their last bytes came in.
+  CTask* task = currentTask();
+  if (task->status.load() == kTaskComplete) return;
   const bool whole = task->isLastSegment() ? task->downloaded() == task->end()
                                            : transfer_.reachedEnd;
-  if (result == 0 && whole) {
+  if ((result == 0 || transfer_.endedAtBoundary) && whole) {
     task->status.exchange(kTaskComplete);
     if (task->logFlag) {
       LOG(INFO) << " Tasks info, download success(" << result << "), id = " << task->id.load()
                 << ", reqTime = " << task->requestTimes;
     }
-  } else {
-    ++task->requestTimes;
-    task->status.exchange(kTaskFailed);
-    if (task->logFlag) {
-      LOG(INFO) << " Tasks info, download fail(" << result << "), id = " << task->id.load()
-                << ", reqTime = " << task->requestTimes;
-    }
+    return;
   }
-  return 1;
+  ++task->requestTimes;
+  // A request cut while bytes flowed (the low-speed limit on a slow link, a
+  // dropped connection, a stop) is worth making again from where it
+  // stopped, in this run; one that brought nothing would only fail again.
+  task->status.exchange(transfer_.bytesWritten > 0 ? kTaskWaiting : kTaskFailed);
+  if (task->logFlag) {
+    LOG(INFO) << " Tasks info, download fail(" << result << "), id = " << task->id.load()
+              << ", reqTime = " << task->requestTimes;
+  }
 }
 
 CDownloadThreadManager::CDownloadThreadManager(const std::string& localPath,
-                                               const std::atomic<bool>* abort)
-    : localPath_(localPath), abort_(abort) {}
+                                               const std::atomic<bool>* abort,
+                                               std::atomic<bool>* remoteChanged)
+    : localPath_(localPath), abort_(abort), remoteChanged_(remoteChanged) {}
+
+int CDownloadThreadManager::giveRun(CTask* first, int64_t last) {
+  CThread* w = getOneFreeThreads();
+  if (w == nullptr) {
+    LOG(INFO) << "get free thread is null" << (first ? first->id.load() : 0);
+    return 0;
+  }
+  // Every worker of this pool is a download worker (createThreads).
+  static_cast<CDownloadThread*>(w)->setRunEnd(last);
+  w->doTask(first);
+  busy_.push_back(w);
+  return 1;
+}
 
 CDownloadThreadManager::~CDownloadThreadManager() {
   // Workers reach the file through their tasks' callbacks: stop them before
@@ -88,7 +166,7 @@ int CDownloadThreadManager::createThreads(int n) {
     return -1;
   }
   LOG(INFO) << " Create threads and init: " << n;
-  for (int i = 0; i < n; ++i) adoptWorker(std::make_unique<CDownloadThread>(&fileMutex_, &file_, abort_));
+  for (int i = 0; i < n; ++i) adoptWorker(std::make_unique<CDownloadThread>(&fileMutex_, &file_, abort_, tasks_, remoteChanged_));
   return static_cast<int>(handles_.size());
 }
 

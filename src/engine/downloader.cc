@@ -1,10 +1,12 @@
 #include "engine/downloader.h"
 
 #include <chrono>
+#include <algorithm>
 #include <cmath>
 #include <thread>
 
 #include "common/log.h"
+#include "engine/segment_plan.h"
 #include "platform/clock.h"
 
 namespace engine {
@@ -21,7 +23,7 @@ CDownloader::CDownloader(const std::string& remotePath, const std::string& local
       taskFilePath_(taskFilePath),
       threadCount_(threadCount),
       tasks_(remotePath, localPath, taskFilePath),
-      pool_(localPath, &abort_) {
+      pool_(localPath, &abort_, &remoteChanged_) {
   {
     common::MutexLock lock(&progressMu_);
     progress_.tick = platform::tickCount();
@@ -35,6 +37,7 @@ CDownloader::~CDownloader() {
   // An owner that skipped the stop still must not leave the driver running
   // on a dead object.
   if (driver_.started() && !driver_.waitFor(0)) {
+    abort_.store(true);
     runState_.store(kRunStop);
     driver_.waitFor(180000);
   }
@@ -47,6 +50,7 @@ int CDownloader::downloadInit(int flag, const std::string& label, int logFlag) {
     LOG(INFO) << " [Error]: " << "error to loadDownloadTask";
     return r;
   }
+  pool_.setTasks(&tasks_.allTasks());
   const int n = pool_.createThreads(threadCount_);
   if (n == -1) return kErrFileNotOpened;
   if (n == 0) {
@@ -87,6 +91,7 @@ void CDownloader::downloaderThread() {
       saves += 1;
       tasks_.saveTaskToFile();
     }
+    tasks_.listClaimedTasks();
     if (tasks_.waitingCount() == 0 && allHandedComplete() && pool_.busyCount() == 0) {
       runState_.store(kRunStop);
       sleepMs(100);
@@ -96,9 +101,7 @@ void CDownloader::downloaderThread() {
     started_.store(true);
     pool_.recycleThreads();
     updateDownloadInfo();
-    while (tasks_.waitingCount() > 0 && pool_.freeCount() > 0) {
-      pool_.giveTaskToAThreadTodo(tasks_.takeTask());
-    }
+    dispatch();
     sleepMs(1);
   }
 
@@ -113,6 +116,42 @@ void CDownloader::downloaderThread() {
   LOG(INFO) << " Stopping Download," << "Update DownloadInfo";
   tasks_.saveTaskToFile();
   LOG(INFO) << " Download Stopped！";
+}
+
+void CDownloader::dispatch() {
+  const size_t idle = pool_.freeCount();
+  if (idle == 0 || tasks_.waitingCount() == 0) return;
+  const auto& all = tasks_.allTasks();
+  std::vector<SegmentView> views(all.size());
+  for (size_t i = 0; i < all.size(); ++i) {
+    views[i].waiting = all[i]->status.load() == kTaskWaiting;
+    views[i].untouched = all[i]->untouched();
+  }
+  // What each busy worker's run will still reach after its current segment.
+  std::vector<CDownloadThread*> holders;
+  for (CThread* w : pool_.busyWorkers()) {
+    auto* worker = static_cast<CDownloadThread*>(w);  // the pool makes no other kind
+    const CTask* current = worker->currentTask();
+    if (current == nullptr) continue;
+    const int64_t last = std::min<int64_t>(worker->runEnd(), int64_t(all.size()) - 1);
+    for (int64_t i = current->id.load(); i >= 1 && i <= last; ++i) {
+      views[size_t(i)].reservedBy = static_cast<int>(holders.size());
+    }
+    holders.push_back(worker);
+  }
+  for (const PlannedRun& run : planRuns(views, idle)) {
+    CTask* first = all[run.first].get();
+    CDownloadThread* victim = run.victim >= 0 ? holders[size_t(run.victim)] : nullptr;
+    // The victim must stop before `first` before anyone else may start
+    // there; whichever of the two claims `first` has it.
+    const int64_t cutAt = int64_t(run.first) - 1;
+    const int64_t had = victim != nullptr ? victim->lowerRunEnd(cutAt) : -1;
+    if (!tasks_.takeThisTask(first)) {
+      if (victim != nullptr) victim->restoreRunEnd(cutAt, had);
+      continue;
+    }
+    pool_.giveRun(first, int64_t(run.last));
+  }
 }
 
 int CDownloader::updateDownloadInfo() {

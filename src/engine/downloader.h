@@ -52,9 +52,12 @@ class CDownloader {
   int downloadInit(int flag, const std::string& label, int logFlag);
 
   void setRunState(int32_t state) { runState_.store(state); }
-  // Ends every segment request in flight at once (a stop by the owner's
-  // caller); the stopped segments resume from the task file next time.
+  // Ends every segment request in flight at once (any stop by the owner);
+  // the stopped segments resume from the task file next time.
   void abortTransfers() { abort_.store(true); }
+  // True once a segment answer came from another version of the file than
+  // the one being downloaded (its validator changed).
+  bool remoteChanged() const { return remoteChanged_.load(); }
   int32_t runState() const { return runState_.load(); }
   // Waits at most `ms` for the driver thread. True when it has ended.
   bool waitDriver(uint32_t ms) { return driver_.waitFor(ms); }
@@ -77,6 +80,8 @@ class CDownloader {
  private:
   void downloaderThread();
   bool allHandedComplete() const;
+  // Gives every idle worker a run of waiting segments (segment_plan.h).
+  void dispatch();
 
   std::string remotePath_;
   std::string localPath_;
@@ -84,6 +89,7 @@ class CDownloader {
   int threadCount_;
   std::atomic<int32_t> runState_{kRunIdle};
   std::atomic<bool> abort_{false};  // before pool_, which hands it to workers
+  std::atomic<bool> remoteChanged_{false};  // likewise
   std::atomic<bool> started_{false};
   mutable common::Mutex progressMu_;
   CProgress progress_ GUARDED_BY(progressMu_);

@@ -19,6 +19,9 @@ constexpr char kUserAgent[] =
 // positioned writes per byte.
 constexpr long kReceiveBuffer = 512 * 1024;
 
+constexpr long kLowSpeedBytesPerSecond = 1024;
+constexpr long kLowSpeedSeconds = 20;
+
 size_t appendToString(char* data, size_t size, size_t count, void* out) {
   static_cast<std::string*>(out)->append(data, size * count);
   return size * count;
@@ -39,12 +42,22 @@ std::string_view untilLineEnd(std::string_view text) {
   return end == std::string_view::npos ? text : text.substr(0, end);
 }
 
-// Follows the status line and Content-Range of each response, whatever
-// their capitalisation, so the body can be checked before it is written.
+std::string headerValue(std::string_view line, size_t nameLength) {
+  std::string_view value = untilLineEnd(line.substr(nameLength));
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+  while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+  return std::string(value);
+}
+
+// Follows the status line, Content-Range and validators of each response,
+// whatever their capitalisation, so the body can be checked before it is
+// written.
 void trackResponse(std::string_view line, SegmentTransfer* t) {
   if (startsWithNoCase(line, "HTTP/")) {
     t->status = 0;
     t->rangeStart = -1;
+    t->etag.clear();
+    t->lastModified.clear();
     const size_t blank = line.find(' ');
     if (blank != std::string_view::npos) t->status = static_cast<long>(common::parseLeadingDigits(line.substr(blank)));
   } else if (startsWithNoCase(line, "Content-Range:")) {
@@ -55,7 +68,22 @@ void trackResponse(std::string_view line, SegmentTransfer* t) {
       while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
       if (!value.empty() && value.front() >= '0' && value.front() <= '9') t->rangeStart = common::parseLeadingDigits(value);
     }
+  } else if (startsWithNoCase(line, "ETag:")) {
+    t->etag = headerValue(line, 5);
+  } else if (startsWithNoCase(line, "Last-Modified:")) {
+    t->lastModified = headerValue(line, 14);
   }
+}
+
+// Whether the response comes from another version of the file than the
+// one `validator` names. The response's own validator decides when it
+// sends one. Without one, a 200 to a range that does not start at 0 is
+// what a server that honours If-Range sends for a changed file.
+bool answerIsOtherVersion(const SegmentTransfer& t, const std::string& validator) {
+  const bool entityTag = !validator.empty() && validator.front() == '"';
+  const std::string& seen = entityTag ? t.etag : t.lastModified;
+  if (!seen.empty()) return seen != validator;
+  return t.status == 200 && t.requestedFrom > 0;
 }
 
 // Whether the response now delivering its body may be written at the
@@ -93,9 +121,18 @@ int CLibcurlTool::httpDownloadContent(const char* url, int64_t from, int64_t to,
     LOG(INFO) << " Request Range: (" << task->id.load() << ", " << static_cast<int32_t>(to - from)
               << ") " << range;
   }
-  thread->transfer().requestedFrom = from;
+  SegmentTransfer& transfer = thread->transfer();
+  transfer.requestedFrom = from;
+  transfer.requestedTo = to;
   curl_easy_reset(curl_);
   curl_slist* headers = curl_slist_append(nullptr, kUserAgent);
+  // With the validator the server gave, a changed file answers with all of
+  // its new bytes (200) instead of a range of them, so no byte of it is
+  // written into the old one.
+  if (task != nullptr && !task->validator.empty()) {
+    headers = curl_slist_append(headers, ("If-Range: " + task->validator).c_str());
+    transfer.ifRangeSent = true;
+  }
   curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers);
   curl_easy_setopt(curl_, CURLOPT_URL, url);
   curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
@@ -106,7 +143,11 @@ int CLibcurlTool::httpDownloadContent(const char* url, int64_t from, int64_t to,
   curl_easy_setopt(curl_, CURLOPT_WRITEDATA, thread);
   curl_easy_setopt(curl_, CURLOPT_HEADERDATA, thread);
   curl_easy_setopt(curl_, CURLOPT_HEADERFUNCTION, &CLibcurlTool::HeaderCallback);
-  curl_easy_setopt(curl_, CURLOPT_TIMEOUT, 20L);
+  // A request runs as long as bytes flow: one may cover many segments, and
+  // on a slow link a whole-transfer limit would cut every one of them.
+  // A connection that has dropped below 1 KiB/s for 20 s is given up.
+  curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond);
+  curl_easy_setopt(curl_, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds);
   curl_easy_setopt(curl_, CURLOPT_CONNECTTIMEOUT, 3L);
   curl_easy_setopt(curl_, CURLOPT_BUFFERSIZE, kReceiveBuffer);
   // A stopped download must not wait for a stalled segment's time limit.
@@ -252,6 +293,42 @@ int CLibcurlTool::abortCheck(void* worker, curl_off_t, curl_off_t, curl_off_t, c
   return static_cast<CDownloadThread*>(worker)->aborted() ? 1 : 0;
 }
 
+namespace {
+
+// Where the next byte of `task` goes: one past the end position once a
+// middle segment's last byte is in (its downloaded position stays on that
+// byte).
+int64_t nextWritePosition(const CTask* task, const SegmentTransfer& t) {
+  return t.reachedEnd ? task->downloaded() + 1 : task->downloaded();
+}
+
+// Writes what fits of `data` into `task`, never past its last byte.
+// Returns the count written.
+size_t writeIntoSegment(CDownloadThread* thread, CTask* task, const char* data, size_t n) {
+  SegmentTransfer& t = thread->transfer();
+  const int64_t at = nextWritePosition(task, t);
+  const int64_t room = task->writeLimit() - at;
+  const size_t take = room <= 0 ? 0 : static_cast<size_t>(std::min<int64_t>(room, static_cast<int64_t>(n)));
+  if (take == 0) return 0;
+  platform::NamedMutex* mu = thread->sharedHandle();
+  mu->lock();
+  const size_t written = thread->file()->writeAt(at, data, take);
+  mu->unlock();
+  const int64_t next = at + static_cast<int64_t>(written);
+  if (!task->isLastSegment() && next == task->end() + 1) {
+    t.reachedEnd = true;
+    task->downloadedPos.store(task->end(), std::memory_order_relaxed);
+    // The request runs on: this segment is done now, not when the request
+    // ends, possibly many segments later.
+    if (t.requestedTo > task->end()) thread->segmentFilled(task);
+  } else {
+    task->downloadedPos.store(next, std::memory_order_relaxed);
+  }
+  return written;
+}
+
+}  // namespace
+
 size_t CLibcurlTool::downloadFunc(char* data, size_t size, size_t count, void* worker) {
   auto* thread = static_cast<CDownloadThread*>(worker);
   CTask* task = thread->currentTask();
@@ -260,6 +337,14 @@ size_t CLibcurlTool::downloadFunc(char* data, size_t size, size_t count, void* w
   if (task == nullptr || t.rejected || thread->aborted()) return 0;
   if (!t.bodyChecked) {
     t.bodyChecked = true;
+    if (t.ifRangeSent && answerIsOtherVersion(t, task->validator)) {
+      t.rejected = true;
+      LOG(INFO) << " Segment answer from a changed file, id = " << task->id.load()
+                << ", status = " << t.status << ", validator " << task->validator << " now "
+                << (t.etag.empty() ? t.lastModified : t.etag);
+      thread->reportRemoteChanged();
+      return 0;
+    }
     if (!bodyFitsRange(t)) {
       t.rejected = true;
       LOG(INFO) << " Segment answer rejected, id = " << task->id.load() << ", status = " << t.status
@@ -267,27 +352,25 @@ size_t CLibcurlTool::downloadFunc(char* data, size_t size, size_t count, void* w
       return 0;
     }
   }
-  // Where the next byte goes: one past the end position once a middle
-  // segment's last byte is in (its downloaded position stays on that byte).
-  const int64_t pos = task->downloaded();
-  const int64_t at = t.reachedEnd ? pos + 1 : pos;
-  const int64_t room = task->writeLimit() - at;
-  const size_t take = room <= 0 ? 0 : static_cast<size_t>(std::min<int64_t>(room, static_cast<int64_t>(n)));
   size_t written = 0;
-  if (take > 0) {
-    platform::NamedMutex* mu = thread->sharedHandle();
-    mu->lock();
-    written = thread->file()->writeAt(at, data, take);
-    mu->unlock();
-    const int64_t next = at + static_cast<int64_t>(written);
-    if (!task->isLastSegment() && next == task->end() + 1) {
-      t.reachedEnd = true;
-      task->downloadedPos.store(task->end(), std::memory_order_relaxed);
-    } else {
-      task->downloadedPos.store(next, std::memory_order_relaxed);
+  while (written < n) {
+    if (nextWritePosition(task, t) >= task->writeLimit()) {
+      // The segment is whole; the rest of the chunk belongs to the next
+      // one, if the request was meant to run on into it.
+      CTask* next = thread->enterNextSegment();
+      if (next == nullptr) {
+        t.endedAtBoundary = !task->isLastSegment() && t.requestedTo > task->end();
+        break;
+      }
+      task = next;
+      continue;
     }
+    const size_t put = writeIntoSegment(thread, task, data + written, n - written);
+    if (put == 0) break;
+    written += put;
   }
-  if (written != n) {
+  t.bytesWritten += static_cast<int64_t>(written);
+  if (written != n && !t.endedAtBoundary) {
     LOG(INFO) << " Thread: " << task->id.load() << " Write Error. Task id：" << task->id.load()
               << " Download to:" << task->downloaded() << " Receive:" << n << " Write:" << written
               << " Task EndPos:" << task->end();

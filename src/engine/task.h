@@ -28,6 +28,12 @@ struct CTask {
   std::string localPath;
   std::string probeCdn;    // CDN text found by the content-length probe
   std::string segmentCdn;  // CDN values seen in this segment's responses
+  // The server's validator of the file (its ETag, else its Last-Modified
+  // text); empty when the server gave none. Sent as If-Range, so bytes of
+  // another version of the file are never mixed into this one.
+  std::string validator;
+  // Driver only: the task is on the handed list (set once).
+  bool listedHanded = false;
   std::atomic<int64_t> startPos{0};
   // Last byte of the segment (inclusive); the content length for the last
   // segment of a file.
@@ -36,6 +42,15 @@ struct CTask {
   std::atomic<int64_t> downloadedPos{0};
   std::atomic<int64_t> contentLength{0};
   std::atomic<int32_t> requestTimes{0};  // failed attempts in this run
+
+  // Status 0 also marks the only tasks a worker or the driver may claim;
+  // a claim is this exchange, so two never hold one task.
+  bool claim() {
+    int32_t waiting = kTaskWaiting;
+    return status.compare_exchange_strong(waiting, kTaskHanded);
+  }
+  // Nothing of the segment has been written yet.
+  bool untouched() const { return downloaded() == start(); }
 
   int64_t start() const { return startPos.load(std::memory_order_relaxed); }
   int64_t end() const { return endPos.load(std::memory_order_relaxed); }

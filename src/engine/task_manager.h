@@ -11,7 +11,9 @@ namespace engine {
 
 // The segments of one download in three lists: all (file order, owning),
 // handed (given out, or complete when loaded) and waiting. Used by one
-// thread at a time: the caller of downloadInit, then the driver thread.
+// thread at a time: the caller of downloadInit, then the driver thread;
+// while a download runs, workers also claim waiting tasks (CTask::claim),
+// so a task's status, not its list, says whether it still waits.
 class CTaskManager {
  public:
   CTaskManager() = default;
@@ -20,11 +22,18 @@ class CTaskManager {
   CTaskManager& operator=(const CTaskManager&) = delete;
 
   // Takes ownership of `task` and files it as handed when complete, else as
-  // waiting. Returns 1, or 0 for null.
+  // waiting (status 0, whatever status it was loaded with). Returns 1, or 0
+  // for null.
   int addTask(std::unique_ptr<CTask> task);
   // Hands out the first waiting task (its status becomes 3); null when
   // nothing waits.
   virtual CTask* takeTask();
+  // Hands out `task` if it still waits. Returns false when another claimed
+  // it first.
+  bool takeThisTask(CTask* task);
+  // Files on the handed list every task a worker claimed since the last
+  // call. Driver thread only.
+  void listClaimedTasks();
   virtual int addWaitingTask(CTask* task);
   virtual int addHandedTask(CTask* task);
   // Destroys every task and empties the lists.
@@ -32,17 +41,19 @@ class CTaskManager {
 
   const std::vector<std::unique_ptr<CTask>>& allTasks() const { return all_; }
   const std::vector<CTask*>& handedTasks() const { return handed_; }
-  size_t waitingCount() const { return waiting_.size() - waitingFront_; }
+  // Tasks whose status is waiting: never handed out, or handed back after
+  // a cut attempt that brought bytes.
+  size_t waitingCount() const;
   int32_t tasksCount() const { return tasksCount_; }
 
  protected:
   std::vector<std::unique_ptr<CTask>> all_;
   int32_t tasksCount_ = 0;
   std::vector<CTask*> handed_;
-  // Taken from the front; waitingFront_ skips the ones already taken, so
-  // taking is O(1) however many segments a file has.
+  // Every task filed as waiting, in file order; those whose status has
+  // left 0 are skipped. A task handed back goes to 0 again and so is found
+  // here again without being filed twice.
   std::vector<CTask*> waiting_;
-  size_t waitingFront_ = 0;
 };
 
 }  // namespace engine

@@ -53,6 +53,10 @@ class CThread {
   CTask* currentTask() const { return task_.load(); }
   platform::NamedMutex* sharedHandle() const { return shared_; }
 
+ protected:
+  // The worker's own thread moves on to the task its request has reached.
+  void moveToTask(CTask* task) { task_.store(task); }
+
  private:
   static int ThreadFunc(CThread* worker);
 
@@ -93,6 +97,7 @@ class CThreadManager {
 
   size_t freeCount() const { return free_.size(); }
   size_t busyCount() const { return busy_.size(); }
+  const std::vector<CThread*>& busyWorkers() const { return busy_; }
   size_t threadCount() const { return handles_.size(); }
   platform::NamedMutex* fileMutex() { return &fileMutex_; }
 
