@@ -94,6 +94,26 @@ TEST(ProbeAnswerTest, ReadsLinesBeyondTwoThousandBytes) {
   EXPECT_EQ(readProbeAnswer(text).length, 777);
 }
 
+// Catches a validator taken from a redirect's answer or a weak ETag, which
+// the server would never match in If-Range.
+TEST(ProbeAnswerTest, TakesTheFinalAnswersStrongValidator) {
+  const char* kDate = "Tue, 09 Dec 2025 10:00:00 GMT";
+  const struct {
+    const char* what;
+    std::string headers;
+    std::string want;
+  } kCases[] = {
+      {"strong ETag", "HTTP/1.1 200 OK\r\nETag: \"5f-a\"\r\nLast-Modified: " + std::string(kDate) + "\r\n\r\n",
+       "\"5f-a\""},
+      {"weak ETag falls back to the date", "HTTP/1.1 200 OK\r\netag: W/\"5f\"\r\nlast-modified: " + std::string(kDate) + "\r\n\r\n",
+       kDate},
+      {"redirect's ETag is not the file's",
+       "HTTP/1.1 302 Found\r\nETag: \"r\"\r\nLocation: /b\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n", ""},
+      {"none", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n", ""},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(readProbeAnswer(c.headers).validator, c.want) << c.what;
+}
+
 class TaskFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -152,6 +172,25 @@ TEST_F(TaskFileTest, WritesThePartsLayoutAndReadsItBack) {
   EXPECT_EQ(again.allTasks()[1]->downloaded(), 6291456);
   EXPECT_EQ(again.allTasks()[1]->remotePath, kUrl);
   EXPECT_EQ(again.checkLoadedTasks(0), kErrSuccess);
+}
+
+// The validator is an added element: a file that has it gives it to every
+// task and keeps it on the next save; one written before (the other tests'
+// files) loads with none.
+TEST_F(TaskFileTest, KeepsTheServersValidatorBesideTheTasks) {
+  writeFreshTaskFile(9437184);
+  std::string text = readFile(taskFile_);
+  const size_t after = text.find("</DownloadTime>") + 15;
+  text.insert(after, "\n    <Validator>\"5f-a&amp;b\"</Validator>");
+  ASSERT_TRUE(writeFile(taskFile_, text));
+  CDownloadTaskManager m(kUrl, local_, taskFile_);
+  ASSERT_EQ(m.loadDownloadTask(0, "", 0), kErrSuccess);
+  EXPECT_EQ(m.validator(), "\"5f-a&b\"");
+  for (const auto& t : m.allTasks()) EXPECT_EQ(t->validator, "\"5f-a&b\"");
+  m.saveTaskToFile();
+  CDownloadTaskManager again(kUrl, local_, taskFile_);
+  again.loadTaskFromFile(0);
+  EXPECT_EQ(again.validator(), "\"5f-a&b\"");
 }
 
 // Paths with characters XML must escape survive the round trip.

@@ -38,6 +38,13 @@ bool Recorder::logged(const std::string& part) const {
   return false;
 }
 
+int Recorder::logCount(const std::string& part) const {
+  common::MutexLock lock(&mu_);
+  int n = 0;
+  for (const auto& l : logs_) n += l.find(part) != std::string::npos;
+  return n;
+}
+
 int Recorder::eventCount(const std::string& text) const {
   common::MutexLock lock(&mu_);
   int n = 0;

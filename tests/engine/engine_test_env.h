@@ -19,6 +19,8 @@ class Recorder {
   void addLog(const std::string& line);
   void addEvent(const std::string& text);
   bool logged(const std::string& part) const;
+  // How many lines hold `part`.
+  int logCount(const std::string& part) const;
   int eventCount(const std::string& text) const;
   std::vector<std::string> events() const;
 

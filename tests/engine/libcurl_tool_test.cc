@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/download_thread.h"
 #include "engine_test_env.h"
@@ -162,6 +165,133 @@ TEST_F(SegmentCallbackTest, LastSegmentNeverWritesPastTheFileEnd) {
   EXPECT_EQ(body("0123456789XYZ"), 10u);
   EXPECT_EQ(task_.downloaded(), 100);
   EXPECT_EQ(readFile(dir_.file("out.bin")).size(), 100u);
+}
+
+// A worker whose request runs through three 10-byte segments of a 30-byte
+// file (the last ends at the length itself).
+class RunCallbackTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(file_.open(dir_.file("out.bin")), 0);
+    makeTasks();
+  }
+  void makeTasks() {
+    tasks_.clear();
+    for (int i = 0; i < 3; ++i) {
+      auto t = std::make_unique<CTask>();
+      t->id = i + 1;
+      t->startPos = i * 10;
+      t->endPos = i == 2 ? 30 : i * 10 + 9;
+      t->downloadedPos = i * 10;
+      t->contentLength = 30;
+      t->validator = "\"v1\"";
+      tasks_.push_back(std::move(t));
+    }
+    engine_test::Recorder::instance().clear();
+  }
+  // Starts a request for the run from segment index `first` to `last`,
+  // answered with `status` and the ETag `etag` (none when empty).
+  void begin(int first, int last, const std::string& status, const std::string& etag) {
+    ASSERT_TRUE(tasks_[first]->claim());
+    worker_.setRunEnd(last);
+    worker_.doTask(tasks_[first].get());
+    worker_.transfer() = SegmentTransfer{};
+    worker_.transfer().requestedFrom = tasks_[first]->downloaded();
+    worker_.transfer().requestedTo = tasks_[last]->end();
+    worker_.transfer().ifRangeSent = true;
+    header(status);
+    if (status.find(" 206 ") != std::string::npos) {
+      header("Content-Range: bytes " + std::to_string(tasks_[first]->downloaded()) + "-29/30\r\n");
+    }
+    if (!etag.empty()) header("ETag: " + etag + "\r\n");
+  }
+  size_t header(const std::string& line) {
+    std::string copy = line;
+    return CLibcurlTool::HeaderCallback(copy.data(), 1, copy.size(), &worker_);
+  }
+  size_t body(const std::string& data) {
+    std::string copy = data;
+    return CLibcurlTool::downloadFunc(copy.data(), 1, copy.size(), &worker_);
+  }
+
+  TempDir dir_;
+  platform::DownloadFile file_;
+  platform::NamedMutex mutex_{"engine_test_run_callbacks"};
+  std::vector<std::unique_ptr<CTask>> tasks_;
+  std::atomic<bool> changed_{false};
+  CDownloadThread worker_{&mutex_, &file_, nullptr, &tasks_, &changed_};
+};
+
+// One response fills several segments: each is complete as soon as its
+// last byte is in, and the bytes land at their own positions.
+TEST_F(RunCallbackTest, ARunFillsEachSegmentInTurnAndCompletesIt) {
+  begin(0, 2, "HTTP/1.1 206 Partial Content\r\n", "\"v1\"");
+  EXPECT_EQ(body("abcdefghijKLM"), 13u);
+  EXPECT_EQ(tasks_[0]->status.load(), kTaskComplete);
+  EXPECT_EQ(worker_.currentTask(), tasks_[1].get());
+  EXPECT_EQ(tasks_[1]->downloaded(), 13);
+  EXPECT_EQ(body("NOPQRSTuvwxyz0123456789"), 17u);  // 7 into the second, 10 into the last
+  EXPECT_EQ(tasks_[1]->status.load(), kTaskComplete);
+  EXPECT_EQ(tasks_[2]->downloaded(), 30);
+  EXPECT_EQ(readFile(dir_.file("out.bin")), "abcdefghijKLMNOPQRSTuvwxyz0123");
+}
+
+// The run stops before a segment it may not enter, without writing a byte
+// of it and without counting that as a write error.
+TEST_F(RunCallbackTest, ARunStopsBeforeSegmentsItMayNotEnter) {
+  enum Case { kHeld, kHasBytes, kCutOff };
+  const struct {
+    const char* what;
+    Case arrange;
+  } kCases[] = {
+      {"held by another worker", kHeld},
+      {"already has bytes", kHasBytes},
+      {"cut off the run", kCutOff},
+  };
+  for (const auto& c : kCases) {
+    makeTasks();
+    begin(0, 2, "HTTP/1.1 206 Partial Content\r\n", "\"v1\"");
+    if (c.arrange == kHeld) {
+      ASSERT_TRUE(tasks_[1]->claim());
+    }
+    if (c.arrange == kHasBytes) tasks_[1]->downloadedPos = 12;
+    if (c.arrange == kCutOff) worker_.lowerRunEnd(0);
+    EXPECT_EQ(body("abcdefghijKLM"), 10u) << c.what;
+    EXPECT_TRUE(worker_.transfer().endedAtBoundary) << c.what;
+    EXPECT_EQ(tasks_[0]->status.load(), kTaskComplete) << c.what;
+    EXPECT_EQ(worker_.currentTask(), tasks_[0].get()) << c.what;
+    EXPECT_NE(tasks_[1]->downloaded(), 13) << c.what;
+    EXPECT_FALSE(engine_test::Recorder::instance().logged(" Write Error. ")) << c.what;
+  }
+}
+
+// An answer from another version of the file writes nothing and is
+// reported; a server that merely ignores Range is not taken for one.
+TEST_F(RunCallbackTest, AnAnswerFromAnotherVersionIsReportedBeforeAnyByte) {
+  const struct {
+    const char* what;
+    int first;
+    std::string status;
+    std::string etag;
+    bool changed;
+  } kCases[] = {
+      {"206 with another ETag", 1, "HTTP/1.1 206 Partial Content\r\n", "\"v2\"", true},
+      {"200 with another ETag", 0, "HTTP/1.1 200 OK\r\n", "\"v2\"", true},
+      {"200 to a middle range, no ETag", 1, "HTTP/1.1 200 OK\r\n", "", true},
+      {"200 with the same ETag (Range ignored)", 1, "HTTP/1.1 200 OK\r\n", "\"v1\"", false},
+      {"206 with the same ETag", 1, "HTTP/1.1 206 Partial Content\r\n", "\"v1\"", false},
+  };
+  for (const auto& c : kCases) {
+    makeTasks();
+    changed_ = false;
+    begin(c.first, 2, c.status, c.etag);
+    const size_t n = body("0123456789");
+    EXPECT_EQ(changed_.load(), c.changed) << c.what;
+    if (c.changed) {
+      EXPECT_EQ(n, 0u) << c.what;
+      EXPECT_EQ(tasks_[size_t(c.first)]->downloaded(), c.first * 10) << c.what;
+    }
+  }
 }
 
 TEST(FigureErrorTest, LogsTheTextOfEachCode) {
