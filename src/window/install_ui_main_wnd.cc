@@ -329,7 +329,7 @@ void InstallUIMainWnd::OnClick(ui::TNotifyUI& msg) {
   if (sender == nullptr) return;
   const std::wstring& name = sender->GetName();
   if (sender == closeBtn_ || name == L"install_closebtn" || name == L"cancel_btn") {
-    Close(0);
+    OnCloseRequest();
   } else if (sender == minBtn_ || name == L"install_minbtn") {
     SendMessage(ui::kWmSysCommand, ui::kScMinimize);
   } else if (name == L"step_last") {
@@ -767,14 +767,74 @@ void InstallUIMainWnd::Activate() {
 
 // --- closing ---
 
-intptr_t InstallUIMainWnd::OnClose(uint32_t, uintptr_t, intptr_t, bool& handled) {
-  if (closeMode_.load() == 2 && !launching_) {
-    if (ShowMessageBox(install::kMsgCancelInstall) != 1) {
-      handled = true;  // the user stays
-      return 0;
-    }
+CloseReport CloseReportOf(const CloseState& s) {
+  if (s.mainPage == 0 && s.innerPage == 0) {
+    return {"close01", "BeforeDownload", "DurationFordownLoading", "UserCloses"};
   }
-  LOG(INFO) << " [seam] close reporting not built yet";
+  if (s.mainPage == 1) {
+    if (s.progress < 85) return {"close02", "Downloading", "DownloadDuration", "UserCloses"};
+    if (s.progress <= 90) {
+      return {"close04", "Md5Check", "VerificationDuration", "UserVerificationUserCloses"};
+    }
+    return {"close03", "Installing", "ActualTime", "UserCloses"};
+  }
+  if (s.mainPage == 0 && s.innerPage == 1) {
+    if (s.failed) return {"close05", "Installing", "", ""};
+    return s.launching ? CloseReport{"close07", "Starting", "", ""}
+                       : CloseReport{"close06", "Installing", "", ""};
+  }
+  return {};
+}
+
+void InstallUIMainWnd::OnHostCloseRequest() {
+  if (IsWindowEnabled()) OnCloseRequest();
+}
+
+void InstallUIMainWnd::OnCloseRequest() {
+  if (closeMode_.load() == 1) {
+    ShowWindow(false);
+    Close(0);
+    return;
+  }
+  // Yes hides the box and this window at once; anything else goes on.
+  if (ShowMessageBox(static_cast<install::EnumMsgType>(closeMode_.load())) == 1) Close(0);
+}
+
+void InstallUIMainWnd::ReportClose() {
+  const uint32_t now = platform::tickCount();
+  CloseState state;
+  state.mainPage = mainTab_ != nullptr ? mainTab_->GetCurSel() : 0;
+  state.innerPage = pageTab_ != nullptr ? pageTab_->GetCurSel() : 0;
+  state.progress = progress_.load();
+  state.failed = failRetry_ != nullptr && failRetry_->IsOwnVisible();
+  state.launching = launching_;
+  const CloseReport report = CloseReportOf(state);
+  int32_t downloaderConfig = 0;
+  if (record_ != nullptr && record_->fetchMutex()->tryLock()) {
+    downloaderConfig = record_->downloaderConfig;
+    record_->fetchMutex()->unlock();
+  }
+  LOG(INFO) << " Close: " << report.code << ", " << report.phase << ", config " << downloaderConfig;
+  if (downloaderConfig == 2 && env_.startCloseReport) {
+    const std::wstring& log = env_.logFilePath;
+    const size_t slash = log.find_last_of(L"/\\");
+    const std::wstring name = slash == std::wstring::npos ? log : log.substr(slash + 1);
+    env_.startCloseReport({"-" + report.code, narrow(name)});
+  }
+  if (!report.durationAction.empty()) {
+    uint32_t from = shared_.startTick.load();
+    if (report.code == "close02") from = shared_.installClickTick.load();
+    if (report.code == "close04") from = shared_.downloadDoneTick.load();
+    if (report.code == "close03") from = shared_.installStartTick.load();
+    events_->FunnelPair("RunningTime", report.durationAction, report.durationKey,
+                        std::to_string((now - from) / 1000) + "S");
+  }
+  events_->Event("CrashRate", "Close", report.code, true);
+  events_->Funnel("Keypoint", report.phase, 0, "CorePublicModule", "Close", "null", true, false);
+}
+
+intptr_t InstallUIMainWnd::OnClose(uint32_t, uintptr_t, intptr_t, bool& handled) {
+  ReportClose();
   if (flow_) flow_->OnWindowClosing();
   handled = false;
   return 0;

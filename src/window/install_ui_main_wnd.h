@@ -73,12 +73,34 @@ struct WindowEnvironment {
   // Taskbar progress (0-100) and state; may be empty.
   std::function<void(int percent)> taskbarProgress;
   std::function<void(int state)> taskbarState;  // 0 none, 1 normal, 2 error
+  // Starts the hidden close-report run with these arguments ("-close02",
+  // the log file's name); the default starts this executable detached.
+  std::function<void(const std::vector<std::string>& arguments)> startCloseReport;
+  // The log file of this run (the close report uploads it).
+  std::wstring logFilePath;
 
   // The process's: telemetry hub, system services, desktop.
   static WindowEnvironment FromProcess();
 };
 
 // Taskbar states the window sets.
+// Where the user left the flow when the window closed.
+struct CloseReport {
+  std::string code;             // "close01" ... "close07", empty: none applies
+  std::string phase;            // the core function of the close record
+  std::string durationAction;   // empty: no duration is reported
+  std::string durationKey;
+};
+// The window's state as the close codes read it.
+struct CloseState {
+  int mainPage = 0;     // main_tablayout
+  int innerPage = 0;    // page_layout
+  int progress = 0;
+  bool failed = false;  // text_fail_retry shown
+  bool launching = false;
+};
+CloseReport CloseReportOf(const CloseState& state);
+
 inline constexpr int kTaskbarNoProgress = 0;
 inline constexpr int kTaskbarNormal = 1;
 inline constexpr int kTaskbarError = 2;
@@ -153,6 +175,8 @@ class InstallUIMainWnd : public ui::WindowImplBase,
                                bool& handled) override;
   intptr_t OnClose(uint32_t message, uintptr_t wparam, intptr_t lparam, bool& handled) override;
   void OnFinalMessage(ui::WindowHandle handle) override;
+  // Alt+F4, Escape and the desktop's close ask as the close button does.
+  void OnHostCloseRequest() override;
 
  private:
   // InitWindow's parts.
@@ -182,6 +206,9 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   void EndOfRun();
   void StopCarousel();
   void Taskbar(int state);
+  // Closing.
+  void OnCloseRequest();
+  void ReportClose();
   // Carousel.
   void StartCarousel();
   void OnSelectChanged(ui::TNotifyUI& msg);

@@ -1,11 +1,13 @@
 // The window's environment in the shipped program.
 
 #include "common/events.h"
+#include "common/log.h"
 #include "common/text.h"
 #include "config/services.h"
 #include "platform/desktop.h"
 #include "platform/dev_settings.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 #include "system/processes.h"
 #include "system/system_facts.h"
 #include "telemetry/single_user_log.h"
@@ -40,6 +42,17 @@ WindowEnvironment WindowEnvironment::FromProcess() {
                            if (!folder) return done(std::nullopt);
                            done(common::utf8ToWide(*folder));
                          });
+  };
+  env.logFilePath = CSingleUserLog::GetInstance().GetLogFilePath();
+  env.startCloseReport = [](const std::vector<std::string>& arguments) {
+    platform::SpawnOptions options;
+    options.argv.push_back(platform::modulePath());
+    options.argv.insert(options.argv.end(), arguments.begin(), arguments.end());
+    options.detach = true;
+    int pid = 0;
+    if (platform::spawnProcess(options, &pid) != platform::PlatformResult::kOk) {
+      LOG(INFO) << " Close report not started";
+    }
   };
   // One entry per process: the dock shows the bar on the setup's icon.
   static platform::TaskbarProgress taskbar("websetup");

@@ -57,6 +57,10 @@ TEST_F(WindowFixture, InstallClickInstallsAndStartsTheProduct) {
   EXPECT_EQ(started_[0], L"\"" + installed + L"\"");
   EXPECT_TRUE(std::filesystem::exists(common::wideToUtf8(installed)));
   EXPECT_TRUE(runUntil([&] { return !window_->IsWindowVisible(); }, seconds(5)));
+  // The automatic start (NeedStartFlag, no splash) leaves from the running
+  // page, which the close codes read as the end of installing.
+  EXPECT_TRUE(runUntil([&] { return !events_->labels("Close").empty(); }, seconds(5)));
+  EXPECT_EQ(events_->labels("Close"), std::vector<std::string>{"close03"});
 
   const auto events = actions(*events_, "event");
   for (const char* step : {"Download/1.Launch", "Download/2.DownStart", "Download/3.Downloading...",
