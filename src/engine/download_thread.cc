@@ -55,6 +55,10 @@ CTask* CDownloadThread::enterNextSegment() {
   // The segment's bytes come from the response that delivered the one
   // before it, so it was served by the same CDN.
   task->segmentCdn = current->segmentCdn;
+  if (task->logFlag) {
+    LOG(INFO) << " Tasks info, download begin, id = " << task->id.load()
+              << ", task status = " << task->status.load() << ", thread status = " << status();
+  }
   moveToTask(task);
   transfer_.reachedEnd = false;
   return task;
