@@ -25,6 +25,7 @@
 #include "uiframework/render.h"
 #include "window/languages.h"
 #include "window/message_box_wnd.h"
+#include "window/splash_wnd.h"
 
 namespace window {
 namespace {
@@ -432,14 +433,25 @@ void InstallUIMainWnd::StartProductAndClose() {
   events_->Funnel("CoreFuncEvent", "Starting", 0, "Download", "CoreFuncEnd", "null", false, false);
   ShowWindow(false);
   if (gifDuration_ != 0) {
-    LOG(INFO) << " [seam] launch splash not built yet: starting the product directly";
-  }
-  const int started = env_.startProduct ? env_.startProduct(exe, adminFlag_) : -1;
-  if (started != 0) {
-    events_->Event("Other", "FlowError", "DL019", false);
-    (void)MessageBoxWnd::ShowPlain(
-        GetLanguageText(L"message_page", L"ClickShortcutToLaunchText", language_.load()),
-        language_.load(), env_.autoRun);
+    // The splash starts the product and reports a failure itself.
+    CAlientWnd::Launch launch;
+    launch.adminFlag = adminFlag_;
+    launch.executable = exe;
+    launch.title = record_ != nullptr ? record_->softwareName : softwareName_;
+    launch.durationSeconds = gifDuration_;
+    launch.language = language_.load();
+    launch.autoRun = env_.autoRun;
+    launch.events = events_;
+    launch.startProduct = env_.startProduct;
+    (void)CAlientWnd::Show(std::move(launch));
+  } else {
+    const int started = env_.startProduct ? env_.startProduct(exe, adminFlag_) : -1;
+    if (started != 0) {
+      events_->Event("Other", "FlowError", "DL019", false);
+      (void)MessageBoxWnd::ShowPlain(
+          GetLanguageText(L"message_page", L"ClickShortcutToLaunchText", language_.load()),
+          language_.load(), env_.autoRun);
+    }
   }
   Close(0);
 }
