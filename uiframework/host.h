@@ -59,11 +59,6 @@ class WindowHost {
   virtual void Focus() = 0;
   // Shows `frame` (the window's client pixels).
   virtual void Present(cairo_surface_t* frame) = 0;
-  // A window whose layout has a transparent background (bktrans): the
-  // frames' alpha decides which pixels belong to the window, so a rounded
-  // card floats on the desktop without a box around it. Hosts that cannot
-  // cut a window keep it rectangular.
-  virtual void SetShapedByAlpha(bool shaped) { (void)shaped; }
   // The size of the screen holding the window; 0 x 0 without a display.
   virtual UiSize ScreenSize() const = 0;
   virtual bool IsHeadless() const = 0;

@@ -178,16 +178,6 @@ class SdlHost : public WindowHost {
       SDL_FillRect(dst, nullptr, SDL_MapRGB(dst->format, 255, 255, 255));
       SDL_SetSurfaceBlendMode(src, SDL_BLENDMODE_BLEND);
       if (src->w == dst->w && src->h == dst->h) {
-        if (shaped_) {
-          // Pixels more than half transparent are not the window's.
-          SDL_WindowShapeMode mode;
-          mode.mode = ShapeModeBinarizeAlpha;
-          mode.parameters.binarizationCutoff = 128;
-          if (SDL_SetWindowShape(window_, src, &mode) != 0 && !shapeFailureLogged_) {
-            LOG(INFO) << " ui: window shape not set: " << SDL_GetError();
-            shapeFailureLogged_ = true;
-          }
-        }
         SDL_BlitSurface(src, nullptr, dst, nullptr);
       } else {
         // Only while a resize is on its way (or SDL's surface counts
@@ -198,28 +188,11 @@ class SdlHost : public WindowHost {
     }
     if (src != nullptr) SDL_FreeSurface(src);
   }
-  void SetShapedByAlpha(bool shaped) override {
-    if (shaped == shaped_) return;
-    shaped_ = shaped;
-    if (placed_.empty()) placed_ = GetBounds();
-    Recreate();
-  }
   void Recreate() {
     UiRect d = ToWindow(placed_);
-    const Uint32 flags = SDL_GetWindowFlags(window_) & ~SDL_WINDOW_SHOWN;
-    SDL_Window* fresh =
-        shaped_ ? SDL_CreateShapedWindow(SDL_GetWindowTitle(window_), d.left, d.top,
+    SDL_Window* fresh = SDL_CreateWindow(SDL_GetWindowTitle(window_), d.left, d.top,
                                          std::max(1, d.width()), std::max(1, d.height()),
-                                         flags | SDL_WINDOW_BORDERLESS)
-                : SDL_CreateWindow(SDL_GetWindowTitle(window_), d.left, d.top,
-                                   std::max(1, d.width()), std::max(1, d.height()), flags);
-    if (fresh == nullptr && shaped_) {
-      // No shape extension on this display: a plain window, as before.
-      LOG(INFO) << " ui: no shaped window: " << SDL_GetError();
-      shaped_ = false;
-      fresh = SDL_CreateWindow(SDL_GetWindowTitle(window_), d.left, d.top, std::max(1, d.width()),
-                               std::max(1, d.height()), flags);
-    }
+                                         SDL_GetWindowFlags(window_) & ~SDL_WINDOW_SHOWN);
     if (fresh == nullptr) return;
     SdlPump::Get()->Remove(SDL_GetWindowID(window_));
     SDL_SetWindowOpacity(fresh, opacity_);
@@ -266,9 +239,6 @@ class SdlHost : public WindowHost {
   int FromWindow(int v) const { return static_cast<int>(std::floor(v / coord_scale_)); }
 
  private:
-  bool shaped_ = false;
-  bool shapeFailureLogged_ = false;
-
   // An SDL view of a cairo ARGB32 surface (the same byte layout).
   static SDL_Surface* wrap(cairo_surface_t* surface) {
     if (surface == nullptr) return nullptr;

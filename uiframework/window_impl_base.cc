@@ -30,7 +30,6 @@ void WindowImplBase::OnCreate() {
     return;
   }
   paint_manager_.AttachRoot(std::move(root));
-  if (paint_manager_.IsTransparent() && GetHost() != nullptr) GetHost()->SetShapedByAlpha(true);
   UiSize size = paint_manager_.GetInitSize();
   if (size.cx > 0 && size.cy > 0) ResizeClient(size.cx, size.cy);
   InitWindow();
