@@ -633,20 +633,23 @@ void InstallUIMainWnd::StartCarousel() {
   anima_ = std::make_unique<CAnima>(std::move(setup));
   anima_->Init(L"", L"");
   currentFrame_ = 1;
-  if (!optionDots_.empty()) {
-    if (auto* dot = dynamic_cast<ui::COptionUI*>(optionDots_[0])) {
-      if (dot->IsSelected()) {
-        ui::TNotifyUI changed;
-        changed.sType = L"selectchanged";
-        changed.pSender = dot;
-        OnSelectChanged(changed);
-      } else {
-        dot->Selected(true);
-      }
-    }
-  }
+  SelectDot(0);
   anima_->ShowFrame(1);
   if (frameCount_ >= 2) SetTimer(kTimerCarousel, kCarouselIntervalMs);
+}
+
+void InstallUIMainWnd::SelectDot(size_t index) {
+  auto* dot = dynamic_cast<ui::COptionUI*>(index < optionDots_.size() ? optionDots_[index] : nullptr);
+  if (dot == nullptr) return;
+  if (!dot->IsSelected()) {
+    dot->Selected(true);  // notifies "selectchanged"
+    return;
+  }
+  // Already chosen: the option sends nothing, but the interval restarts.
+  ui::TNotifyUI changed;
+  changed.sType = L"selectchanged";
+  changed.pSender = dot;
+  OnSelectChanged(changed);
 }
 
 void InstallUIMainWnd::OnSelectChanged(ui::TNotifyUI& msg) {

@@ -212,6 +212,7 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   // Carousel.
   void StartCarousel();
   void OnSelectChanged(ui::TNotifyUI& msg);
+  void SelectDot(size_t index);  // 0-based
   void OnBannersReady();
 
   std::wstring windowClass_;

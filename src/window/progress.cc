@@ -218,16 +218,7 @@ void InstallUIMainWnd::OnTimer(uint32_t id) {
       // The next dot, or the first after the last.
       const int k = currentFrame_;
       const size_t next = k >= 1 && k <= 9 && optionDots_.size() > static_cast<size_t>(k) ? k : 0;
-      if (auto* dot = dynamic_cast<ui::COptionUI*>(optionDots_.empty() ? nullptr : optionDots_[next])) {
-        if (dot->IsSelected()) {
-          ui::TNotifyUI changed;
-          changed.sType = L"selectchanged";
-          changed.pSender = dot;
-          OnSelectChanged(changed);
-        } else {
-          dot->Selected(true);
-        }
-      }
+      SelectDot(next);
       break;
     }
     case kTimerSlide:
