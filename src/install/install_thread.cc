@@ -1,6 +1,7 @@
 // The install thread up to the verified installer: configuration, URL,
 // cache, the download attempts and the verification table.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -210,7 +211,12 @@ uint32_t CInstallFlow::InstallThreadFunc() {
     events_->Event("Other", "MDownloadTime", std::to_string(s), false);
     Funnel("Downloading", 0, "Download", "CoreFuncEnd");
     char speed[64] = {};
-    const float quotient = static_cast<float>(shared_->packageSize.load()) / static_cast<float>(s);
+    // A download shorter than a second is measured in milliseconds: whole
+    // seconds would divide by zero and report "infMB/s".
+    const uint32_t ms = std::max<uint32_t>(1, platform::tickCount() - tDl);
+    const float quotient = s > 0 ? static_cast<float>(shared_->packageSize.load()) / static_cast<float>(s)
+                                 : static_cast<float>(shared_->packageSize.load()) * 1000.0f /
+                                       static_cast<float>(ms);
     std::snprintf(speed, sizeof(speed), "%.2fMB/s", quotient / 1024.0f / 1024.0f);
     events_->Event("Other", "DownloadSpeed", speed, false);
     const uint32_t tEnd = platform::tickCount();

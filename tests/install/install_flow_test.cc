@@ -96,6 +96,12 @@ TEST_F(InstallFlowTest, FullRoadInstallsProductAndCleansUp) {
   EXPECT_EQ(run->flow->ProductExePath(), wide(installDir_ + "/" SAMPLE_PRODUCT_EXE));
 
   EXPECT_TRUE(flowErrors(events_).empty());
+  // A loopback download takes well under a second: still a real speed.
+  for (const auto& e : events_.events()) {
+    if (e.action == "DownloadSpeed") {
+      EXPECT_TRUE(std::regex_match(e.detail, std::regex(R"([0-9]+\.[0-9]{2}MB/s)"))) << e.detail;
+    }
+  }
   EXPECT_TRUE(reportedInOrder(
       events_.events(),
       {"funnelEx|Download|DownloadConfigReady|default_config=0;",
