@@ -5,6 +5,7 @@
 
 #include "common/text.h"
 #include "install/window_messages.h"
+#include "platform/registry.h"
 #include "uiframework/automation.h"
 #include "uiframework/controls.h"
 #include "window/languages.h"
@@ -56,6 +57,14 @@ TEST_F(WindowFixture, InstallClickInstallsAndStartsTheProduct) {
                                  L"/OrlaStudio/Orlastra/Orlastra.exe";
   EXPECT_EQ(started_[0], L"\"" + installed + L"\"");
   EXPECT_TRUE(std::filesystem::exists(common::wideToUtf8(installed)));
+  // The product's uninstall key, which its installer made, carries the
+  // setup's language in the product's own code.
+  platform::RegistryValue language;
+  ASSERT_EQ(platform::registryRead(platform::RegistryHive::kLocalMachine,
+                                   "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{Orlastra}_is1",
+                                   "Inno Setup: Language", &language),
+            platform::PlatformResult::kOk);
+  EXPECT_EQ(language.text, "en");
   EXPECT_TRUE(runUntil([&] { return !window_->IsWindowVisible(); }, seconds(5)));
   // The automatic start (NeedStartFlag, no splash) leaves from the running
   // page, which the close codes read as the end of installing.
