@@ -139,7 +139,7 @@ void MessageLoop::DispatchTimers() {
   }
 }
 
-bool MessageLoop::Step(Clock::duration max_wait) {
+bool MessageLoop::Step(Clock::duration max_wait, const std::function<bool()>* done) {
   // Drain what is queued now; messages posted by handlers wait for the next
   // round so a chatty sender cannot starve timers.
   std::deque<Posted> batch;
@@ -155,6 +155,9 @@ bool MessageLoop::Step(Clock::duration max_wait) {
   DispatchTimers();
   if (pump_ != nullptr) pump_->Pump();
   if (idle_) idle_();
+  // A modal loop whose window closed in this round ends now, not after
+  // the wait (half a second per message box otherwise).
+  if (done != nullptr && (*done)()) return !QuitRequested();
   Clock::time_point until = Clock::now() + max_wait;
   if (pump_ != nullptr && pump_->NeedsPolling()) until = std::min(until, Clock::now() + kPollInterval);
   common::MutexLock lock(&mu_);
@@ -177,7 +180,7 @@ int MessageLoop::Run() {
 
 bool MessageLoop::RunUntil(const std::function<bool()>& done) {
   while (!done()) {
-    if (!Step(kLongWait)) return false;
+    if (!Step(kLongWait, &done)) return false;
   }
   return true;
 }

@@ -107,7 +107,7 @@ class MessageLoop {
   MessageLoop() = default;
   // One round: posted messages, due timers, the pump, idle; then waits up
   // to `max_wait` for more work.
-  bool Step(Clock::duration max_wait);
+  bool Step(Clock::duration max_wait, const std::function<bool()>* done = nullptr);
   void DispatchTimers();
   void Deliver(const Posted& posted);
 
