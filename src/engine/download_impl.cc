@@ -23,6 +23,7 @@ namespace {
 
 constexpr uint32_t kDriverWaitMs = 180000;
 constexpr uint32_t kStallLimitMs = 60000;
+constexpr int kWatchPauseMs = 10;
 // A run that met another version of the file starts again from zero this
 // many times per call at most: a server whose validator changes on every
 // answer would otherwise be downloaded for ever.
@@ -126,8 +127,9 @@ int32_t downloadOnce(const std::string& remote, const std::string& local, std::s
     }
     if (reportProgress) options.onProgress(p.downloaded, d->taskManager().contentLength());
     networkDown = !platform::isNetworkAlive();
-    // A short pause keeps the watch from taking a core of its own.
-    if (!networkDown) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // A short pause keeps the watch from taking a core of its own; a
+    // hundred progress updates a second are more than a window can show.
+    if (!networkDown) std::this_thread::sleep_for(std::chrono::milliseconds(kWatchPauseMs));
   }
   if (networkDown) {
     LOG(INFO) << "network is  no  alive";
