@@ -28,4 +28,6 @@ for lower in src/engine src/config src/system src/telemetry src/crash; do
 done
 forbid uiframework 'config|engine|install|window|system|telemetry|app|crash' \
   "the UI framework knows no setup"
+forbid zip 'config|engine|install|window|system|telemetry|app|crash|uiframework|weblog' \
+  "the zip reader and writer sit below the configuration and the UI framework"
 exit $status

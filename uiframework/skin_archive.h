@@ -1,15 +1,14 @@
 #ifndef WEBSETUP_UIFRAMEWORK_SKIN_ARCHIVE_H_
 #define WEBSETUP_UIFRAMEWORK_SKIN_ARCHIVE_H_
 
-// Read access to a zip skin archive held in memory (the linked-in resource)
-// or read from a file. Names use `/` or `\` alike and match
-// case-insensitively, as the Windows archive reader does. Thread-safe.
+// The skin archive as the UI framework opens it: the one zip reader of
+// zip/zip_archive.h, with the framework's result codes.
 
 #include <memory>
 #include <string>
 
-#include "common/mutex.h"
 #include "uiframework/ui_types.h"
+#include "zip/zip_archive.h"
 
 namespace ui {
 
@@ -22,20 +21,17 @@ class SkinArchive {
   static std::shared_ptr<SkinArchive> fromBytes(std::string bytes, EnumUiResult* result);
   // Opens the zip file at `path` (developer tools).
   static std::shared_ptr<SkinArchive> fromFile(const std::string& path, EnumUiResult* result);
-  ~SkinArchive();
 
   // Stores the bytes of `name` in *out. Returns false when it is missing.
-  bool read(const std::string& name, std::string* out) const LOCKS_EXCLUDED(mu_);
-  bool contains(const std::string& name) const LOCKS_EXCLUDED(mu_);
+  bool read(const std::string& name, std::string* out) const { return zip_->read(name, out); }
+  bool contains(const std::string& name) const { return zip_->contains(name); }
 
  private:
-  SkinArchive() = default;
-  // The index of `name`, or -1.
-  long long find(const std::string& name) const EXCLUSIVE_LOCKS_REQUIRED(mu_);
+  explicit SkinArchive(std::shared_ptr<websetup_zip::ZipArchive> zip) : zip_(std::move(zip)) {}
+  static std::shared_ptr<SkinArchive> wrap(std::shared_ptr<websetup_zip::ZipArchive> zip,
+                                           EnumUiResult* result);
 
-  mutable common::Mutex mu_;
-  std::string bytes_;
-  void* zip_ = nullptr;  // zip_t*, reading from bytes_
+  std::shared_ptr<websetup_zip::ZipArchive> zip_;
 };
 
 }  // namespace ui

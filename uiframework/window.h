@@ -16,6 +16,7 @@
 #include "uiframework/host.h"
 #include "uiframework/message_loop.h"
 #include "uiframework/paint_manager.h"
+#include "zip/zip_archive.h"
 
 namespace ui {
 
@@ -137,8 +138,8 @@ class WindowImplBase : public CWindowWnd, public INotifyUI {
 
   virtual std::string GetSkinFolder() const { return "skin/"; }
   virtual std::string GetSkinFile() const = 0;
-  virtual std::string GetResourceType() const { return "ZIPRES"; }
-  virtual int GetResourceID() const { return 138; }
+  virtual std::string GetResourceType() const { return websetup_zip::kSkinResourceType; }
+  virtual int GetResourceID() const { return websetup_zip::kSkinResourceId; }
 
   // Every notification of the window's controls; the default dispatches by
   // type: "click" → OnClick, "itemselect" → OnItemSelect, "selectchanged"

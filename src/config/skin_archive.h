@@ -1,15 +1,13 @@
 #ifndef WEBSETUP_CONFIG_SKIN_ARCHIVE_H_
 #define WEBSETUP_CONFIG_SKIN_ARCHIVE_H_
 
-// Files of the skin archive: the zip linked into the program as resource
-// ZIPRES 138. Thread-safe.
+// Files of the skin archive for the configuration (the product
+// configuration, the services file), through the program's one zip reader
+// (zip/zip_archive.h). Thread-safe.
 
 #include <string>
 
 namespace config {
-
-constexpr char kSkinResourceType[] = "ZIPRES";
-constexpr int kSkinResourceId = 138;
 
 // Reads the file `nameInArchive` ("configure/configure.xml") out of the
 // linked-in skin archive into *out. Returns false when the program carries

@@ -18,6 +18,7 @@
 #include "uiframework/layout_builder.h"
 #include "uiframework/paint_manager.h"
 #include "uiframework/window.h"
+#include "zip/zip_archive.h"
 
 namespace window {
 namespace {
@@ -87,7 +88,7 @@ int LicenceAreaHeight(int language, int32_t siteId) {
 ui::CControlUI* parsedFile(int language) {
   const int index = language < 0 || language >= kLanguageCount ? -1 : language;
   // A developer tool may swap the archive; a file is read again then.
-  std::shared_ptr<ui::SkinArchive> archive = ui::GetSkinArchive("ZIPRES", 138);
+  std::shared_ptr<ui::SkinArchive> archive = ui::GetSkinArchive(websetup_zip::kSkinResourceType, websetup_zip::kSkinResourceId);
   auto it = cache().find(index);
   if (it != cache().end() && it->second.archive != archive) {
     cache().erase(it);
