@@ -29,7 +29,7 @@
 #include "common/events.h"
 #include "common/mutex.h"
 #include "config/run_locations.h"
-#include "telemetry/timed_guard.h"
+#include "common/thread_tools.h"
 #include "weblog/iweblog.h"
 
 namespace telemetry {
@@ -200,7 +200,7 @@ class CSingleUserLog : public common::EventSink {
  private:
   // A queue and the guard that must be held (with a time limit) to touch it.
   struct GuardedQueue {
-    telemetry::TimedGuard guard;
+    common::TimedGuard guard;
     std::deque<UserLogRecord> records;  // only while `guard` is held
     std::atomic<size_t> size{0};
   };
