@@ -35,6 +35,10 @@ struct ProcessEntry {
 // Id of this process.
 int currentProcessId();
 
+// Reaps child `pid` whenever it ends, on a thread of its own, for a child
+// nobody waits for (it would stay a zombie while we run).
+void reapInBackground(int pid);
+
 // Ends process `pid` at once (SIGKILL). kNotFound when it is gone.
 [[nodiscard]] PlatformResult killProcess(int pid);
 

@@ -164,17 +164,17 @@ PlatformResult spawnAsUser(const SpawnOptions& options, int* pid, int* osError) 
   return PlatformResult::kOk;
 }
 
+}  // namespace
+
 // A detached child is not waited for by its starter, so someone must reap
 // it or it lingers as a zombie for as long as we run.
-void reapInBackground(pid_t pid) {
+void reapInBackground(int pid) {
   std::thread([pid] {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
   }).detach();
 }
-
-}  // namespace
 
 std::vector<ProcessInfo> listProcesses() {
   std::vector<ProcessInfo> result;

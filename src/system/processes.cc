@@ -29,15 +29,6 @@ void reportStartFailure(int error) {
   common::Events().Event("Other", "StartWindowError", std::to_string(error), false);
 }
 
-// The product is not ours to wait for, but as our child it must be reaped
-// or it stays a zombie while the setup still runs.
-void reapLater(int pid) {
-  std::thread([pid] {
-    int code = 0;
-    (void)platform::waitProcess(pid, std::chrono::milliseconds(-1), &code);
-  }).detach();
-}
-
 int startDirectly(const std::string& commandLine, const std::vector<std::string>& argv) {
   platform::SpawnOptions options;
   options.argv = argv;
@@ -55,7 +46,8 @@ int startDirectly(const std::string& commandLine, const std::vector<std::string>
     reportStartFailure(error);
     return -1;
   }
-  reapLater(pid);
+  // Not ours to wait for, but ours to reap.
+  platform::reapInBackground(pid);
   return 0;
 }
 
