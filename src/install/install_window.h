@@ -21,6 +21,7 @@
 #include <mutex>
 #include <string>
 
+#include "common/mutex.h"
 #include "common/thread_tools.h"
 #include "config/label_source.h"
 
@@ -74,18 +75,18 @@ struct InstallShared {
   common::ManualResetEvent progressFinish100;
 
   const char* firstOrRetry() const { return retry.load() ? "Retry" : "First"; }
-  void setUsedUrl(const std::wstring& url) {
-    std::lock_guard<std::mutex> lock(mu_);
+  void setUsedUrl(const std::wstring& url) LOCKS_EXCLUDED(mu_) {
+    common::MutexLock lock(&mu_);
     usedUrl_ = url;
   }
-  std::wstring usedUrl() const {
-    std::lock_guard<std::mutex> lock(mu_);
+  std::wstring usedUrl() const LOCKS_EXCLUDED(mu_) {
+    common::MutexLock lock(&mu_);
     return usedUrl_;
   }
 
  private:
-  mutable std::mutex mu_;
-  std::wstring usedUrl_;
+  mutable common::Mutex mu_;
+  std::wstring usedUrl_ GUARDED_BY(mu_);
 };
 
 class IInstallWindow : public config::ILabelSource {

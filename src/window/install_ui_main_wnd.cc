@@ -69,7 +69,7 @@ std::string InstallUIMainWnd::GetWindowClassName() const {
 void InstallUIMainWnd::ReadProductConfig() {
   if (auto* config = FindControl(L"Product_config")) {
     auto* box = dynamic_cast<ui::CContainerUI*>(config);
-    std::lock_guard<std::mutex> lock(mu_);
+    common::MutexLock lock(&mu_);
     for (int i = 0; box != nullptr && i < box->GetCount(); ++i) {
       ui::CControlUI* label = box->GetItemAt(i);
       labels_[label->GetName()] = label->GetText();
@@ -79,7 +79,7 @@ void InstallUIMainWnd::ReadProductConfig() {
   for (int i = 0; i < 20; ++i) {
     const std::wstring page = install::ProductPageControl(i);
     if (auto* c = FindControl(page)) {
-      std::lock_guard<std::mutex> lock(mu_);
+      common::MutexLock lock(&mu_);
       labels_[page] = c->GetText();
     }
   }
@@ -316,7 +316,6 @@ void InstallUIMainWnd::WriteProductLanguage() {
 // --- notifications and clicks ---
 
 void InstallUIMainWnd::Notify(ui::TNotifyUI& msg) {
-  if (msg.sType == L"selectchanged") OnSelectChanged(msg);
   if (msg.sType == L"link" && msg.pSender != nullptr) {
     const std::wstring& name = msg.pSender->GetName();
     if (name == L"license_link") ToggleLowerArea(false);
@@ -535,13 +534,13 @@ std::wstring InstallUIMainWnd::GetInstallPathText() const {
 }
 
 std::wstring InstallUIMainWnd::GetInstallPath() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  common::MutexLock lock(&mu_);
   return InstallPathOf(pathText_, softwareName_);
 }
 
 void InstallUIMainWnd::SetInstallPathText(const std::wstring& path) {
   if (pathEdit_ != nullptr) pathEdit_->SetText(path);
-  std::lock_guard<std::mutex> lock(mu_);
+  common::MutexLock lock(&mu_);
   pathText_ = path;
 }
 
@@ -671,7 +670,7 @@ void InstallUIMainWnd::OnBannersReady() {
   if (anima_ == nullptr) return;
   std::wstring extension;
   {
-    std::lock_guard<std::mutex> lock(bannerMu_);
+    common::MutexLock lock(&bannerMu_);
     auto first = banners_.find(1);
     if (first != banners_.end() && !optionDots_.empty()) {
       // The file's own extension: a folder of the path may hold dots too.
@@ -714,7 +713,7 @@ void InstallUIMainWnd::StartBannerThreadIfNeeded() {
         std::map<int32_t, BannerRecord> banners;
         if (!GetCbsBanner(fetch, &banners)) return;
         {
-          std::lock_guard<std::mutex> lock(bannerMu_);
+          common::MutexLock lock(&bannerMu_);
           banners_ = std::move(banners);
         }
         (void)ui::MessageLoop::Get()->PostMessage(self, install::MSG_BANNERS_READY, 0, 0);
@@ -726,7 +725,7 @@ void InstallUIMainWnd::StartBannerThreadIfNeeded() {
 // --- IInstallWindow, any thread ---
 
 std::wstring InstallUIMainWnd::GetLabelText(const std::wstring& name) const {
-  std::lock_guard<std::mutex> lock(mu_);
+  common::MutexLock lock(&mu_);
   auto it = labels_.find(name);
   return it == labels_.end() ? L"" : it->second;
 }

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "common/events.h"
+#include "common/mutex.h"
 #include "common/thread_tools.h"
 #include "config/configure.h"
 #include "install/install_flow.h"
@@ -211,7 +212,7 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   void ReportClose();
   // Carousel.
   void StartCarousel();
-  void OnSelectChanged(ui::TNotifyUI& msg);
+  void OnSelectChanged(ui::TNotifyUI& msg) override;
   void SelectDot(size_t index);  // 0-based
   void OnBannersReady();
 
@@ -256,8 +257,8 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   int currentFrame_ = 1;
   common::CThreadHandle bannerThread_;
   std::atomic<bool> bannerStop_{false};
-  std::mutex bannerMu_;
-  std::map<int32_t, BannerRecord> banners_;  // guarded by bannerMu_
+  common::Mutex bannerMu_;
+  std::map<int32_t, BannerRecord> banners_ GUARDED_BY(bannerMu_);
 
   std::unique_ptr<config::CConfigure> record_;
   install::InstallShared shared_;
@@ -278,9 +279,9 @@ class InstallUIMainWnd : public ui::WindowImplBase,
 
   // Copies the flow's threads read: labels (fixed at InitWindow) and the
   // install path box.
-  mutable std::mutex mu_;
-  std::map<std::wstring, std::wstring> labels_;  // guarded by mu_
-  std::wstring pathText_;                        // guarded by mu_
+  mutable common::Mutex mu_;
+  std::map<std::wstring, std::wstring> labels_ GUARDED_BY(mu_);
+  std::wstring pathText_ GUARDED_BY(mu_);
   std::atomic<bool> alive_{true};
 };
 
