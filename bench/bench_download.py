@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Runs each downloader against the nginx that download.sh started and
-prints medians of wall time, CPU time (user + system, the tool and its
-children) and peak resident memory, with ratios to the best peer."""
+prints, per scenario, medians of wall time, CPU time (user + system, the
+tool and its children) and peak resident memory, with ratios to aria2c -x4
+(the same four connections websetup-get opens on two CPUs) and to curl,
+and whether websetup-get met its goals."""
 
 import argparse
 import hashlib
@@ -12,7 +14,21 @@ import subprocess
 import sys
 import time
 
-PEERS = ("aria2c", "curl", "axel")
+LABELS = {
+    "unlimited": "unlimited",
+    "slow": "100 KiB/s per connection",
+    "delay": "50 ms before each response",
+    "rate8000": "8000 KiB/s per connection",
+}
+
+# websetup-get's goals, as (ratio name, peer, measure, at most).
+GOALS = {
+    "unlimited": [("wall", "curl", "wall", 1.0), ("CPU", "curl", "cpu", 1.0)],
+    "slow": [("wall", "aria2c -x4", "wall", 1.1)],
+    "delay": [("wall", "aria2c -x4", "wall", 1.0), ("wall", "curl", "wall", 1.3)],
+    "rate8000": [("wall", "aria2c -x4", "wall", 1.0)],
+}
+RSS_GOAL_MIB = 64
 
 
 def commands(args, url, path):
@@ -22,11 +38,12 @@ def commands(args, url, path):
         if args.threads:
             cmd += ["--threads", args.threads]
         cmds["websetup-get"] = cmd + [url, path]
-    cmds["aria2c"] = ["aria2c", "-x16", "-s16", "-k4M", "-q", "--allow-overwrite=true",
-                      "--auto-file-renaming=false", "-d", os.path.dirname(path),
-                      "-o", os.path.basename(path), url]
+    for n in (4, 16):
+        cmds[f"aria2c -x{n}"] = ["aria2c", f"-x{n}", f"-s{n}", "-k4M", "-q",
+                                 "--allow-overwrite=true", "--auto-file-renaming=false",
+                                 "-d", os.path.dirname(path), "-o", os.path.basename(path), url]
     cmds["curl"] = ["curl", "-s", "-f", "-o", path, url]
-    cmds["axel"] = ["axel", "-q", "-n", "8", "-o", path, url]
+    cmds["axel -n4"] = ["axel", "-q", "-n", "4", "-o", path, url]
     return cmds
 
 
@@ -77,15 +94,16 @@ def run_once(cmd, out_dir, path, expected_md5):
             "rss_mib": peak_kib / 1024.0}
 
 
-def measure(args, label, url):
-    path = os.path.join(args.out, args.name)
+def measure(args, sc):
+    path = os.path.join(args.out, os.path.basename(sc["path"]))
     results = {}
-    for tool, cmd in commands(args, url, path).items():
+    for tool, cmd in commands(args, f"{args.base}/{sc['path']}", path).items():
         runs = []
-        for i in range(args.runs):
-            r = run_once(cmd, args.out, path, args.md5)
-            print(f"  {label:<12} {tool:<13} run {i + 1}: {r['wall']:7.2f} s wall, "
-                  f"{r['cpu']:6.2f} s CPU, {'ok' if r['ok'] else 'FAILED'}", flush=True)
+        for i in range(sc["runs"]):
+            r = run_once(cmd, args.out, path, sc["md5"])
+            print(f"  {sc['name']:<9} {tool:<13} run {i + 1}: {r['wall']:7.2f} s wall, "
+                  f"{r['cpu']:6.2f} s CPU, {r['rss_mib']:5.1f} MiB, {'ok' if r['ok'] else 'FAILED'}",
+                  flush=True)
             runs.append(r)
         results[tool] = {
             "ok": all(r["ok"] for r in runs),
@@ -97,44 +115,61 @@ def measure(args, label, url):
     return results
 
 
-def print_table(label, results, size):
+def ratio(results, tool, peer, key):
+    if peer not in results or not results[peer]["ok"] or results[peer][key] == 0:
+        return None
+    return results[tool][key] / results[peer][key]
+
+
+def print_table(sc, results):
+    size = sc["size"]
     gib = size / float(1 << 30)
-    good = {t: r for t, r in results.items() if r["ok"] and t in PEERS}
-    best_wall = min((r["wall"] for r in good.values()), default=None)
-    best_cpu = min((r["cpu"] for r in good.values()), default=None)
-    print(f"\n{label}")
-    print(f"{'tool':<13} {'wall s':>8} {'MB/s':>8} {'CPU s':>7} {'CPU s/GiB':>9} "
-          f"{'RSS MiB':>8} {'md5':>5} {'wall/best':>9} {'CPU/best':>8}")
+    print(f"\n{LABELS[sc['name']]}: {size / (1 << 20):.0f} MiB, medians of {sc['runs']}")
+    print("| tool | wall s | MB/s | CPU s | CPU s/GiB | RSS MiB | md5 | wall/aria2c-x4 | "
+          "wall/curl | CPU/curl |")
+    print("| --- | --- | --- | --- | --- | --- | --- | --- | --- | --- |")
     for tool, r in results.items():
-        wall_ratio = f"{r['wall'] / best_wall:.2f}" if best_wall else "-"
-        cpu_ratio = f"{r['cpu'] / best_cpu:.2f}" if best_cpu else "-"
-        print(f"{tool:<13} {r['wall']:8.2f} {size / r['wall'] / 1e6:8.1f} {r['cpu']:7.2f} "
-              f"{r['cpu'] / gib:9.2f} {r['rss_mib']:8.1f} {'ok' if r['ok'] else 'BAD':>5} "
-              f"{wall_ratio:>9} {cpu_ratio:>8}")
+        cells = [ratio(results, tool, p, k) for p, k in
+                 (("aria2c -x4", "wall"), ("curl", "wall"), ("curl", "cpu"))]
+        shown = " | ".join("-" if c is None else f"{c:.2f}" for c in cells)
+        print(f"| {tool} | {r['wall']:.2f} | {size / r['wall'] / 1e6:.1f} | {r['cpu']:.2f} | "
+              f"{r['cpu'] / gib:.2f} | {r['rss_mib']:.1f} | {'ok' if r['ok'] else 'BAD'} | {shown} |")
+    if "websetup-get" not in results:
+        return
+    verdicts = []
+    for what, peer, key, limit in GOALS[sc["name"]]:
+        got = ratio(results, "websetup-get", peer, key)
+        mark = "?" if got is None else ("met" if got <= limit else "MISSED")
+        verdicts.append(f"{what} vs {peer} {'-' if got is None else f'{got:.2f}'} "
+                        f"(goal <= {limit}) {mark}")
+    rss = results["websetup-get"]["rss_mib"]
+    verdicts.append(f"RSS {rss:.1f} MiB (goal < {RSS_GOAL_MIB}) "
+                    f"{'met' if rss < RSS_GOAL_MIB else 'MISSED'}")
+    print("goals: " + "; ".join(verdicts))
+
+
+def parse_scenario(text):
+    name, path, md5, size, runs = text.split(",")
+    if name not in LABELS:
+        raise argparse.ArgumentTypeError(f"unknown scenario {name}")
+    return {"name": name, "path": path, "md5": md5, "size": int(size), "runs": int(runs)}
 
 
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--base", required=True)
-    p.add_argument("--name", required=True)
-    p.add_argument("--md5", required=True)
     p.add_argument("--out", required=True)
-    p.add_argument("--runs", type=int, default=3)
-    p.add_argument("--size", type=int, required=True)
-    p.add_argument("--rate", default="")
+    p.add_argument("--scenario", action="append", type=parse_scenario, required=True,
+                   help="NAME,PATH,MD5,SIZE,RUNS; NAME one of " + ", ".join(LABELS))
     p.add_argument("--websetup-get", default="")
     p.add_argument("--threads", default="")
     args = p.parse_args()
 
-    scenarios = [("unlimited", f"{args.base}/{args.name}"),
-                 (f"limit {args.rate}", f"{args.base}/limited/{args.name}")]
-    tables = [(label, measure(args, label, url)) for label, url in scenarios]
-    print("\nmedians of", args.runs, "runs; ratios are to the best of", ", ".join(PEERS),
-          "(lower is better); MB = 10^6 bytes")
+    tables = [(sc, measure(args, sc)) for sc in args.scenario]
+    print("\nratios: lower is better; MB = 10^6 bytes")
     failed = False
-    for label, results in tables:
-        print_table(f"{label} (per connection)" if label != "unlimited" else label, results,
-                    args.size)
+    for sc, results in tables:
+        print_table(sc, results)
         failed |= not all(r["ok"] for r in results.values())
     return 1 if failed else 0
 

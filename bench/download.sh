@@ -1,37 +1,49 @@
 #!/usr/bin/env bash
-# Download benchmark: websetup-get against aria2c, curl and axel, all
-# fetching one file from a local nginx on 127.0.0.1, first at full speed and
-# then with a per-connection rate limit (where splitting a download over
-# several connections pays). Prints wall time, CPU seconds and peak RSS
-# (medians) and each tool's ratio to the best peer.
+# Download benchmark: websetup-get against aria2c (-x4 and -x16), curl and
+# axel (-n 4), all fetching from one local nginx on 127.0.0.1, in four
+# scenarios: full speed, a rate limit per connection of 100 KiB/s (a slow
+# link) and of 8000 KiB/s, and 50 ms before each response (a long round
+# trip). Prints wall time, CPU seconds and peak RSS (medians), each tool's
+# ratios to aria2c -x4 and to curl, and whether websetup-get met its goals.
 #
-#   bench/download.sh [--size-mib N] [--runs N] [--rate R] [--build DIR] [--threads N]
+#   bench/download.sh [--size-mib N] [--runs N] [--slow-runs N] [--only LIST]
+#                     [--build DIR] [--threads N]
 #
-#   --size-mib N  file size in MiB (default 1024)
-#   --runs N      runs per tool and scenario; the median is shown (default 3)
-#   --rate R      nginx limit_rate per connection for the second scenario
-#                 (default 20m, nginx units)
-#   --build DIR   build folder holding bin/websetup-get (default <repo>/build);
-#                 files, nginx config and logs go to DIR/bench/
-#   --threads N   pass --threads N to websetup-get (default: its own choice)
+#   --size-mib N   file size in MiB of the full-speed scenario (default 1024)
+#   --runs N       runs per tool and scenario; the median is shown (default 3)
+#   --slow-runs N  runs per tool of the 100 KiB/s scenario (default 1: a run
+#                  of curl alone takes two minutes)
+#   --only LIST    comma list of scenarios to run: unlimited, slow, delay,
+#                  rate8000 (default all)
+#   --build DIR    build folder holding bin/websetup-get (default <repo>/build);
+#                  files, nginx config and logs go to DIR/bench/
+#   --threads N    pass --threads N to websetup-get (default: its own choice,
+#                  4 on 2 CPUs: the connections of aria2c -x4 and axel -n 4)
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 repo="$(cd "$here/.." && pwd)"
 size_mib=1024
 runs=3
-rate=20m
+slow_runs=1
+only="unlimited,slow,delay,rate8000"
 build="$repo/build"
 threads=""
+# Sizes of the limited scenarios: each takes about ten seconds or more for
+# the best tool, long enough that start-up costs do not decide.
+slow_mib=12
+delay_mib=512
+rate8000_mib=256
 
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --size-mib) size_mib="$2"; shift 2 ;;
     --runs) runs="$2"; shift 2 ;;
-    --rate) rate="$2"; shift 2 ;;
+    --slow-runs) slow_runs="$2"; shift 2 ;;
+    --only) only="$2"; shift 2 ;;
     --build) build="$(cd "$2" && pwd)"; shift 2 ;;
     --threads) threads="$2"; shift 2 ;;
-    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,22p' "$0"; exit 0 ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -46,21 +58,44 @@ for tool in nginx aria2c curl axel python3 md5sum; do
   command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh installs it)" >&2; exit 1; }
 done
 
-# The test file: generated once per size and kept, with its MD5 beside it.
-name="data-${size_mib}MiB.bin"
-if [[ ! -f "$www/$name" || ! -f "$www/$name.md5" ]]; then
-  echo "generating $size_mib MiB test file in $www ..."
-  head -c "$((size_mib * 1024 * 1024))" /dev/urandom > "$www/$name.part"
-  md5sum "$www/$name.part" | cut -d' ' -f1 > "$www/$name.md5"
-  mv "$www/$name.part" "$www/$name"
+# nginx-light brings the echo module; its echo_sleep makes the delay.
+echo_module=/usr/lib/nginx/modules/ngx_http_echo_module.so
+if [[ ",$only," == *,delay,* && ! -f "$echo_module" ]]; then
+  echo "missing $echo_module (Debian nginx-light installs it)" >&2; exit 1
 fi
-md5="$(cat "$www/$name.md5")"
+
+# The test files: generated once per size and kept, each with its MD5.
+make_file() {
+  local mib="$1" name="data-$1MiB.bin"
+  if [[ ! -f "$www/$name" || ! -f "$www/$name.md5" ]]; then
+    echo "generating $mib MiB test file in $www ..." >&2
+    head -c "$((mib * 1024 * 1024))" /dev/urandom > "$www/$name.part"
+    md5sum "$www/$name.part" | cut -d' ' -f1 > "$www/$name.md5"
+    mv "$www/$name.part" "$www/$name"
+  fi
+  echo "$name"
+}
+scenario_args=()
+for s in ${only//,/ }; do
+  case "$s" in
+    unlimited) mib=$size_mib; path=""; n=$runs ;;
+    slow) mib=$slow_mib; path="slow/"; n=$slow_runs ;;
+    delay) mib=$delay_mib; path="delayed/"; n=$runs ;;
+    rate8000) mib=$rate8000_mib; path="rate8000/"; n=$runs ;;
+    *) echo "unknown scenario $s" >&2; exit 2 ;;
+  esac
+  name="$(make_file "$mib")"
+  scenario_args+=(--scenario "$s,$path$name,$(cat "$www/$name.md5"),$((mib * 1024 * 1024)),$n")
+done
 
 port="$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')"
 user_line=""
 if [[ "$(id -u)" == 0 ]]; then user_line="user root;"; fi
+load_line=""
+if [[ -f "$echo_module" ]]; then load_line="load_module $echo_module;"; fi
 cat > "$ngx/nginx.conf" <<CONF
 $user_line
+$load_line
 worker_processes 2;
 daemon on;
 pid $ngx/nginx.pid;
@@ -80,9 +115,20 @@ http {
   server {
     listen 127.0.0.1:$port;
     root $www;
-    location /limited/ {
+    location /slow/ {
       alias $www/;
-      limit_rate $rate;
+      limit_rate 100k;
+    }
+    location /rate8000/ {
+      alias $www/;
+      limit_rate 8000k;
+    }
+    location /delayed/ {
+      echo_sleep 0.05;
+      echo_exec @delayed_file;
+    }
+    location @delayed_file {
+      rewrite ^/delayed/(.*)\$ /\$1 break;
     }
   }
 }
@@ -110,7 +156,6 @@ if [[ ! -x "$get" ]]; then
   get=""
 fi
 
-echo "file $name ($size_mib MiB, md5 $md5), nginx on 127.0.0.1:$port, $runs runs each, $(nproc) CPUs"
-python3 "$here/bench_download.py" --base "http://127.0.0.1:$port" --name "$name" --md5 "$md5" \
-  --out "$out" --runs "$runs" --size "$((size_mib * 1024 * 1024))" --rate "$rate" \
-  --websetup-get "$get" --threads "$threads"
+echo "nginx on 127.0.0.1:$port, $(nproc) CPUs, load $(cut -d' ' -f1-3 /proc/loadavg)"
+python3 "$here/bench_download.py" --base "http://127.0.0.1:$port" --out "$out" \
+  --websetup-get "$get" --threads "$threads" "${scenario_args[@]}"
