@@ -114,8 +114,9 @@ class CInstallFlow {
   int WaitForAllThreadExit();
 
   // --- any thread ---
-  // Deletes the installer, its task file and its hash record.
-  void ClearAPPData();
+  // Deletes the installer, its task file and its hash record. The window's
+  // thread passes mayWait false (see InstallerPath).
+  void ClearAPPData(bool mayWait = true);
   // Logs the proxy settings; 0 none, else 1/2/3 for the last one present.
   int GetIEProxyConfig();
   // The window is closing: running downloads and waits end.
@@ -125,12 +126,16 @@ class CInstallFlow {
   uint32_t InstallThreadFunc();
   void AsyncGetCbsInfoThreadFunc();
 
-  // --- pure rules, any thread ---
-  // stem of the embedded Extra_download_url + '_' + version + ".exe"/".apk".
-  std::wstring LocalInstallerName() const;
-  std::wstring InstallerPath() const;
-  // The record's extra download URL names an installer program.
-  bool ExtraUrlIsExe() const;
+  // --- rules over the record, any thread ---
+  // stem of the embedded Extra_download_url + '_' + version + ".exe"/".apk",
+  // read under the record's lock. With mayWait false (the window's thread,
+  // which never waits for a fetch in flight) a record being filled gives
+  // the embedded configuration's version and URL instead.
+  std::wstring LocalInstallerName(bool mayWait = true) const;
+  std::wstring InstallerPath(bool mayWait = true) const;
+  // The record's extra download URL names an installer program (or
+  // nothing), read as LocalInstallerName reads it.
+  bool ExtraUrlIsExe(bool mayWait = true) const;
   // The installed product's executable: install folder + process name,
   // else the first of that name in its subfolders; empty when unfilled.
   std::wstring ProductExePath() const;
@@ -138,6 +143,9 @@ class CInstallFlow {
   std::wstring BuildInstallerCommandLine(const platform::LocalTime& now) const;
 
  private:
+  // The record's version and extra URL (see LocalInstallerName).
+  void RecordNames(bool mayWait, std::wstring* version, std::wstring* extraUrl) const;
+  static bool IsExeUrl(const std::wstring& url);
   // Install thread, after a successful verification.
   uint32_t RunInstaller(uint32_t downloadEnd);
   // The end of a failed installer run: as a time-out, without waiting for

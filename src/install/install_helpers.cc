@@ -88,8 +88,8 @@ CInstallFlow::~CInstallFlow() {
   installThread_.close();
 }
 
-void CInstallFlow::ClearAPPData() {
-  const std::wstring installer = InstallerPath();
+void CInstallFlow::ClearAPPData(bool mayWait) {
+  const std::wstring installer = InstallerPath(mayWait);
   const std::string path = common::wideToUtf8(installer);
   const int r = std::remove(path.c_str()) == 0 ? 1 : 0;
   const int e = r == 1 ? 0 : errno;

@@ -65,22 +65,47 @@ void CInstallFlow::Funnel(const std::string& coreFunc, int32_t step, const std::
   events_->Funnel("CoreFuncEvent", coreFunc, step, category, action, "null", false, false);
 }
 
-std::wstring CInstallFlow::LocalInstallerName() const {
+std::wstring CInstallFlow::LocalInstallerName(bool mayWait) const {
   std::wstring name = window_->GetLabelText(L"Extra_download_url");
   const size_t slash = name.rfind(L'/');
   if (slash != std::wstring::npos) name = name.substr(slash + 1);
   const size_t dot = name.find(L'.');
   if (dot != std::wstring::npos) name = name.substr(0, dot);
-  return name + L"_" + record_->softwareVersion + (ExtraUrlIsExe() ? L".exe" : L".apk");
+  std::wstring version, extraUrl;
+  RecordNames(mayWait, &version, &extraUrl);
+  return name + L"_" + version + (IsExeUrl(extraUrl) ? L".exe" : L".apk");
 }
 
-bool CInstallFlow::ExtraUrlIsExe() const {
-  const std::wstring& url = record_->extraDownloadUrl;
+void CInstallFlow::RecordNames(bool mayWait, std::wstring* version, std::wstring* extraUrl) const {
+  common::Mutex* mu = record_->fetchMutex();
+  auto copy = [&]() EXCLUSIVE_LOCKS_REQUIRED(mu) {
+    *version = record_->softwareVersion;
+    *extraUrl = record_->extraDownloadUrl;
+  };
+  if (mayWait) {
+    common::MutexLock lock(mu);
+    copy();
+  } else if (mu->tryLock()) {
+    copy();
+    mu->unlock();
+  } else {
+    *version = window_->GetLabelText(L"Software_version");
+    *extraUrl = window_->GetLabelText(L"Extra_download_url");
+  }
+}
+
+bool CInstallFlow::IsExeUrl(const std::wstring& url) {
   return url.size() < 4 || url.compare(url.size() - 4, 4, L".exe") == 0;
 }
 
-std::wstring CInstallFlow::InstallerPath() const {
-  return settings_.cacheDir + L"/" + LocalInstallerName();
+bool CInstallFlow::ExtraUrlIsExe(bool mayWait) const {
+  std::wstring version, extraUrl;
+  RecordNames(mayWait, &version, &extraUrl);
+  return IsExeUrl(extraUrl);
+}
+
+std::wstring CInstallFlow::InstallerPath(bool mayWait) const {
+  return settings_.cacheDir + L"/" + LocalInstallerName(mayWait);
 }
 
 // Phase 3, step 10: a hash record from a completed download of this very

@@ -411,7 +411,7 @@ void InstallUIMainWnd::OnStartAppClick() {
     return;
   }
   (void)GetInstallPath();
-  if (flow_->ExtraUrlIsExe()) {
+  if (flow_->ExtraUrlIsExe(false)) {
     if (FuntionImpl::WillShowNetFrameCheck(GetInstallPath())) gifDuration_ = 0;
     events_->Event("Download", "7.ProgramLaunch", "", gifDuration_ == 0);
     events_->Funnel("CoreFuncEvent", "Starting", 0, "Download", "CoreFuncStart", "null", false,
@@ -420,7 +420,7 @@ void InstallUIMainWnd::OnStartAppClick() {
                     false);
     StartProductAndClose();
   } else if (env_.showInFolder) {
-    env_.showInFolder(flow_->InstallerPath());
+    env_.showInFolder(flow_->InstallerPath(false));
   }
 }
 

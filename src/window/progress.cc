@@ -102,7 +102,7 @@ intptr_t InstallUIMainWnd::HandleCustomMessage(uint32_t message, uintptr_t wpara
   handled = false;
   switch (message) {
     case install::MSG_CLEAR_DATA:
-      flow_->ClearAPPData();
+      flow_->ClearAPPData(false);  // never waits for a fetch in flight
       break;
     case install::MSG_DOWNLOAD_FAILED: {
       Taskbar(kTaskbarError);
