@@ -167,8 +167,8 @@ std::wstring formatOne(const std::wstring& format, Convert convert) {
     }
     if (j < format.size() && format[j] == L'l') ++j;
     if (!converted && j < format.size()) {
-      const std::wstring spec = format.substr(i, j - i + 1);
-      if (auto text = convert(spec)) {
+      const std::wstring conversion = format.substr(i, j - i + 1);
+      if (auto text = convert(conversion)) {
         out += *text;
         converted = true;
         i = j;
@@ -183,22 +183,22 @@ std::wstring formatOne(const std::wstring& format, Convert convert) {
 }  // namespace
 
 std::wstring FormatLanguageNumber(const std::wstring& format, double value) {
-  return formatOne(format, [value](const std::wstring& spec) -> std::optional<std::wstring> {
-    if (std::wcschr(L"fFeEgG", spec.back()) == nullptr || spec.find(L'l') != std::wstring::npos) {
+  return formatOne(format, [value](const std::wstring& conversion) -> std::optional<std::wstring> {
+    if (std::wcschr(L"fFeEgG", conversion.back()) == nullptr || conversion.find(L'l') != std::wstring::npos) {
       return std::nullopt;
     }
-    // The spec is now flags, a short width and precision and one letter.
-    const std::string narrowSpec(spec.begin(), spec.end());
+    // The conversion is now flags, a short width and precision and one letter.
+    const std::string narrowConversion(conversion.begin(), conversion.end());
     char buffer[128];
-    const int n = std::snprintf(buffer, sizeof(buffer), narrowSpec.c_str(), value);
+    const int n = std::snprintf(buffer, sizeof(buffer), narrowConversion.c_str(), value);
     if (n < 0) return std::nullopt;
     return common::utf8ToWide(std::string(buffer, std::min<size_t>(n, sizeof(buffer) - 1)));
   });
 }
 
 std::wstring FormatLanguageString(const std::wstring& format, const std::wstring& value) {
-  return formatOne(format, [&value](const std::wstring& spec) -> std::optional<std::wstring> {
-    if (spec == L"%s" || spec == L"%ls") return value;
+  return formatOne(format, [&value](const std::wstring& conversion) -> std::optional<std::wstring> {
+    if (conversion == L"%s" || conversion == L"%ls") return value;
     return std::nullopt;
   });
 }
