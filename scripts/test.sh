@@ -9,12 +9,23 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=$(nproc)
+# Tests write only into their own folders: a vendor folder that appears at
+# the file-system root during the run is a leak, and fails the run.
+root_leak=/RUDarodiridu
+leak_before=0; [ -e "$root_leak" ] && leak_before=1
+check_root_leak() {
+  if [ "$leak_before" = 0 ] && [ -e "$root_leak" ]; then
+    echo "a test wrote $root_leak at the file-system root" >&2
+    exit 1
+  fi
+}
 scripts/install-deps.sh
 scripts/check-includes.sh
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWEBSETUP_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300 --repeat until-pass:2
+check_root_leak
 
 if [ "${WEBSETUP_SKIP_CLANG:-0}" != 1 ]; then
   echo "== clang -Wthread-safety"
@@ -46,3 +57,4 @@ if [ "${WEBSETUP_SKIP_ASAN:-0}" != 1 ]; then
   LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
     ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 600 --repeat until-pass:2
 fi
+check_root_leak

@@ -96,8 +96,11 @@ class SingleUserLogTest : public ::testing::Test {
     conf.set(el::Level::Info, el::ConfigurationType::Filename, root_.file("run.log"));
     conf.set(el::Level::Info, el::ConfigurationType::Format, "%msg");
     el::Loggers::reconfigureLogger("default", conf);
+    // The best drive is a folder of the test: the cache never goes to the
+    // volume's root.
+    const std::wstring drive = common::utf8ToWide(root_.file("drive/setup_x"));
     locations_.Setup(L"setup_x", common::utf8ToWide(root_.path()), platform::localTime(),
-                     [](const std::wstring& p) { return p; });
+                     [drive](const std::wstring&) { return drive; });
   }
   ~SingleUserLogTest() override {
     el::Configurations conf;
