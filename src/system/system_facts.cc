@@ -41,12 +41,7 @@ constexpr size_t kRegStringLimit = 260;
 
 std::string GetSystemName(float* number) {
   const platform::OsRelease release = platform::osRelease();
-  if (!release.versionId.empty()) {
-    char* end = nullptr;
-    const float value = std::strtof(release.versionId.c_str(), &end);
-    if (end != release.versionId.c_str()) *number = value;
-  }
-  return release.prettyName;
+  return SystemNameFromRelease(release.prettyName, release.versionId, number);
 }
 
 bool IsSystem64Bit() { return platform::is64BitOs(); }

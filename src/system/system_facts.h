@@ -11,9 +11,9 @@
 
 namespace FuntionImpl {
 
-// The operating system's name (os-release PRETTY_NAME, else uname) and, in
-// *number, its version (VERSION_ID read as a number; unchanged when there
-// is none).
+// The operating system's name (os-release PRETTY_NAME, else uname, with
+// VERSION_ID when the name lacks it) and, in *number, the Windows-equivalent
+// version the version rules read (kWindowsEquivalentVersion: never legacy).
 std::string GetSystemName(float* number);
 
 // True when the operating system is 64-bit.

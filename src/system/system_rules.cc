@@ -94,6 +94,14 @@ std::string WindowsNameFromFacts(const WindowsVersionFacts& facts, float* number
   return legacyWindowsName(facts, number);
 }
 
+std::string SystemNameFromRelease(const std::string& prettyName, const std::string& versionId,
+                                  float* number) {
+  *number = kWindowsEquivalentVersion;
+  if (versionId.empty() || prettyName.find(versionId) != std::string::npos) return prettyName;
+  if (prettyName.empty()) return versionId;
+  return prettyName + " " + versionId;
+}
+
 std::wstring MoveToBestDrive(const std::wstring& path, const std::wstring& pathRoot,
                              const std::vector<DriveCandidate>& drives) {
   if (pathRoot.empty() || path.compare(0, pathRoot.size(), pathRoot) != 0) return path;

@@ -38,6 +38,19 @@ struct WindowsVersionFacts {
 // for another major version.
 std::string WindowsNameFromFacts(const WindowsVersionFacts& facts, float* number);
 
+// The version number the Windows version rules (legacy package below
+// 10.0, the legacy link check) read on a system that is not Windows. Every
+// system this setup runs on takes the current package: "RHEL 9" or
+// "Alpine 3" is no Windows 9 or 3.
+constexpr float kWindowsEquivalentVersion = 10.0f;
+
+// The system name and rule version of a non-Windows system from its
+// os-release facts: the pretty name, with the version id appended when the
+// name does not show it already (the name is what texts display), and
+// kWindowsEquivalentVersion in *number whatever the version id says.
+std::string SystemNameFromRelease(const std::string& prettyName, const std::string& versionId,
+                                  float* number);
+
 // "Language_Country" of a Windows language id, or "0x%.4x_0x%.4x" of the
 // id for one outside the table.
 std::string LanguageNameOfId(uint16_t languageId);

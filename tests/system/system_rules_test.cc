@@ -71,6 +71,29 @@ TEST(WindowsNameTest, DecidesByBuildThenNtVersionThenLegacyTable) {
   }
 }
 
+// A Linux version id is no Windows version: RHEL 9 or Alpine 3 read as
+// such would ask for the legacy package and run the legacy link check.
+TEST(WindowsNameTest, NonWindowsSystemsReadAsCurrentWindowsForTheRules) {
+  struct Row {
+    const char* prettyName;
+    const char* versionId;
+    const char* name;
+  };
+  const Row rows[] = {
+      {"Red Hat Enterprise Linux 9.4 (Plow)", "9.4", "Red Hat Enterprise Linux 9.4 (Plow)"},
+      {"Alpine Linux v3.19", "3.19.1", "Alpine Linux v3.19 3.19.1"},
+      {"Debian GNU/Linux 12 (bookworm)", "12", "Debian GNU/Linux 12 (bookworm)"},
+      {"Arch Linux", "", "Arch Linux"},
+      {"", "7", "7"},
+  };
+  for (const Row& row : rows) {
+    float number = -1.0f;
+    EXPECT_EQ(SystemNameFromRelease(row.prettyName, row.versionId, &number), row.name);
+    EXPECT_FLOAT_EQ(number, kWindowsEquivalentVersion) << row.prettyName;
+  }
+  EXPECT_GE(kWindowsEquivalentVersion, 10.0f);
+}
+
 TEST(LanguageNameTest, TableHoldsEveryEntryAndFormatsUnknownIds) {
   EXPECT_EQ(LanguageNameCount(), 143u);
   EXPECT_EQ(LanguageNameOfId(0x0804), "Chinese_PRC");
