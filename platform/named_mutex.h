@@ -1,7 +1,9 @@
 #ifndef WEBSETUP_PLATFORM_NAMED_MUTEX_H_
 #define WEBSETUP_PLATFORM_NAMED_MUTEX_H_
 
-// Machine-wide named locks: a lock file under runtimeDir() held with flock,
+// Named locks: a lock file (0600) in the private runtime folder of
+// runtimeDir() held with flock, shared by every run of the invoking user,
+// elevated or not,
 // plus an in-process mutex, because flock does not exclude the threads of
 // one process from each other.
 
@@ -66,7 +68,8 @@ class InstanceLock {
   std::atomic<int> fd_;
 };
 
-// Path of the lock file behind `name`. Exposed for tests.
+// Path of the lock file behind `name`; empty when there is no safe runtime
+// folder. Exposed for tests.
 std::string lockFilePath(const std::string& name);
 
 }  // namespace platform

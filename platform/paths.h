@@ -35,8 +35,8 @@ std::string programFilesDir();
 // The temporary folder: $TMPDIR or /tmp. No trailing '/'.
 std::string tempDir();
 
-// The folder where this user's lock files and sockets live:
-// $XDG_RUNTIME_DIR or /tmp. No trailing '/'.
+// The private folder where this user's lock files and sockets live (see
+// platform/runtime_dir.h). No trailing '/'; empty when none is safe.
 std::string runtimeDir();
 
 // The "drive root" of `path`: the mount point of the file system that holds

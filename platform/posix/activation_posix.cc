@@ -11,6 +11,7 @@
 
 #include "platform/activation.h"
 #include "platform/paths.h"
+#include "platform/runtime_dir.h"
 
 namespace platform {
 
@@ -19,20 +20,23 @@ namespace {
 constexpr char kRequest[] = "activate\n";
 constexpr char kAnswer[] = "ok\n";
 
-// The socket lives in this user's runtime folder, beside the lock files, so
-// another user cannot claim the name and a test can isolate itself by
-// pointing XDG_RUNTIME_DIR elsewhere.
+// The socket lives in this user's private runtime folder, beside the lock
+// files, so another user can neither claim the name nor swap the socket,
+// and a test can isolate itself by pointing XDG_RUNTIME_DIR elsewhere.
+// Empty when there is no safe folder.
 std::string socketPath(const std::string& windowClass) {
+  const std::string dir = runtimeDir();
+  if (dir.empty()) return std::string();
   std::string name;
   for (char c : windowClass) name += (c == '/' || c == '\0') ? '_' : c;
-  return runtimeDir() + "/websetup-activate-" + name + ".sock";
+  return dir + "/websetup-activate-" + name + ".sock";
 }
 
-// False when the path does not fit a socket address.
+// False when the path is empty or does not fit a socket address.
 bool makeAddress(const std::string& path, sockaddr_un* addr) {
   std::memset(addr, 0, sizeof(*addr));
   addr->sun_family = AF_UNIX;
-  if (path.size() >= sizeof(addr->sun_path)) return false;
+  if (path.empty() || path.size() >= sizeof(addr->sun_path)) return false;
   std::memcpy(addr->sun_path, path.data(), path.size());
   return true;
 }
@@ -115,6 +119,8 @@ std::unique_ptr<ActivationListener> ActivationListener::listen(const std::string
     close(state->listenFd);
     return nullptr;
   }
+  // An elevated run's socket must still answer the user's own runs.
+  adoptRuntimeNode(state->path);
   if (::listen(state->listenFd, 8) != 0 || pipe2(state->stopPipe, O_CLOEXEC) != 0) {
     close(state->listenFd);
     unlink(state->path.c_str());

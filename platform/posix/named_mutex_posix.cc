@@ -6,6 +6,7 @@
 
 #include "platform/named_mutex.h"
 #include "platform/paths.h"
+#include "platform/runtime_dir.h"
 
 namespace platform {
 
@@ -19,13 +20,20 @@ std::string sanitize(const std::string& name) {
 }
 
 int openLockFile(const std::string& name) {
-  return open(lockFilePath(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  const std::string path = lockFilePath(name);
+  if (path.empty()) {
+    errno = EACCES;
+    return -1;
+  }
+  return openRuntimeFile(path);
 }
 
 }  // namespace
 
 std::string lockFilePath(const std::string& name) {
-  return runtimeDir() + "/websetup-" + sanitize(name) + ".lock";
+  const std::string dir = runtimeDir();
+  if (dir.empty()) return std::string();
+  return dir + "/websetup-" + sanitize(name) + ".lock";
 }
 
 NamedMutex::NamedMutex(const std::string& name) : fd_(openLockFile(name)) {}

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "platform/paths.h"
+#include "platform/runtime_dir.h"
 
 namespace platform {
 
@@ -96,10 +97,7 @@ std::string tempDir() {
   return "/tmp";
 }
 
-std::string runtimeDir() {
-  if (auto v = getEnv("XDG_RUNTIME_DIR"); v && !v->empty() && pathExists(*v)) return withoutTrailingSlash(*v);
-  return "/tmp";
-}
+std::string runtimeDir() { return resolveRuntimeDir(runtimeDirFactsOfProcess()); }
 
 std::string driveRoot(const std::string& path) {
   const std::string resolved = resolveExistingPrefix(path);

@@ -2,12 +2,14 @@
 // processes.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "platform/activation.h"
@@ -16,6 +18,7 @@
 #include "platform/named_mutex.h"
 #include "platform/paths.h"
 #include "platform/resources.h"
+#include "platform/runtime_dir.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
 
@@ -209,6 +212,129 @@ TEST(ActivationTest, TakesOverTheSocketOfADeadInstance) {
   auto listener = ActivationListener::listen(cls, nullptr);
   ASSERT_NE(listener, nullptr);
   EXPECT_TRUE(requestActivation(cls));
+}
+
+// The runtime folder, chosen over a run root and a temporary folder of the
+// test's own: the setup must never put its lock or socket where another
+// user can reach them, and an elevated run must meet the user's own runs.
+class RuntimeDirTest : public ::testing::Test {
+ protected:
+  static constexpr uid_t kUser = 4242;
+
+  void SetUp() override {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to hand folders to other users";
+    facts_.runRoot = tmp_.file("run");
+    facts_.tempDir = tmp_.file("tmp");
+    ASSERT_EQ(mkdir(facts_.runRoot.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(facts_.tempDir.c_str(), 01777), 0);
+  }
+  void TearDown() override {
+    unsetenv("SUDO_UID");
+    unsetenv("XDG_RUNTIME_DIR");
+  }
+  // A folder `mode`, owned by `owner`.
+  std::string folder(const std::string& path, uid_t owner, mode_t mode) {
+    std::filesystem::create_directories(path);
+    EXPECT_EQ(chown(path.c_str(), owner, owner), 0);
+    EXPECT_EQ(chmod(path.c_str(), mode), 0);
+    return path;
+  }
+  static struct stat statOf(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+    return st;
+  }
+
+  TempDir tmp_;
+  RuntimeDirFacts facts_;
+};
+
+TEST_F(RuntimeDirTest, ElevatedRunUsesTheInvokingUsersFolderElseItsOwn) {
+  facts_.euid = 0;
+  facts_.invokingUid = kUser;
+  // sudo dropped XDG_RUNTIME_DIR and the user has no login folder: root's
+  // own private folder, made 0700, never /tmp.
+  const std::string own = facts_.runRoot + "/websetup";
+  EXPECT_EQ(resolveRuntimeDir(facts_), own);
+  EXPECT_EQ(statOf(own).st_mode & 07777, 0700u);
+  EXPECT_EQ(statOf(own).st_uid, 0u);
+  // The user's login folder is where the user's own runs are.
+  const std::string user = folder(facts_.runRoot + "/user/4242", kUser, 0700);
+  EXPECT_EQ(resolveRuntimeDir(facts_), user);
+  facts_.invokingUid.reset();
+  EXPECT_EQ(resolveRuntimeDir(facts_), own);
+}
+
+TEST_F(RuntimeDirTest, SkipsFoldersOthersCanReachOrThatAreLinks) {
+  facts_.euid = kUser;
+  const std::string loose = folder(tmp_.file("xdg-loose"), kUser, 0755);
+  const std::string foreign = folder(tmp_.file("xdg-foreign"), 1, 0700);
+  const std::string good = folder(tmp_.file("xdg"), kUser, 0700);
+  const std::string fallback = facts_.tempDir + "/websetup-4242";
+  for (const std::string& bad : {loose, foreign}) {
+    facts_.xdgRuntimeDir = bad;
+    EXPECT_EQ(resolveRuntimeDir(facts_), std::string()) << bad;  // the fallback is made as root here
+  }
+  facts_.xdgRuntimeDir = good + "/";
+  EXPECT_EQ(resolveRuntimeDir(facts_), good);
+  // Another user planted the fallback name in the shared temporary folder,
+  // as a folder of theirs or as a link to one of ours.
+  facts_.xdgRuntimeDir.reset();
+  folder(fallback, 1, 0700);
+  EXPECT_EQ(resolveRuntimeDir(facts_), std::string());
+  std::filesystem::remove(fallback);
+  ASSERT_EQ(symlink(good.c_str(), fallback.c_str()), 0);
+  EXPECT_EQ(resolveRuntimeDir(facts_), std::string());
+  std::filesystem::remove(fallback);
+  folder(fallback, kUser, 0777);  // the user's own, made loose: tightened
+  EXPECT_EQ(resolveRuntimeDir(facts_), fallback);
+  EXPECT_EQ(statOf(fallback).st_mode & 07777, 0700u);
+  // A planted root fallback that is a link is refused too.
+  facts_.euid = 0;
+  ASSERT_EQ(symlink(good.c_str(), (facts_.runRoot + "/websetup").c_str()), 0);
+  EXPECT_EQ(resolveRuntimeDir(facts_), std::string());
+}
+
+// Run as root on behalf of a user (sudo -E kept the user's folder): the
+// lock file and the socket are 0600 and the user's, so the user's own runs
+// can still open the lock and reach the socket.
+TEST_F(RuntimeDirTest, ElevatedRunsFilesBelongToTheUser) {
+  const std::string dir = folder(tmp_.file("xdg"), kUser, 0700);
+  setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+  setenv("SUDO_UID", "4242", 1);
+  const std::string name = uniqueName("runtime-test-");
+  std::unique_ptr<InstanceLock> lock;
+  ASSERT_EQ(InstanceLock::acquire(name, &lock), PlatformResult::kOk);
+  const std::string lockPath = lockFilePath(name);
+  EXPECT_EQ(lockPath.rfind(dir + "/", 0), 0u) << lockPath;
+  EXPECT_EQ(statOf(lockPath).st_mode & 07777, 0600u);
+  EXPECT_EQ(statOf(lockPath).st_uid, kUser);
+  auto listener = ActivationListener::listen(uniqueName("QM_UI_Frame_rt"), nullptr);
+  ASSERT_NE(listener, nullptr);
+  const std::string sock = dir + "/websetup-activate-" + uniqueName("QM_UI_Frame_rt") + ".sock";
+  EXPECT_EQ(statOf(sock).st_mode & 0777, 0600u);
+  EXPECT_EQ(statOf(sock).st_uid, kUser);
+  listener.reset();
+  lock.reset();
+  // A link in place of the lock file is not followed.
+  const std::string target = tmp_.file("target");
+  ASSERT_TRUE(writeFile(target, "keep"));
+  ASSERT_EQ(unlink(lockPath.c_str()), 0);
+  ASSERT_EQ(symlink(target.c_str(), lockPath.c_str()), 0);
+  EXPECT_NE(InstanceLock::acquire(name, &lock), PlatformResult::kOk);
+  EXPECT_EQ(statOf(target).st_uid, 0u);
+}
+
+// Without any folder of the user's, the locks of a root run stay out of
+// /tmp (the tests move the run root into the build).
+TEST(RuntimeDirProcessTest, RootRunWithoutSessionFolderKeepsOutOfTmp) {
+  if (geteuid() != 0 || getenv("XDG_RUNTIME_DIR") != nullptr) GTEST_SKIP();
+  const std::string path = lockFilePath("any");
+  ASSERT_FALSE(path.empty());
+  EXPECT_NE(path.rfind("/tmp/", 0), 0u) << path;
+  const char* root = getenv("WEBSETUP_RUN_ROOT");
+  ASSERT_NE(root, nullptr) << "tests must keep the run root out of /run";
+  EXPECT_EQ(path, std::string(root) + "/websetup/websetup-any.lock");
 }
 
 }  // namespace
