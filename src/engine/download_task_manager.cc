@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <thread>
 
 #include "common/log.h"
@@ -190,6 +191,7 @@ int CDownloadTaskManager::generateDownloadTask(int /*flag*/, const std::string& 
   int code = 0;
   for (int attempt = 0; attempt < 10; ++attempt) {
     length = getContentLength(&code, &cdn, logFlag);
+    if (length > kMaxContentLength) length = 0;  // the layout would not fit in memory
     if (length > 0) {
       results.push_back("Success");
       break;
@@ -274,6 +276,10 @@ int64_t CDownloadTaskManager::getContentLength(int* code, std::string* cdn, int 
       continue;
     }
     if (!a.hasLength) return 0;
+    if (a.length > kMaxContentLength) {
+      LOG(INFO) << " [Error]: " << "server claims " << a.length << " bytes, more than any installer";
+      return 0;
+    }
     if (logFlag) LOG(INFO) << " Get Contentlength = " << a.length;
     validator_ = a.validator;
     RememberContentLength(remotePath_, a.length);
@@ -285,35 +291,55 @@ bool CDownloadTaskManager::loadTaskFromFile(int logFlag) {
   tinyxml2::XMLDocument doc;
   if (taskFileExists()) doc.LoadFile(taskFilePath_.c_str());
   bool noStatus = true;
+  loadedInBounds_ = true;
+  // Every number is bounded here, before anything sizes memory or requests
+  // by it: the file is outside input, and its positions and length reach
+  // the layout check only as plain int64 values.
+  const auto bounded = [this](int64_t v, int64_t max) {
+    if (v < 0 || v > max) loadedInBounds_ = false;
+    return loadedInBounds_;
+  };
+  // A number that does not parse (too many digits, not a number) is as
+  // unsound as one out of bounds.
+  const auto read64 = [this](const tinyxml2::XMLElement* e, int64_t* out) {
+    if (e->QueryInt64Text(out) != tinyxml2::XML_SUCCESS) loadedInBounds_ = false;
+  };
   const tinyxml2::XMLElement* root = doc.FirstChildElement();
-  for (const tinyxml2::XMLElement* e = root ? root->FirstChildElement() : nullptr; e;
-       e = e->NextSiblingElement()) {
+  for (const tinyxml2::XMLElement* e = root ? root->FirstChildElement() : nullptr;
+       e && loadedInBounds_; e = e->NextSiblingElement()) {
     const std::string name = e->Name();
     if (name == "TasksCount") {
-      e->QueryIntText(&tasksCount_);
+      int64_t count = 0;
+      read64(e, &count);
+      if (bounded(count, kMaxSegments)) tasksCount_ = static_cast<int32_t>(count);
     } else if (name == "ContentLength") {
-      e->QueryInt64Text(&contentLength_);
+      read64(e, &contentLength_);
+      bounded(contentLength_, kMaxContentLength);
     } else if (name == "DownloadTime") {
-      e->QueryInt64Text(&downloadTime_);
+      read64(e, &downloadTime_);
+      bounded(downloadTime_, std::numeric_limits<int64_t>::max() / 2);
     } else if (name == "Validator") {
       validator_ = e->GetText() ? e->GetText() : "";
     } else if (name == "Task") {
+      if (!bounded(int64_t(all_.size()) + 1, kMaxSegments)) break;
       auto task = std::make_unique<CTask>();
       for (const tinyxml2::XMLElement* f = e->FirstChildElement(); f; f = f->NextSiblingElement()) {
         const std::string field = f->Name();
         int64_t v64 = 0;
         int v32 = 0;
-        if (field == "StartPos" && f->QueryInt64Text(&v64) == tinyxml2::XML_SUCCESS) {
+        if (field == "StartPos") {
+          read64(f, &v64);
           task->startPos = v64;
-        } else if (field == "EndPos" && f->QueryInt64Text(&v64) == tinyxml2::XML_SUCCESS) {
+        } else if (field == "EndPos") {
+          read64(f, &v64);
           task->endPos = v64;
-        } else if (field == "DownloadedPos" && f->QueryInt64Text(&v64) == tinyxml2::XML_SUCCESS) {
+        } else if (field == "DownloadedPos") {
+          read64(f, &v64);
           task->downloadedPos = v64;
         } else if (field == "RemotePath") {
+          // The file's ContentLength is not remembered for this URL: only
+          // a server's answer in this process may vouch for a size.
           task->remotePath = f->GetText() ? f->GetText() : "";
-          if (contentLength_ != 0 && !task->remotePath.empty()) {
-            RememberContentLength(task->remotePath, contentLength_);
-          }
         } else if (field == "LocalPath") {
           task->localPath = f->GetText() ? f->GetText() : "";
         } else if (field == "TaskStatus") {
@@ -325,6 +351,10 @@ bool CDownloadTaskManager::loadTaskFromFile(int logFlag) {
           task->requestTimes = 0;
         }
       }
+      bounded(task->start(), kMaxContentLength);
+      bounded(task->end(), kMaxContentLength);
+      bounded(task->downloaded(), kMaxContentLength);
+      bounded(task->id.load(), kMaxSegments);
       if (task->length() == 0 && contentLength_ != 0) task->contentLength = contentLength_;
       // "Complete" is believed only together with a full downloaded
       // position; anything else is fetched again from where it stands.
@@ -335,6 +365,7 @@ bool CDownloadTaskManager::loadTaskFromFile(int logFlag) {
       addTask(std::move(task));
     }
   }
+  if (!loadedInBounds_) LOG(INFO) << " task file holds a number out of bounds";
   // Task files written before validators were kept have none: their
   // requests go without If-Range, as they did.
   for (const auto& t : all_) t->validator = validator_;
@@ -346,6 +377,11 @@ bool CDownloadTaskManager::loadTaskFromFile(int logFlag) {
 }
 
 int CDownloadTaskManager::checkLoadedTasks(int logFlag) {
+  // Out-of-bounds numbers are refused before any request is made for them.
+  if (!loadedInBounds_) {
+    raiseFlowError("DL026");
+    return kErrTaskLayout;
+  }
   std::string cdn;
   int code = 0;
   const std::string recorded = validator_;

@@ -14,6 +14,11 @@
 namespace engine {
 
 constexpr int64_t kSegmentSize = 4194304;
+// Limits on what a task file or a size probe may claim. No installer comes
+// near a tebibyte, and a claim beyond it would lay out segments by the
+// million (or more than memory holds).
+constexpr int64_t kMaxContentLength = int64_t(1) << 40;
+constexpr int64_t kMaxSegments = int64_t(1) << 18;
 
 struct SegmentBounds {
   int64_t start;
@@ -52,16 +57,21 @@ class CDownloadTaskManager : public CTaskManager {
   // generates fresh segments. Returns an EnumErrorCode.
   int loadDownloadTask(int flag, const std::string& label, int logFlag);
   int generateDownloadTask(int flag, const std::string& label, int logFlag);
-  // The size of the remote file, 0 on failure. *code receives the libcurl
-  // result of the last request, *cdn the probe's CDN text.
+  // The size of the remote file (from this process's cache, else probed),
+  // 0 on failure or when it exceeds kMaxContentLength. *code receives the
+  // libcurl result of the last request, *cdn the probe's CDN text.
   int64_t getContentLength(int* code, std::string* cdn, int logFlag);
   // Reads the task file into the lists. True only when no loaded task
-  // carried a TaskStatus element.
+  // carried a TaskStatus element. A number out of bounds (a length above
+  // kMaxContentLength, a negative position or time, more than kMaxSegments
+  // tasks) stops the reading and fails the next checkLoadedTasks as DL026.
   bool loadTaskFromFile(int logFlag);
   // Writes the task file. Returns 1 in every case.
   int saveTaskToFile();
   // Checks loaded tasks against the remote file: 1 sound, 2 size changed
-  // (DL025), 3 segments misplaced (DL026).
+  // (DL025), 3 segments misplaced or out of bounds (DL026). The size is
+  // one a server gave in this process: the task file's own claim is never
+  // taken as the remote size.
   int checkLoadedTasks(int logFlag);
   bool taskFileExists() const;
 
@@ -89,6 +99,8 @@ class CDownloadTaskManager : public CTaskManager {
   int64_t contentLength_ = 0;
   int64_t downloadTime_ = 0;
   std::string validator_;
+  // Cleared by loadTaskFromFile when the file held a number out of bounds.
+  bool loadedInBounds_ = true;
 };
 
 }  // namespace engine

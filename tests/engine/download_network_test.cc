@@ -134,8 +134,9 @@ TEST_F(DownloadNetworkTest, FourWorkersFetchAWholeFileInAboutFourRequests) {
 }
 
 // The fault: a resume checked only the size, so a file replaced by one of
-// the same size resumed into a mixture of both. Now the first answer shows
-// the change and the download starts again from zero, with DL025.
+// the same size resumed into a mixture of both. Now the size probe of the
+// next run shows the change and the download starts again from zero, with
+// DL025.
 TEST_F(DownloadNetworkTest, AFileReplacedWithOneOfTheSameSizeRestartsFromZero) {
   for (const char* validator : {"", "validator=last-modified,"}) {
     SCOPED_TRACE(validator);
@@ -167,11 +168,12 @@ TEST_F(DownloadNetworkTest, AFileReplacedWithOneOfTheSameSizeRestartsFromZero) {
     EXPECT_EQ(engine_test::Recorder::instance().eventCount("Other|FlowError|DL025"), 1);
     const auto requests = gets();
     ASSERT_GT(requests.size(), before);
-    // The resumed ranges named the old version, and the server answered
-    // with all of the new one.
-    const Json::Value& resumed = requests[before];
-    EXPECT_FALSE(resumed["headers"]["If-Range"].asString().empty());
-    EXPECT_EQ(resumed["status"].asInt(), 200);
+    // The new process's size probe already saw the other version, so no
+    // range of the old one was asked: every ranged request matched.
+    for (size_t i = before; i < requests.size(); ++i) {
+      if (requests[i]["headers"]["Range"].asString().empty()) continue;
+      EXPECT_EQ(requests[i]["status"].asInt(), 206) << i;
+    }
   }
 }
 

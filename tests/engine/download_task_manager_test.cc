@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "engine/content_length_cache.h"
 #include "engine_test_env.h"
+#include "support/maker_services.h"
 #include "support/temp_dir.h"
 
 namespace engine {
@@ -209,19 +211,96 @@ TEST_F(TaskFileTest, EscapesPathsAndIgnoresRecordedRequestTimes) {
   EXPECT_EQ(again.allTasks()[0]->requestTimes.load(), 0);
 }
 
-// A resumed download of the same URL and size needs no size request and
-// reports the resume; the request would fail here, so success proves it.
-TEST_F(TaskFileTest, ResumesThroughTheLengthCacheAndReportsIt) {
+// A task file vouches for nothing: in a new process (empty cache) its
+// ContentLength is checked against the server, so with no server there is
+// no resume and no length is taken from the file.
+TEST_F(TaskFileTest, TaskFileAloneDoesNotVouchForItsSize) {
   writeFreshTaskFile(12582913);
   ClearContentLengthCache();
   CDownloadTaskManager m(kUrl, local_, taskFile_);
-  ASSERT_EQ(m.loadDownloadTask(0, "", 0), kErrSuccess);
-  EXPECT_EQ(m.waitingCount(), 3u);
-  EXPECT_EQ(engine_test::Recorder::instance().eventCount("funnel|Download|ResumUpload"), 1);
+  EXPECT_EQ(m.loadDownloadTask(0, "", 0), kErrNoContentLength);
+  EXPECT_EQ(engine_test::Recorder::instance().eventCount("funnel|Download|ResumUpload"), 0);
+  EXPECT_EQ(LookupContentLength(kUrl), 0) << "the file's claim entered the cache";
 }
 
-// The size is checked through the caller's URL: a recorded URL answers from
-// the cache the task file itself fills, a new one asks the server.
+// Against a real server a new process asks the size once: a sound file
+// resumes, and a file that grew on the server is noticed (DL025) rather
+// than resumed with the old length.
+TEST_F(TaskFileTest, NewProcessProbesTheSizeOnceBeforeResuming) {
+  TempDir root;
+  ASSERT_TRUE(writeFile(root.file("a.bin"), std::string(12582913, 'a')));
+  testing_support::MakerServices host(root.path());
+  const std::string url = host.baseUrl() + "/files/a.bin";
+  RememberContentLength(url, 12582913);
+  {
+    CDownloadTaskManager first(url, local_, taskFile_);
+    ASSERT_EQ(first.generateDownloadTask(0, "", 0), kErrSuccess);
+    first.saveTaskToFile();
+  }
+  ClearContentLengthCache();
+  CDownloadTaskManager m(url, local_, taskFile_);
+  ASSERT_EQ(m.loadDownloadTask(0, "", 0), kErrSuccess);
+  EXPECT_EQ(engine_test::Recorder::instance().eventCount("funnel|Download|ResumUpload"), 1);
+  EXPECT_EQ(host.requestsTo("/files/a.bin", 1, std::chrono::seconds(5)).size(), 1u);
+
+  ASSERT_TRUE(writeFile(root.file("a.bin"), std::string(12582914, 'a')));
+  ClearContentLengthCache();
+  CDownloadTaskManager grown(url, local_, taskFile_);
+  ASSERT_EQ(grown.loadDownloadTask(0, "", 0), kErrSuccess);
+  EXPECT_EQ(engine_test::Recorder::instance().eventCount("Other|FlowError|DL025"), 1);
+  EXPECT_EQ(grown.contentLength(), 12582914);
+}
+
+// Each number a task file holds is bounded before it sizes memory or
+// requests: a huge length once aborted the fresh start with bad_alloc.
+TEST_F(TaskFileTest, NumbersOutOfBoundsRaiseDl026WithoutARequest) {
+  std::string manyTasks;
+  for (int64_t i = 0; i <= kMaxSegments; ++i) manyTasks += "<Task/>";
+  const struct {
+    const char* what;
+    std::string from;
+    std::string to;
+  } kCases[] = {
+      {"length 2^63-1", "<ContentLength>12582913<", "<ContentLength>9223372036854775807<"},
+      {"thirty digits", "<ContentLength>12582913<", "<ContentLength>123456789012345678901234567890<"},
+      {"one tebibyte and one", "<ContentLength>12582913<", "<ContentLength>1099511627777<"},
+      {"negative length", "<ContentLength>12582913<", "<ContentLength>-5<"},
+      {"negative start", "<StartPos>0<", "<StartPos>-4194304<"},
+      {"negative downloaded", "<DownloadedPos>0<", "<DownloadedPos>-1<"},
+      {"end past the bound", "<EndPos>12582913<", "<EndPos>99999999999999<"},
+      {"too many counted", "<TasksCount>3<", "<TasksCount>262145<"},
+      {"too many tasks", "<TasksCount>3</TasksCount>", "<TasksCount>3</TasksCount>" + manyTasks},
+      {"negative time", "<DownloadTime>0<", "<DownloadTime>-7<"},
+  };
+  for (const auto& c : kCases) {
+    ClearContentLengthCache();
+    writeFreshTaskFile(12582913);
+    std::string text = readFile(taskFile_);
+    const size_t at = text.find(c.from);
+    ASSERT_NE(at, std::string::npos) << c.what;
+    text.replace(at, c.from.size(), c.to);
+    ASSERT_TRUE(writeFile(taskFile_, text));
+    ClearContentLengthCache();  // a probe would fail: none may be made
+    engine_test::Recorder::instance().clear();
+
+    CDownloadTaskManager check(kUrl, local_, taskFile_);
+    check.loadTaskFromFile(0);
+    EXPECT_LE(check.allTasks().size(), size_t(kMaxSegments)) << c.what;
+    EXPECT_EQ(check.checkLoadedTasks(0), kErrTaskLayout) << c.what;
+    EXPECT_EQ(engine_test::Recorder::instance().eventCount("Other|FlowError|DL026"), 1) << c.what;
+  }
+}
+
+// A server's own absurd claim is no length either.
+TEST_F(TaskFileTest, FreshStartRefusesALengthBeyondTheBound) {
+  RememberContentLength(kUrl, kMaxContentLength + 1);
+  CDownloadTaskManager m(kUrl, local_, taskFile_);
+  EXPECT_EQ(m.generateDownloadTask(0, "", 0), kErrNoContentLength);
+  EXPECT_TRUE(m.allTasks().empty());
+}
+
+// The size is checked through the caller's URL and what this process
+// learnt of it (here the cache, filled as a probe of the moved URL would).
 TEST_F(TaskFileTest, SizeChangeRaisesDl025AndStartsAfresh) {
   writeFreshTaskFile(12582913);
   ASSERT_TRUE(writeFile(local_, "partial"));
