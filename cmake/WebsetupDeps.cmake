@@ -15,6 +15,8 @@ pkg_check_modules(CAIRO IMPORTED_TARGET cairo)
 pkg_check_modules(PANGOCAIRO IMPORTED_TARGET pangocairo)
 pkg_check_modules(LIBJPEG IMPORTED_TARGET libjpeg)
 pkg_check_modules(HTTPLIB IMPORTED_TARGET cpp-httplib)
+# The system's proxy settings (environment, PAC, WPAD, the desktop's).
+pkg_check_modules(LIBPROXY REQUIRED IMPORTED_TARGET libproxy-1.0)
 
 # easylogging++ ships as a header and a source file. One static library holds
 # the source so every module shares one logger storage and one set of flags.

@@ -22,6 +22,8 @@ forbid platform 'config|engine|install|window|system|telemetry|app|crash|ui|uifr
 forbid src/common 'config|engine|install|window|system|telemetry|app|crash|uiframework|weblog' \
   "common/ is the bottom"
 forbid src 'tools|tests' "programs and tests are built on the sources, never the other way"
+forbid src/net 'config|engine|install|window|system|telemetry|app|crash|uiframework|weblog|zip' \
+  "the transport policy sits below every module that makes a request"
 forbid src/install 'window|app' "the install flow reaches the window through install_window.h"
 for lower in src/engine src/config src/system src/telemetry src/crash; do
   forbid "$lower" 'install|window|app' "$lower is below the install flow and the window"

@@ -8,7 +8,7 @@ packages=(
   libcurl4-openssl-dev libtinyxml2-dev libjsoncpp-dev libeasyloggingpp-dev
   libzip-dev zipcmp zipmerge ziptool libssl-dev openssl libdbus-1-dev dbus
   libsdl2-dev libcairo2-dev libpango1.0-dev libjpeg62-turbo-dev fonts-noto-core fonts-noto-cjk
-  libgtest-dev libgmock-dev libcpp-httplib-dev
+  libgtest-dev libgmock-dev libcpp-httplib-dev libproxy-dev tinyproxy
   nginx-light xvfb xdotool imagemagick
   clang-14
   aria2 curl axel zip unzip binutils procps

@@ -4,12 +4,15 @@
 
 #include <cstdio>
 
+#include "net/transport_policy.h"
 #include "platform/clock.h"
 #include "platform/paths.h"
 
 namespace weblog {
 
 namespace {
+
+constexpr long kMaxRedirects = 5;
 
 size_t AppendBlock(char* data, size_t size, size_t count, void* userdata) {
   static_cast<std::string*>(userdata)->append(data, size * count);
@@ -62,10 +65,8 @@ void* CurlHttpClient::OpenConnection() {
     return nullptr;
   }
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
   curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
-  if (!proxy_.empty()) curl_easy_setopt(curl, CURLOPT_PROXY, proxy_.c_str());
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
   // A failing option leaves the rest unset; the request still goes out.
   CURLcode rc = curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
   if (rc != CURLE_OK) {
@@ -86,10 +87,20 @@ void* CurlHttpClient::OpenConnection() {
   return curl;
 }
 
+void CurlHttpClient::ApplyPolicy(void* handle, const std::string& url) {
+  CURL* curl = static_cast<CURL*>(handle);
+  net::ApplyTransportPolicy(curl, url);
+  // A proxy set on this client (the proxy file, the self-test's debugging
+  // proxy) is the user's explicit choice and wins over the system's.
+  common::MutexLock lock(&connectionMu_);
+  if (!proxy_.empty()) curl_easy_setopt(curl, CURLOPT_PROXY, proxy_.c_str());
+}
+
 int CurlHttpClient::Post(const std::string& url, const std::string& header,
                          const std::string& body) {
   CURL* curl = static_cast<CURL*>(OpenConnection());
   if (curl == nullptr) return CURLE_FAILED_INIT;
+  ApplyPolicy(curl, url);
   curl_slist* headers = nullptr;
   if (!header.empty()) headers = curl_slist_append(nullptr, header.c_str());
   std::string text;
@@ -118,6 +129,7 @@ int CurlHttpClient::Post(const std::string& url, const std::string& header,
       break;
     }
     if ((rc = curl_easy_perform(curl)) != CURLE_OK) {
+      net::LogTransportFailure(curl, rc, url);
       LogError("Failed to perform request [%d]\n", rc);
       break;
     }

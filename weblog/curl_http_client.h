@@ -25,7 +25,8 @@ class CurlHttpClient {
 
   static std::string DefaultErrorLogPath();
 
-  // Proxy of every connection made from now on; empty means none.
+  // Proxy of every connection made from now on, in place of the system's;
+  // empty means the system's (net/transport_policy.h).
   void SetProxy(const std::string& proxy) LOCKS_EXCLUDED(connectionMu_);
 
   // POSTs `body` to `url` with the one request header line `header` (empty:
@@ -47,6 +48,8 @@ class CurlHttpClient {
 
   // A new handle with the shared options; null on failure (logged).
   void* OpenConnection() LOCKS_EXCLUDED(connectionMu_);
+  // The program's transport policy for `url`, then this client's proxy.
+  void ApplyPolicy(void* handle, const std::string& url) LOCKS_EXCLUDED(connectionMu_);
   void LogError(const char* format, int code) const;
 
   const std::string errorLogPath_;

@@ -2,15 +2,23 @@
 
 #include <curl/curl.h>
 
+#include "net/transport_policy.h"
+
 namespace weblog {
 
 namespace {
 
 constexpr long kConnectTimeoutMs = 6000;
 constexpr long kReceiveTimeoutS = 6;
+constexpr long kMaxRedirects = 5;
+// The user id, the bootstrap address and the location line are a few
+// bytes; anything near this is not an answer of the user-log service.
+constexpr size_t kMaxAnswer = 1024 * 1024;
 
 size_t AppendBlock(char* data, size_t size, size_t count, void* userdata) {
-  static_cast<std::string*>(userdata)->append(data, size * count);
+  auto* text = static_cast<std::string*>(userdata);
+  if (text->size() + size * count > kMaxAnswer) return 0;
+  text->append(data, size * count);
   return size * count;
 }
 
@@ -30,12 +38,17 @@ int HttpGet(const std::string& url, std::string* body) {
   headers = curl_slist_append(headers, "Pragma: no-cache");
   headers = curl_slist_append(headers, "Cache-Control: no-cache");
   std::string received;
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  // Query values (a city such as "New York") arrive unencoded; libcurl
+  // refuses a URL that holds a space or a control byte.
+  const std::string encoded = net::EncodeUrl(url);
+  curl_easy_setopt(curl, CURLOPT_URL, encoded.c_str());
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
   // Asking through libcurl (not a raw header) makes it decode the body.
   curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, kMaxRedirects);
+  curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxAnswer));
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs);
   // A receive limit is a limit on silence, not on the whole transfer.
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -43,7 +56,9 @@ int HttpGet(const std::string& url, std::string* body) {
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &AppendBlock);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &received);
   long status = 0;
-  const CURLcode rc = curl_easy_perform(curl);
+  CURLcode rc = net::ApplyTransportPolicy(curl, encoded);
+  if (rc == CURLE_OK) rc = curl_easy_perform(curl);
+  net::LogTransportFailure(curl, rc, encoded);
   if (rc == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   curl_slist_free_all(headers);
   curl_easy_cleanup(curl);

@@ -7,10 +7,12 @@ namespace weblog {
 
 // The GET transport of the user log, the bootstrap file and the location
 // lookup: 6-second connect and receive limits, the browser-like request
-// headers the user-log server expects, no caching, the system's proxy
-// settings. Only a 200 answer counts: its body is appended to *body and the
-// result is 0; anything else (another status, a transport error) gives -1
-// and leaves *body alone. Thread-safe.
+// headers the user-log server expects, no caching, at most 5 redirects,
+// the program's transport policy (verified TLS, the system's proxy). What a
+// URL cannot carry (spaces, control bytes) is percent-encoded first. Only a
+// 200 answer of at most 1 MiB counts: its body is appended to *body and the
+// result is 0; anything else (another status, a transport error, a longer
+// body) gives -1 and leaves *body alone. Thread-safe.
 int HttpGet(const std::string& url, std::string* body);
 
 }  // namespace weblog

@@ -7,6 +7,7 @@
 
 #include "common/log.h"
 #include "config/skin_archive.h"
+#include "net/transport_policy.h"
 #include "platform/paths.h"
 
 namespace config {
@@ -50,6 +51,18 @@ bool Services::parse(const std::string& xml, Services* out) {
     const char* url = e->Attribute("url");
     if (name == nullptr || url == nullptr || *name == '\0') continue;
     out->urls_[name] = TrimSlash(url);
+    const char* tls = e->Attribute("tls");
+    if (tls != nullptr && std::string(tls) == "insecure") out->insecureTls_.insert(name);
+  }
+  // A file without the test host sends the test query where the update
+  // server's test form lives: plain HTTP on the .com host.
+  if (out->urls_.count(service::kUpdateTest) == 0) {
+    const std::string com = out->url(service::kUpdateCom);
+    const size_t scheme = com.find("://");
+    if (!com.empty()) {
+      out->urls_[service::kUpdateTest] =
+          "http://" + (scheme == std::string::npos ? com : com.substr(scheme + 3));
+    }
   }
   if (const auto* brands = root->FirstChildElement("Brands")) {
     for (auto* e = brands->FirstChildElement("Brand"); e != nullptr;
@@ -105,6 +118,14 @@ void Services::overrideBase(const std::string& base) {
   for (auto& [name, url] : urls_) url = root + PathOf(url);
 }
 
+bool Services::insecureTls(const std::string& name) const { return insecureTls_.count(name) != 0; }
+
+void Services::allowInsecureTls() const {
+  for (const std::string& name : insecureTls_) {
+    if (const std::string base = url(name); !base.empty()) net::AllowInsecureTls(base);
+  }
+}
+
 std::string Services::url(const std::string& name) const {
   auto it = urls_.find(name);
   return it == urls_.end() ? std::string() : it->second;
@@ -123,6 +144,7 @@ const Services& processServices() {
     if (auto pins = platform::getEnv(kSignerPinsEnv); pins && !pins->empty()) {
       if (!s.addSignerPinsFrom(*pins)) LOG(INFO) << " signer pins unreadable: " << *pins;
     }
+    s.allowInsecureTls();
     return s;
   }();
   return services;

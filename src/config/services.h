@@ -10,8 +10,13 @@
 // port of every service (including services the file does not list),
 // keeping each service's path prefix, so one local maker-services plays
 // them all.
+//
+// Every service's TLS peer is verified. A service whose host cannot present
+// a valid certificate may carry tls="insecure" in the file; only that
+// service's origin is then reached unverified (net/transport_policy.h).
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -55,8 +60,13 @@ class Services {
   // file goes to `base` (trailing '/' ignored) with its own path prefix.
   void overrideBase(const std::string& base);
 
-  // Base URL of service `name`; empty when unknown.
+  // Base URL of service `name`; empty when unknown. A file without
+  // update_test gets "http://" and the update_com host for it.
   std::string url(const std::string& name) const;
+  // Whether the file marks service `name` tls="insecure".
+  bool insecureTls(const std::string& name) const;
+  // Tells the transport policy which origins those services have now.
+  void allowInsecureTls() const;
   // Site id -> base brand label.
   const std::map<int, std::string>& brands() const { return brands_; }
   // The maker's CDN host names by kind ("ali", "aws"), as the download
@@ -74,6 +84,7 @@ class Services {
   std::map<int, std::string> brands_;
   std::multimap<std::string, std::string> cdnHosts_;  // kind -> host
   std::vector<std::string> signerPins_;
+  std::set<std::string> insecureTls_;  // service names
 };
 
 // The services of this program: services.xml of the linked-in skin archive

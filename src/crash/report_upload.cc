@@ -12,6 +12,7 @@
 #include "common/text.h"
 #include "config/run_locations.h"
 #include "config/services.h"
+#include "net/transport_policy.h"
 #include "platform/paths.h"
 #include "system/file_trust.h"
 #include "zip/zip_writer.h"
@@ -28,7 +29,6 @@ constexpr long kConnectSeconds = 10;
 constexpr long kTransferSeconds = 120;
 constexpr long kLowSpeedBytesPerSecond = 1024;
 constexpr long kLowSpeedSeconds = 30;
-constexpr char kSystemCaFolder[] = "/etc/ssl/certs";
 
 std::string narrow(const std::wstring& text) { return common::wideToUtf8(text); }
 
@@ -64,18 +64,6 @@ std::vector<std::wstring> dumpFilesIn(const std::wstring& folder) {
 }
 
 bool exists(const std::wstring& path) { return platform::pathExists(narrow(path)); }
-
-// TLS to the collector is verified: the system's CA store, plus the
-// deployment's own CA when it has one.
-void setTrust(CURL* curl) {
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
-  const std::string deploymentCa = FuntionImpl::TrustedCaPath();
-  if (!deploymentCa.empty() && platform::pathExists(deploymentCa)) {
-    curl_easy_setopt(curl, CURLOPT_CAINFO, deploymentCa.c_str());
-    curl_easy_setopt(curl, CURLOPT_CAPATH, kSystemCaFolder);
-  }
-}
 
 }  // namespace
 
@@ -139,9 +127,10 @@ EnumUploadResult UploadLogFile(const std::string& url, const std::string& filePa
   curl_easy_setopt(curl, CURLOPT_TIMEOUT, kTransferSeconds);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytesPerSecond);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds);
-  setTrust(curl);
-
-  const CURLcode rc = curl_easy_perform(curl);
+  // Verified TLS and the system's proxy, as every request of the program.
+  CURLcode rc = net::ApplyTransportPolicy(curl, url);
+  if (rc == CURLE_OK) rc = curl_easy_perform(curl);
+  net::LogTransportFailure(curl, rc, url);
   long status = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   std::printf("Response from server:\n%s\n", reply.c_str());

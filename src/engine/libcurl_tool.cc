@@ -7,6 +7,7 @@
 #include "common/log.h"
 #include "common/text.h"
 #include "engine/download_thread.h"
+#include "net/transport_policy.h"
 
 namespace engine {
 namespace {
@@ -25,6 +26,40 @@ constexpr long kLowSpeedSeconds = 20;
 size_t appendToString(char* data, size_t size, size_t count, void* out) {
   static_cast<std::string*>(out)->append(data, size * count);
   return size * count;
+}
+
+// A text answer (configuration, banner list, report reply) is a few KiB; a
+// server that sends more is broken or hostile, and the answer is dropped
+// instead of being held in memory.
+struct CappedText {
+  std::string text;
+  bool tooLong = false;
+};
+
+size_t appendCapped(char* data, size_t size, size_t count, void* out) {
+  auto* capped = static_cast<CappedText*>(out);
+  const size_t n = size * count;
+  if (capped->text.size() + n > CLibcurlTool::kMaxTextAnswer) {
+    capped->tooLong = true;
+    return 0;
+  }
+  capped->text.append(data, n);
+  return n;
+}
+
+void capTextAnswer(CURL* curl, CappedText* body) {
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &appendCapped);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, body);
+  curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
+                   static_cast<curl_off_t>(CLibcurlTool::kMaxTextAnswer));
+}
+
+// What a capped transfer ends with: an answer over the cap fails as a whole.
+CURLcode cappedResult(CURLcode result, CappedText* body) {
+  if (!body->tooLong && result != CURLE_FILESIZE_EXCEEDED) return result;
+  LOG(INFO) << " Answer longer than " << CLibcurlTool::kMaxTextAnswer << " bytes dropped";
+  body->text.clear();
+  return CURLE_FILESIZE_EXCEEDED;
 }
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -95,11 +130,6 @@ bool bodyFitsRange(const SegmentTransfer& t) {
   return false;
 }
 
-void setInsecureTls(CURL* curl, CURLcode* first) {
-  *first = curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
-}
 
 }  // namespace
 
@@ -154,10 +184,10 @@ int CLibcurlTool::httpDownloadContent(const char* url, int64_t from, int64_t to,
   curl_easy_setopt(curl_, CURLOPT_XFERINFOFUNCTION, &CLibcurlTool::abortCheck);
   curl_easy_setopt(curl_, CURLOPT_XFERINFODATA, thread);
   curl_easy_setopt(curl_, CURLOPT_NOPROGRESS, 0L);
-  CURLcode tls;
-  setInsecureTls(curl_, &tls);
+  const CURLcode tls = net::ApplyTransportPolicy(curl_, url);
   CURLcode result = tls;
   if (tls == CURLE_OK) result = curl_easy_perform(curl_);
+  net::LogTransportFailure(curl_, result, url);
   // The handle keeps a pointer to the list until the next reset; nothing
   // reads it after perform, so it can go now.
   curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, nullptr);
@@ -183,13 +213,13 @@ int CLibcurlTool::httpGet(const char* url, int64_t /*from*/, int64_t /*to*/, int
   curl_easy_setopt(curl_, CURLOPT_MAXREDIRS, 5L);
   curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, &appendToString);
   curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &text);
-  CURLcode tls;
-  setInsecureTls(curl_, &tls);
+  const CURLcode tls = net::ApplyTransportPolicy(curl_, url);
   if (tls != CURLE_OK) {
     figureError(tls);
     return tls;
   }
   const CURLcode result = curl_easy_perform(curl_);
+  net::LogTransportFailure(curl_, result, url);
   long code = 0;
   curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &code);
   if (status != nullptr) *status = code;
@@ -207,7 +237,7 @@ int CLibcurlTool::httpGet(const char* url, std::string& out, bool /*flag*/) {
     LOG(INFO) << " curl easy init fail !!!";
     return CURLE_FAILED_INIT;
   }
-  std::string body;
+  CappedText body;
   curl_easy_reset(curl_);
   curl_easy_setopt(curl_, CURLOPT_URL, url);
   curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
@@ -215,14 +245,13 @@ int CLibcurlTool::httpGet(const char* url, std::string& out, bool /*flag*/) {
   curl_easy_setopt(curl_, CURLOPT_HEADER, 0L);
   curl_easy_setopt(curl_, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl_, CURLOPT_MAXREDIRS, 5L);
-  curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, &appendToString);
-  curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &body);
+  capTextAnswer(curl_, &body);
   curl_easy_setopt(curl_, CURLOPT_TIMEOUT, 5L);
-  CURLcode tls;
-  setInsecureTls(curl_, &tls);
+  const CURLcode tls = net::ApplyTransportPolicy(curl_, url);
   if (tls != CURLE_OK) return tls;
-  const CURLcode result = curl_easy_perform(curl_);
-  out = std::move(body);
+  const CURLcode result = cappedResult(curl_easy_perform(curl_), &body);
+  net::LogTransportFailure(curl_, result, url);
+  out = std::move(body.text);
   return result;
 }
 
@@ -233,22 +262,21 @@ int CLibcurlTool::HttpPost(const std::string& url, const std::string& body, std:
     LOG(INFO) << " curl easy init fail !!!";
     return CURLE_FAILED_INIT;
   }
-  std::string reply;
+  CappedText reply;
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
   curl_easy_setopt(curl, CURLOPT_POST, 1L);
   curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
   curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
   curl_easy_setopt(curl, CURLOPT_READFUNCTION, nullptr);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &appendToString);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
+  capTextAnswer(curl, &reply);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 8L);
   curl_easy_setopt(curl, CURLOPT_TIMEOUT, 10L);
-  const CURLcode result = curl_easy_perform(curl);
+  CURLcode result = net::ApplyTransportPolicy(curl, url);
+  if (result == CURLE_OK) result = cappedResult(curl_easy_perform(curl), &reply);
+  net::LogTransportFailure(curl, result, url);
   curl_easy_cleanup(curl);
-  if (response != nullptr) *response = std::move(reply);
+  if (response != nullptr) *response = std::move(reply.text);
   return result;
 }
 

@@ -3,8 +3,10 @@
 
 // The setup's HTTP client: ranged segment downloads into the shared file,
 // header probes, plain GETs and POSTs, over one reusable libcurl easy
-// handle. TLS peers and host names are not verified. Owned by one thread at
-// a time (each download worker owns one). Requires curl_global_init.
+// handle. Every request goes through the program's transport policy
+// (net/transport_policy.h: verified TLS, the system's proxies). Owned by one
+// thread at a time (each download worker owns one). Requires
+// curl_global_init.
 
 #include <curl/curl.h>
 
@@ -41,12 +43,13 @@ class CLibcurlTool {
               long* status);
   int httpGet(const char* url, std::string* headerText, long* status);
 
-  // Plain GET: *out receives the body (whatever arrived, also on failure).
-  // `flag` is unused. Returns the libcurl result.
+  // Plain GET: *out receives the body (whatever arrived, also on failure;
+  // nothing when the answer is longer than kMaxTextAnswer, which fails with
+  // CURLE_FILESIZE_EXCEEDED). `flag` is unused. Returns the libcurl result.
   int httpGet(const char* url, std::string& out, bool flag);
 
-  // POST of `body` with a fresh handle; *response receives the reply.
-  // `extra` is unused. Returns the libcurl result.
+  // POST of `body` with a fresh handle; *response receives the reply (capped
+  // as the plain GET's body). `extra` is unused. Returns the libcurl result.
   int HttpPost(const std::string& url, const std::string& body, std::string* response,
                const std::string& extra);
 
@@ -62,6 +65,9 @@ class CLibcurlTool {
   // was stopped).
   static int abortCheck(void* worker, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
   static size_t HeaderCallback(char* line, size_t size, size_t count, void* worker);
+
+  // Longest body of a plain GET or a POST reply: far above any real answer.
+  static constexpr size_t kMaxTextAnswer = 1024 * 1024;
 
   // Upper bound of probe steps through "Location:" answers.
   static constexpr int kMaxProbeSteps = 10;

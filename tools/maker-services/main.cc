@@ -2,7 +2,8 @@
 // on 127.0.0.1 only and journals every request (routes.h explains how a
 // service is added).
 //
-//   maker-services --port P [--port-file F] --root DIR --journal FILE [--name value ...]
+//   maker-services --port P [--port-file F] --root DIR --journal FILE
+//                  [--tls-cert PEM --tls-key PEM] [--name value ...]
 
 #include <signal.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -120,7 +122,22 @@ int run(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  httplib::Server server;
+  // With a certificate and its key the one listener speaks HTTPS instead,
+  // for the tests of certificate verification.
+  std::unique_ptr<httplib::Server> listener;
+  if (options.count("--tls-cert") != 0 || options.count("--tls-key") != 0) {
+    auto tls = std::make_unique<httplib::SSLServer>(options["--tls-cert"].c_str(),
+                                                    options["--tls-key"].c_str());
+    if (!tls->is_valid()) {
+      std::fprintf(stderr, "maker-services: cannot use certificate %s with key %s\n",
+                   options["--tls-cert"].c_str(), options["--tls-key"].c_str());
+      return 1;
+    }
+    listener = std::move(tls);
+  } else {
+    listener = std::make_unique<httplib::Server>();
+  }
+  httplib::Server& server = *listener;
   server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
   // Heads and bodies go out in separate writes; without this every small
   // response waits for the client's delayed ACK.
