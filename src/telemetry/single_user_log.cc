@@ -18,18 +18,7 @@ constexpr int kMaxRetries = 3;
 
 CSingleUserLog* processInstance = nullptr;
 
-// At process exit the instance goes only when its sender has ended: a
-// sender still in a request keeps using the instance and its web-log
-// object, and the process ending takes both.
-void DestroyProcessInstance() {
-  if (processInstance == nullptr) return;
-  if (!processInstance->SenderEnded()) {
-    LOG(INFO) << " CSingleUserLog sender still running at exit; left in place";
-    return;
-  }
-  delete processInstance;
-  processInstance = nullptr;
-}
+void EndProcessInstance() { processInstance->EndOfProcess(); }
 
 }  // namespace
 
@@ -69,8 +58,9 @@ SingleUserLogOptions SingleUserLogOptions::ForProcess() {
 
 CSingleUserLog& CSingleUserLog::GetInstance() {
   static CSingleUserLog* const instance = [] {
+    // Never deleted: a late event at exit must still find a live object.
     processInstance = new CSingleUserLog(SingleUserLogOptions::ForProcess());
-    std::atexit(&DestroyProcessInstance);
+    std::atexit(&EndProcessInstance);
     return processInstance;
   }();
   return *instance;
@@ -84,7 +74,13 @@ CSingleUserLog::CSingleUserLog(SingleUserLogOptions options) : options_(std::mov
   const size_t underscore = facts.uiLanguageName.find('_');
   uiLanguage_ = facts.uiLanguageName.substr(0, underscore);
   if (underscore != std::string::npos) uiCountry_ = facts.uiLanguageName.substr(underscore + 1);
-  if (options_.createWebLog) webLog_ = options_.createWebLog();
+  if (options_.createWebLog) {
+    if (IWebLog* created = options_.createWebLog()) {
+      webLog_ = std::shared_ptr<IWebLog>(created, [destroy = options_.destroyWebLog](IWebLog* p) {
+        if (destroy) destroy(p);
+      });
+    }
+  }
   if (options_.autoRun) {
     senderDone_ = true;
     return;
@@ -97,13 +93,38 @@ CSingleUserLog::~CSingleUserLog() {
   exit_.store(true);
   NotifySender();
   if (sender_.joinable()) sender_.join();
-  if (webLog_ != nullptr && options_.destroyWebLog) options_.destroyWebLog(webLog_);
-  webLog_ = nullptr;
+  std::shared_ptr<IWebLog> webLog;
+  {
+    std::lock_guard<std::mutex> lock(webLogMu_);
+    webLog.swap(webLog_);
+  }
 }
 
 bool CSingleUserLog::SenderEnded() {
   std::lock_guard<std::mutex> lock(wakeMu_);
   return senderDone_;
+}
+
+void CSingleUserLog::EndOfProcess() {
+  exit_.store(true);
+  NotifySender();
+  // A sender still in a request uses the object: the process ending takes
+  // both.
+  if (!SenderEnded()) {
+    LOG(INFO) << " CSingleUserLog sender still running at exit; left in place";
+    return;
+  }
+  std::shared_ptr<IWebLog> webLog;
+  {
+    std::lock_guard<std::mutex> lock(webLogMu_);
+    webLog.swap(webLog_);
+  }
+  // Destroyed here, or by the last synchronous send still holding it.
+}
+
+std::shared_ptr<IWebLog> CSingleUserLog::WebLogRef() const {
+  std::lock_guard<std::mutex> lock(webLogMu_);
+  return webLog_;
 }
 
 void CSingleUserLog::Init(int siteId, const std::string& /*productVersion*/,
@@ -129,7 +150,14 @@ bool CSingleUserLog::WaitThreadForExit() {
     std::unique_lock<std::mutex> lock(wakeMu_);
     ended = senderDoneCv_.wait_for(lock, options_.exitWait, [this] { return senderDone_; });
   }
-  if (ended) sender_.join();
+  if (ended) {
+    sender_.join();
+  } else {
+    // Whatever is still queued would keep it sending while the process
+    // tears down under it: it stops after the request it is in.
+    abandon_.store(true);
+    LOG(INFO) << " CSingleUserLog sender did not drain in time; abandoned after its current request";
+  }
   return true;
 }
 
@@ -229,11 +257,11 @@ void CSingleUserLog::WaitForWork() {
 
 void CSingleUserLog::SenderLoop() {
   try {
-    if (webLog_ != nullptr) {
+    if (const std::shared_ptr<IWebLog> webLog = WebLogRef()) {
       for (int i = 0; i < kIdentityAttempts && !abandon_.load(); ++i) {
         const char* guid = nullptr;
         const char* userId = nullptr;
-        webLog_->GetUserIdentity(&guid, &userId);
+        webLog->GetUserIdentity(&guid, &userId);
         if (guid != nullptr || userId != nullptr) break;
       }
     }
@@ -244,13 +272,16 @@ void CSingleUserLog::SenderLoop() {
         continue;
       }
       UserLogRecord record;
-      if (ga4_.size.load() != 0 && TryPop(&ga4_, &record) && webLog_ != nullptr) {
+      if (ga4_.size.load() != 0 && TryPop(&ga4_, &record) && WebLogRef() != nullptr) {
         const int rc = SendGA4Event(record.category, record.action, record.label);
         if (rc != 0) PutBack(&ga4_, std::move(record), rc, "ga4");
       }
-      if (funnel_.size.load() != 0 && TryPop(&funnel_, &record) && webLog_ != nullptr) {
-        const int rc = webLog_->SoftDataReport(record.json.c_str());
-        if (rc != 0) PutBack(&funnel_, std::move(record), rc, "funnel");
+      if (abandon_.load()) break;
+      if (funnel_.size.load() != 0 && TryPop(&funnel_, &record)) {
+        if (const std::shared_ptr<IWebLog> webLog = WebLogRef()) {
+          const int rc = webLog->SoftDataReport(record.json.c_str());
+          if (rc != 0) PutBack(&funnel_, std::move(record), rc, "funnel");
+        }
       }
     }
   } catch (...) {

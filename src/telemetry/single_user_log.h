@@ -22,6 +22,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -103,13 +104,20 @@ class CSingleUserLog : public common::EventSink {
   static constexpr int kNoWebLog = -1;
 
   // The instance of this process, made on the first call (concurrent first
-  // calls make one). At process exit it is destroyed only when its sender
-  // thread has ended; a thread still sending keeps it (and its web-log
-  // object) alive until the process is gone.
+  // calls make one). It is never destroyed: a thread or a static destructor
+  // may still raise an event during exit. At process exit (EndOfProcess)
+  // it drops its web-log object once the sender has ended; later events
+  // are then queued for nobody or answered -1, never sent through freed
+  // memory.
   static CSingleUserLog& GetInstance();
 
   // True once the sender thread has returned (or never ran).
   bool SenderEnded();
+
+  // The at-exit step of the process instance: sets the exit flag and, when
+  // the sender has ended, lets the web-log object go (after any send still
+  // running on another thread). A sender still running keeps it.
+  void EndOfProcess();
 
   // A separate instance (tests). Starts the sender thread unless autoRun.
   explicit CSingleUserLog(SingleUserLogOptions options);
@@ -125,7 +133,9 @@ class CSingleUserLog : public common::EventSink {
             const std::string& downloadUrl, bool flag277, int mainPid);
 
   // Sets the exit flag and waits (at most the exit wait) for the sender to
-  // send everything queued, retries included. Always true.
+  // send everything queued, retries included. When the wait runs out the
+  // sender is abandoned: it ends after its current request, and what is
+  // still queued is lost; SenderEnded() tells whether it has. Always true.
   bool WaitThreadForExit();
 
   // Per-run locations (wide copies; empty before the logging set-up).
@@ -215,6 +225,9 @@ class CSingleUserLog : public common::EventSink {
   int SendFunnel(const std::string& json, const std::string& category, const std::string& action,
                  bool bWait);
   std::string GalogPath() const;
+  // The web-log object, kept alive by the caller's copy while it sends;
+  // null once it has been let go.
+  std::shared_ptr<IWebLog> WebLogRef() const;
   const config::RunLocations& Locations() const;
 
   const SingleUserLogOptions options_;
@@ -247,7 +260,9 @@ class CSingleUserLog : public common::EventSink {
   common::Mutex cacheMu_;
   std::map<std::string, int64_t> contentLengths_ GUARDED_BY(cacheMu_);
 
-  IWebLog* webLog_ = nullptr;  // set at construction, cleared at destruction
+  mutable std::mutex webLogMu_;
+  // Set at construction; reset at destruction or at the end of the process.
+  std::shared_ptr<IWebLog> webLog_;  // guarded by webLogMu_
   GuardedQueue ga4_;
   GuardedQueue funnel_;
   std::atomic<bool> exit_{false};

@@ -72,7 +72,7 @@ int CSingleUserLog::AddUserLog(int /*unused1*/, const char* actionText, bool bWa
     TryPush(&ga4_, record);  // a record the guard keeps out is dropped
     return 0;
   }
-  if (webLog_ == nullptr) return kNoWebLog;
+  if (WebLogRef() == nullptr) return kNoWebLog;
   int rc = 0;
   for (int i = 0; i < kSyncAttempts; ++i) {
     rc = SendGA4Event(category, action, label);
@@ -114,10 +114,11 @@ int CSingleUserLog::SendFunnel(const std::string& json, const std::string& categ
     TryPush(&funnel_, record);
     return 0;
   }
-  if (webLog_ == nullptr) return kNoWebLog;
+  const std::shared_ptr<IWebLog> webLog = WebLogRef();
+  if (webLog == nullptr) return kNoWebLog;
   int rc = 0;
   for (int i = 0; i < kSyncAttempts; ++i) {
-    rc = webLog_->SoftDataReport(json.c_str());
+    rc = webLog->SoftDataReport(json.c_str());
     if (rc == 0) return 0;
   }
   LOG(INFO) << " send funnel fail, bWait = true, retry is max, retcode = " << rc << ", "
@@ -183,13 +184,14 @@ std::string CSingleUserLog::BuildCustomDimensions() {
 int CSingleUserLog::SendGA4Event(const std::string& category, const std::string& action,
                                  const std::string& label) {
   if (options_.autoRun) return kAutoRun;
-  if (webLog_ == nullptr) return kNoWebLog;
+  const std::shared_ptr<IWebLog> webLog = WebLogRef();
+  if (webLog == nullptr) return kNoWebLog;
   // Composed without a fixed-size buffer, so a long label is never cut.
   const std::string query = std::string("&tid=") + kGa4Tid +
                             "&ep.qm_productname=Downloader&ep.qm_productversion=" + setupVersion_ +
                             "&ep.qm_category=" + category + "&ep.qm_action=" + action +
                             "&ep.qm_label=" + label + "&en=" + action + BuildCustomDimensions();
-  return webLog_->SendGa4Event(query.c_str());
+  return webLog->SendGa4Event(query.c_str());
 }
 
 void CSingleUserLog::Event(const std::string& category, const std::string& action,

@@ -1,10 +1,15 @@
 // CSingleUserLog against a real maker-services: what a run's events become
 // in the journal, the retry rule, the drain at exit and AutoRun.
 
+#include <sys/wait.h>
+
 #include <gtest/gtest.h>
 #include <json/json.h>
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
+#include <condition_variable>
 #include <cctype>
 #include <cstdlib>
 #include <mutex>
@@ -37,7 +42,10 @@ class FakeWindow : public FunnelWindowSource {
 // responses, which may swap two requests sent back to back.
 class OrderRecordingWebLog final : public IWebLog {
  public:
-  explicit OrderRecordingWebLog(weblog::WebLog* real) : real_(real) {}
+  // `beforeGa4`, when it holds a function, runs before each GA4 hit: a
+  // request the test holds open.
+  OrderRecordingWebLog(weblog::WebLog* real, const std::function<void()>* beforeGa4)
+      : real_(real), beforeGa4_(beforeGa4) {}
   ~OrderRecordingWebLog() { delete real_; }
   int AddUserLog(int a, int b, const char* c, int d, int e, int f, const char* g, const char* h,
                  int i, int j) override {
@@ -72,7 +80,10 @@ class OrderRecordingWebLog final : public IWebLog {
     }
     return real_->SoftDataReport(json);
   }
-  int SendGa4Event(const char* q) override { return real_->SendGa4Event(q); }
+  int SendGa4Event(const char* q) override {
+    if (beforeGa4_ != nullptr && *beforeGa4_) (*beforeGa4_)();
+    return real_->SendGa4Event(q);
+  }
   int SelfTest() override { return real_->SelfTest(); }
 
   std::vector<Json::Value> funnels() {
@@ -82,6 +93,7 @@ class OrderRecordingWebLog final : public IWebLog {
 
  private:
   weblog::WebLog* real_;
+  const std::function<void()>* beforeGa4_;
   std::mutex mu_;
   std::vector<Json::Value> funnels_;
 };
@@ -113,12 +125,12 @@ class SingleUserLogTest : public ::testing::Test {
     options.autoRun = autoRun;
     const std::string base = services_.baseUrl();
     const std::string store = registry_.path();
-    options.createWebLog = [base, store] {
+    options.createWebLog = [base, store, gate = &beforeGa4_] {
       weblog::WebLogOptions o;
       o.endpoints = {base, base, base, base, base, base, base, base};
       o.guidStore = weblog::FolderGuidStore(store);
       o.errorLogPath = "";
-      return static_cast<IWebLog*>(new OrderRecordingWebLog(new weblog::WebLog(std::move(o))));
+      return static_cast<IWebLog*>(new OrderRecordingWebLog(new weblog::WebLog(std::move(o)), gate));
     };
     options.destroyWebLog = [this](IWebLog* p) {
       auto* recorder = static_cast<OrderRecordingWebLog*>(p);
@@ -162,6 +174,7 @@ class SingleUserLogTest : public ::testing::Test {
     return n;
   }
 
+  std::function<void()> beforeGa4_;       // set before the hub is made
   std::vector<Json::Value> sentFunnels_;  // in send order, once the hub is gone
   testing_support::TempDir root_;
   testing_support::TempDir registry_;
@@ -446,6 +459,63 @@ TEST_F(SingleUserLogTest, DestructionStopsTheSenderFirst) {
   for (int i = 0; i < 200; ++i) log->AddUserLog_event("Other", "Busy", std::to_string(i), false);
   log.reset();
   EXPECT_LT(Hits("/g/collect", 0).size(), 800u);
+}
+
+// A sender still in a request when the exit wait runs out must stop after
+// it: sending on through the queue, it would run under libcurl's global
+// clean-up and the program's static destructors.
+TEST_F(SingleUserLogTest, TimedOutExitWaitAbandonsTheSenderAfterItsRequest) {
+  std::mutex mu;
+  std::condition_variable cv;
+  bool open = false;
+  std::atomic<int> entered{0};
+  beforeGa4_ = [&] {
+    ++entered;
+    std::unique_lock<std::mutex> lock(mu);
+    cv.wait(lock, [&] { return open; });
+  };
+  SingleUserLogOptions options = Options();
+  options.exitWait = 100ms;
+  CSingleUserLog log(std::move(options));
+  for (int i = 0; i < 5; ++i) log.AddUserLog_event("Other", "Slow", std::to_string(i), false);
+  ASSERT_TRUE(testing_support::waitFor([&] { return entered.load() == 1; }, 10s));
+  EXPECT_TRUE(log.WaitThreadForExit());
+  EXPECT_FALSE(log.SenderEnded());
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    open = true;
+  }
+  cv.notify_all();
+  ASSERT_TRUE(testing_support::waitFor([&] { return log.SenderEnded(); }, 10s));
+  EXPECT_EQ(entered.load(), 1);
+  EXPECT_EQ(Hits("/g/collect", 1).size(), 1u);
+  EXPECT_EQ(LogLines("abandoned after its current request"), 1u);
+}
+
+// The process's hub outlives its at-exit step: an event raised later (by
+// a static destructor, or a thread still running) finds a live object
+// without a web-log object, not freed memory.
+TEST_F(SingleUserLogTest, EventsAfterTheExitStepFindNoWebLogObject) {
+  const pid_t child = fork();
+  if (child == 0) {
+    setenv("WEBSETUP_SERVICES_BASE", services_.baseUrl().c_str(), 1);
+    // Registered before the hub exists, so it runs after the hub's step.
+    std::atexit([] {
+      CSingleUserLog& late = CSingleUserLog::GetInstance();
+      const int rc = late.AddUserLog_event("Other", "Late", "", true);
+      late.AddUserLog_event("Other", "Later", "", false);
+      _exit(rc == CSingleUserLog::kNoWebLog ? 0 : 10);
+    });
+    CSingleUserLog& hub = CSingleUserLog::GetInstance();
+    hub.AddUserLog_event("Other", "Early", "", false);
+    hub.WaitThreadForExit();
+    std::exit(0);
+  }
+  ASSERT_GT(child, 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 TEST_F(SingleUserLogTest, LocationsComeFromTheLoggingSetUp) {
