@@ -28,6 +28,10 @@ constexpr char kMagic[] = "~Module signature appended~\n";
 constexpr size_t kMagicLen = sizeof(kMagic) - 1;
 constexpr size_t kTrailerLen = 12;
 constexpr uint8_t kIdPkcs7 = 2;
+// A CMS block holds a signature and a short chain: a few KiB, a few hundred
+// with a long one. The length comes from the file, so it is capped before
+// anything is allocated for it.
+constexpr uint32_t kMaxSignatureLen = 1024 * 1024;
 
 struct BioFree {
   void operator()(BIO* b) const { BIO_free_all(b); }
@@ -237,7 +241,9 @@ SignatureCheck CheckAppendedSignature(const std::string& path, SignerIdentity* s
   const SignatureCheck badBlock{static_cast<int32_t>(kTrustNoSignature), kCryptBadSignatureBlock};
   const uint8_t idType = tail[2];
   const uint32_t sigLen = bigEndian32(tail + 8);
-  if (idType != kIdPkcs7 || sigLen == 0 || sigLen > size - sizeof(tail)) return badBlock;
+  if (idType != kIdPkcs7 || sigLen == 0 || sigLen > kMaxSignatureLen || sigLen > size - sizeof(tail)) {
+    return badBlock;
+  }
   const uint64_t contentLen = size - sizeof(tail) - sigLen;
   std::string der(sigLen, '\0');
   in.seekg(static_cast<std::streamoff>(contentLen));

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+
+#include <cstdio>
 
 #include "platform/paths.h"
 #include "support/subprocess.h"
@@ -122,6 +125,49 @@ TEST_F(FileTrustTest, UnsignedAndDamagedFilesAreNotSigned) {
   }
   EXPECT_EQ(status(work_.file("missing.exe")), kTrustNoSignature);
   EXPECT_EQ(CheckAppendedSignature(work_.file("missing.exe")).lastError, 2u);
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// Checks `path` with the address space limited to 1 GiB and exits 0 when
+// the answer is "bad signature block" (a death-test body).
+[[noreturn]] void checkUnderMemoryLimit(const std::string& path) {
+  const rlimit limit{rlim_t{1} << 30, rlim_t{1} << 30};
+  setrlimit(RLIMIT_AS, &limit);
+  const SignatureCheck check = CheckAppendedSignature(path);
+  const bool bad = check.status == static_cast<int32_t>(kTrustNoSignature) &&
+                   check.lastError == kCryptBadSignatureBlock;
+  std::_Exit(bad ? 0 : 1);
+}
+
+// The fault: a trailer claiming a 4 GiB block (on a file that large) was
+// allocated as given, and the bad_alloc ended the program. With memory
+// limited to 1 GiB the check must still answer "bad signature block".
+TEST_F(FileTrustTest, CraftedSignatureLengthIsABadBlockNotAnAllocation) {
+  // Sanitizers reserve far more address space than the limit allows.
+  if (kSanitized) GTEST_SKIP() << "address-space limit and sanitizers do not mix";
+  const std::string magic = "~Module signature appended~\n";
+  const std::string path = work_.file("huge.exe");
+  const std::string trailer = std::string("\0\0\2\0\0\0\0\0\xff\xff\xff\x00", 12) + magic;
+  {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    // Sparse: the file is 4 GiB long but takes no disk.
+    ASSERT_EQ(fseeko(f, (off_t{1} << 32), SEEK_SET), 0);
+    ASSERT_EQ(std::fwrite(trailer.data(), 1, trailer.size(), f), trailer.size());
+    ASSERT_EQ(std::fclose(f), 0);
+  }
+  EXPECT_EXIT(checkUnderMemoryLimit(path), ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(FileTrustTest, SignedByUntrustedCaIsNotTrusted) {
