@@ -63,7 +63,11 @@ StartupHooks ProductionStartupHooks() {
                       const std::string& label, bool wait) {
     CSingleUserLog::GetInstance().AddUserLog_event(category, action, label, wait);
   };
-  hooks.waitTelemetry = [] { CSingleUserLog::GetInstance().WaitThreadForExit(); };
+  hooks.waitTelemetry = [] {
+    CSingleUserLog& hub = CSingleUserLog::GetInstance();
+    hub.WaitThreadForExit();
+    return hub.SenderEnded();
+  };
   hooks.runWindow = [](const std::wstring& windowClass,
                        const std::function<void(std::function<void()>)>& setActivationHandler) {
     window::ProcessWindowRunner().Run(windowClass, setActivationHandler, [] {

@@ -1,6 +1,9 @@
 #include "app/startup.h"
 
 #include <curl/curl.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <memory>
 
@@ -74,7 +77,8 @@ bool passSetupChecks(const config::ProductConfig& product, const platform::DevSe
   return true;
 }
 
-void runWindowAndShutDown(const StartupHooks& hooks) {
+// True when every thread has ended, so global state may be torn down.
+bool runWindowAndShutDown(const StartupHooks& hooks) {
   if (hooks.authoriseFirewall) hooks.authoriseFirewall(platform::modulePath());
 
   // Later instances ask this one to come forward through the listener; the
@@ -93,8 +97,9 @@ void runWindowAndShutDown(const StartupHooks& hooks) {
   // Only now may the lock object go: the window's threads release it too.
   g_instanceLock.reset();
   LOG(INFO) << " Wait exit 2";
-  if (hooks.waitTelemetry) hooks.waitTelemetry();
+  const bool telemetryEnded = !hooks.waitTelemetry || hooks.waitTelemetry();
   LOG(INFO) << " Wait exit 3";
+  return telemetryEnded;
 }
 
 // What the crash handler will need, once logging has named its files.
@@ -129,7 +134,15 @@ int RunWebsetup(const std::wstring& commandLine, const StartupHooks& hooks) {
 
   const platform::DevSettings dev = platform::readDevSettings();
   if (!passSetupChecks(product, dev, hooks)) return 0;
-  runWindowAndShutDown(hooks);
+  if (!runWindowAndShutDown(hooks)) {
+    // The sender is still in a request: libcurl's global state and the
+    // program's static objects stay as they are, and the process ends
+    // without the clean-up and the destructors that would run under it.
+    LOG(INFO) << " Telemetry sender still running: exit without clean-up";
+    el::Loggers::flushAll();
+    std::fflush(nullptr);
+    _exit(0);
+  }
   curl_global_cleanup();
   return 0;
 }

@@ -38,7 +38,7 @@ StartupHooks DefaultStartupHooks() {
                       const std::string& label, bool) {
     LOG(INFO) << " [seam] event " << category << "/" << action << "/" << label;
   };
-  hooks.waitTelemetry = [] {};
+  hooks.waitTelemetry = [] { return true; };
   hooks.show32BitRefusal = [] { LOG(INFO) << " [seam] 32-bit refusal message box"; };
   hooks.authoriseFirewall = [](const std::string& path) {
     LOG(INFO) << " [seam] firewall authorisation of " << path;

@@ -33,7 +33,9 @@ struct StartupHooks {
   std::function<void(const std::string& category, const std::string& action,
                      const std::string& label, bool wait)>
       addEvent;
-  std::function<void()> waitTelemetry;
+  // Waits for the telemetry sender; true when it has ended (false: it is
+  // still in a request, so nothing it uses may be torn down).
+  std::function<bool()> waitTelemetry;
   // The refusal message box on a 32-bit system; returns when it closes.
   std::function<void()> show32BitRefusal;
   // Authorises the executable in the firewall; failures are only printed.
