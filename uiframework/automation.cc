@@ -1,6 +1,11 @@
 #include "uiframework/automation.h"
 
+#include <cstdio>
+#include <fstream>
+#include <optional>
+
 #include "common/text.h"
+#include "platform/paths.h"
 #include "uiframework/controls.h"
 #include "uiframework/render.h"
 
@@ -23,6 +28,158 @@ CControlUI* shown(CWindowWnd* window, const std::wstring& name) {
   return c;
 }
 
+// A point inside each link of text control `c` (x -1 when a link is not
+// drawn): the middle of the points the control's own hit test gives to the
+// link, found by probing its area, so a click lands well inside the words.
+struct LinkPoint {
+  int x = -1;
+  int y = -1;
+};
+
+std::vector<LinkPoint> linkPoints(CWindowWnd* window, CControlUI* c) {
+  const UiRect& r = c->GetPos();
+  CPaintManagerUI& pm = window->GetPaintManager();
+  MarkupStyle style;
+  style.fonts = &pm.GetFonts();
+  style.base_font = c->GetFont() >= 0 ? c->GetFont() : pm.GetDefaultFont();
+  MarkupResult markup = convertMarkup(c->GetText(), style);
+  std::vector<std::vector<LinkPoint>> hits(markup.links.size());
+  for (int y = r.top + 1; y < r.bottom; y += 3) {
+    for (int x = r.left + 1; x < r.right; x += 3) {
+      if (pm.GetRoot()->FindControlAt(x, y) != c) continue;
+      // The same flags the text control paints with: wrapped, top-left.
+      const int link = LinkAtPoint(pm.MeasureContext(), markup, r, kAlignLeft | kAlignTop, x, y);
+      if (link >= 0 && link < static_cast<int>(hits.size())) hits[link].push_back(LinkPoint{x, y});
+    }
+  }
+  std::vector<LinkPoint> points(hits.size());
+  for (size_t i = 0; i < hits.size(); ++i) {
+    if (!hits[i].empty()) points[i] = hits[i][hits[i].size() / 2];
+  }
+  return points;
+}
+
+void appendJsonString(std::string& out, const std::string& utf8) {
+  out += '"';
+  for (unsigned char ch : utf8) {
+    switch (ch) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (ch < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof(buf), "\\u%04x", ch);
+          out += buf;
+        } else {
+          out += static_cast<char>(ch);
+        }
+    }
+  }
+  out += '"';
+}
+
+void appendRect(std::string& out, const UiRect& r) {
+  out += "[" + std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) +
+         "," + std::to_string(r.bottom) + "]";
+}
+
+// Only what a person can see counts: a hidden control, a page a tab layout
+// does not show, or a control outside the window's client area (a panel
+// below a window not yet grown) is left out with what it holds.
+void describeControl(CWindowWnd* window, CControlUI* c, const UiSize& client, std::string& controls,
+                     std::string& pages) {
+  if (!c->IsOwnVisible()) return;
+  const UiRect& pos = c->GetPos();
+  if (pos.right <= 0 || pos.bottom <= 0 || pos.left >= client.cx || pos.top >= client.cy) return;
+  if (auto* tab = dynamic_cast<CTabLayoutUI*>(c); tab != nullptr && !c->GetName().empty()) {
+    if (!pages.empty()) pages += ",";
+    appendJsonString(pages, common::wideToUtf8(c->GetName()));
+    pages += ":" + std::to_string(tab->GetCurSel());
+  }
+  if (!c->GetName().empty()) {
+    if (!controls.empty()) controls += ",";
+    appendJsonString(controls, common::wideToUtf8(c->GetName()));
+    controls += ":{\"rect\":";
+    appendRect(controls, c->GetPos());
+    controls += ",\"enabled\":";
+    controls += c->IsEnabled() ? "true" : "false";
+    controls += ",\"text\":";
+    // Enough to recognise a text; a licence need not travel whole.
+    appendJsonString(controls, common::wideToUtf8(c->GetText().substr(0, 256)));
+    if (auto* option = dynamic_cast<COptionUI*>(c)) {
+      controls += ",\"selected\":";
+      controls += option->IsSelected() ? "true" : "false";
+    }
+    if (dynamic_cast<CTextUI*>(c) != nullptr && c->GetText().find(L"{a") != std::wstring::npos) {
+      controls += ",\"links\":[";
+      bool first = true;
+      for (const LinkPoint& p : linkPoints(window, c)) {
+        if (!first) controls += ",";
+        first = false;
+        controls += "[" + std::to_string(p.x) + "," + std::to_string(p.y) + "]";
+      }
+      controls += "]";
+    }
+    if (auto* progress = dynamic_cast<CProgressUI*>(c)) {
+      controls += ",\"value\":" + std::to_string(progress->GetValue());
+    }
+    if (auto* combo = dynamic_cast<CComboUI*>(c)) {
+      controls += ",\"selection\":" + std::to_string(combo->GetCurSel());
+      controls += ",\"dropped\":";
+      controls += combo->IsDropped() ? "true" : "false";
+      if (combo->IsDropped()) {
+        // The rows a click can reach now: offered items inside the list.
+        const UiRect list = combo->ListRect();
+        controls += ",\"rows\":[";
+        bool first = true;
+        for (int i = 0; i < combo->GetCount(); ++i) {
+          CControlUI* item = combo->GetItemAt(i);
+          if (item == nullptr || !item->IsOwnVisible()) continue;
+          const UiRect& r = item->GetPos();
+          if (r.top < list.top || r.bottom > list.bottom) continue;
+          if (!first) controls += ",";
+          first = false;
+          controls += "{\"index\":" + std::to_string(i) + ",\"rect\":";
+          appendRect(controls, r);
+          controls += ",\"text\":";
+          appendJsonString(controls, common::wideToUtf8(item->GetText()));
+          controls += "}";
+        }
+        controls += "]";
+      }
+      controls += "}";
+      return;  // the items are rows, not controls of their own
+    }
+    controls += "}";
+  }
+  if (auto* tab = dynamic_cast<CTabLayoutUI*>(c)) {
+    if (CControlUI* page = tab->GetItemAt(tab->GetCurSel())) describeControl(window, page, client, controls, pages);
+  } else if (auto* container = dynamic_cast<CContainerUI*>(c)) {
+    for (int i = 0; i < container->GetCount(); ++i) {
+      describeControl(window, container->GetItemAt(i), client, controls, pages);
+    }
+  }
+}
+
+// The probe folder, read once: the setting belongs to the whole run.
+const std::optional<std::string>& probeFolder() {
+  static const std::optional<std::string> folder = [] {
+    std::optional<std::string> v = platform::getEnv("WEBSETUP_UI_PROBE");
+    if (v && v->empty()) v.reset();
+    return v;
+  }();
+  return folder;
+}
+
+// Named by the handle alone: the destructor removes the file when the
+// window's class can no longer be asked.
+std::string probePath(CWindowWnd* window) {
+  return *probeFolder() + "/window-" + std::to_string(window->GetHWND()) + ".json";
+}
+
 }  // namespace
 
 bool Click(CWindowWnd* window, const std::wstring& name) {
@@ -36,27 +193,10 @@ bool Click(CWindowWnd* window, const std::wstring& name) {
 bool ClickLink(CWindowWnd* window, const std::wstring& name, int index) {
   CControlUI* c = shown(window, name);
   if (c == nullptr) return false;
-  // Find a point inside the link by probing the control's area.
-  const UiRect& r = c->GetPos();
-  CPaintManagerUI& pm = window->GetPaintManager();
-  MarkupStyle style;
-  style.fonts = &pm.GetFonts();
-  style.base_font = c->GetFont() >= 0 ? c->GetFont() : pm.GetDefaultFont();
-  MarkupResult markup = convertMarkup(c->GetText(), style);
-  if (index < 0 || index >= static_cast<int>(markup.links.size())) return false;
-  for (int y = r.top + 1; y < r.bottom; y += 3) {
-    for (int x = r.left + 1; x < r.right; x += 3) {
-      CControlUI* hit = pm.GetRoot()->FindControlAt(x, y);
-      if (hit != c) continue;
-      // The same flags the text control paints with: wrapped, top-left.
-      int link = LinkAtPoint(pm.MeasureContext(), markup, r, kAlignLeft | kAlignTop, x, y);
-      if (link == index) {
-        clickAt(window, x, y);
-        return true;
-      }
-    }
-  }
-  return false;
+  std::vector<LinkPoint> points = linkPoints(window, c);
+  if (index < 0 || index >= static_cast<int>(points.size()) || points[index].x < 0) return false;
+  clickAt(window, points[index].x, points[index].y);
+  return true;
 }
 
 bool ChooseComboItem(CWindowWnd* window, const std::wstring& name, int index) {
@@ -181,6 +321,42 @@ int CurrentPage(CWindowWnd* window, const std::wstring& name) {
 
 bool Screenshot(CWindowWnd* window, const std::string& png_path) {
   return window->SaveScreenshot(png_path);
+}
+
+std::string Describe(CWindowWnd* window) {
+  std::string controls, pages;
+  CPaintManagerUI& pm = window->GetPaintManager();
+  if (CControlUI* root = pm.GetRoot()) describeControl(window, root, pm.GetClientSize(), controls, pages);
+  std::string out = "{\"class\":";
+  appendJsonString(out, window->GetWindowClassName());
+  out += ",\"bounds\":";
+  appendRect(out, window->GetWindowRect());
+  out += ",\"shown\":";
+  out += window->IsWindowVisible() ? "true" : "false";
+  char scale[32];
+  std::snprintf(scale, sizeof(scale), "%.3f", window->GetScale());
+  out += ",\"scale\":" + std::string(scale);
+  out += ",\"pages\":{" + pages + "},\"controls\":{" + controls + "}}\n";
+  return out;
+}
+
+void UpdateProbe(CWindowWnd* window) {
+  if (!probeFolder() || window->GetHWND() == 0) return;
+  const std::string text = Describe(window);
+  const std::string path = probePath(window);
+  const std::string tmp = path + ".tmp";
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    if (!out) return;
+    out << text;
+    if (!out.flush()) return;
+  }
+  std::rename(tmp.c_str(), path.c_str());
+}
+
+void RemoveProbe(CWindowWnd* window) {
+  if (!probeFolder() || window->GetHWND() == 0) return;
+  std::remove(probePath(window).c_str());
 }
 
 }  // namespace ui::automation

@@ -63,6 +63,21 @@ bool IsVisible(CWindowWnd* window, const std::wstring& name);
 int CurrentPage(CWindowWnd* window, const std::wstring& name);
 bool Screenshot(CWindowWnd* window, const std::string& png_path);
 
+// What a driver outside the process needs to click as a person would: the
+// window's class, title-independent place on the screen and scale, the
+// current page of every tab layout, and each shown named control with its
+// rectangle (layout pixels, relative to the window), enabled state, text,
+// check state and progress value; an open combo adds the rows on show.
+// One JSON object.
+std::string Describe(CWindowWnd* window);
+
+// The probe: when WEBSETUP_UI_PROBE names a folder, every window keeps
+// `<folder>/window-<handle>.json` (Describe) current after each repaint
+// and removes it when it is destroyed. Written whole (renamed into place),
+// so a reader never sees half a file. Off, these do nothing.
+void UpdateProbe(CWindowWnd* window);
+void RemoveProbe(CWindowWnd* window);
+
 }  // namespace ui::automation
 
 #endif  // WEBSETUP_UIFRAMEWORK_AUTOMATION_H_

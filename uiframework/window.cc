@@ -8,6 +8,7 @@
 #include "common/mutex.h"
 #include "common/text.h"
 #include "platform/resources.h"
+#include "uiframework/automation.h"
 
 namespace ui {
 
@@ -97,6 +98,7 @@ CWindowWnd::~CWindowWnd() {
   // The manager outlives this body; its controls must not reach the host.
   paint_manager_.SetWindowServices(nullptr);
   if (handle_ != 0) {
+    automation::RemoveProbe(this);
     MessageLoop::Get()->Unregister(handle_);
     liveWindows().erase(this);
   }
@@ -126,6 +128,8 @@ void CWindowWnd::ShowWindow(bool show, bool take_focus) {
     dirty_ = true;
     Repaint();
     if (take_focus) host_->Focus();
+  } else {
+    automation::UpdateProbe(this);
   }
 }
 
@@ -160,6 +164,7 @@ void CWindowWnd::CenterWindow() {
   int x = std::max(0, area.left + (area.width() - bounds.width()) / 2);
   int y = std::max(0, area.top + (area.height() - bounds.height()) / 2);
   host_->SetBounds(UiRect{x, y, x + bounds.width(), y + bounds.height()});
+  dirty_ = true;
 }
 
 void CWindowWnd::MoveWindow(const UiRect& bounds) {
@@ -241,6 +246,7 @@ intptr_t CWindowWnd::HandleMessage(uint32_t message, uintptr_t wparam, intptr_t 
 
 void CWindowWnd::DestroyWindow(int result) {
   if (handle_ == 0) return;
+  automation::RemoveProbe(this);
   WindowHandle handle = handle_;
   if (host_ != nullptr) host_->Show(false);
   modal_->result = result;
@@ -297,6 +303,7 @@ void CWindowWnd::Repaint() {
     cairo_restore(cr_);
     paint_manager_.Paint(cr_);
     cairo_surface_flush(surface_);
+    automation::UpdateProbe(this);
   }
   if (host_ != nullptr && host_->IsShown() && !host_->IsHeadless()) host_->Present(surface_);
 }

@@ -1,0 +1,323 @@
+#!/usr/bin/env python3
+"""The roads a person takes through the real setup window (driver.py).
+
+    roads.py --group install|faults [--artifacts DIR] [ROAD ...]
+
+Screenshots, logs, journals and summary.md land under DIR (default
+build/e2e). Each road is one or a few runs of the real program; several
+roads share a run where one person's session would cover them.
+"""
+
+import argparse
+import glob
+import hashlib
+import os
+import re
+import signal
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import driver  # noqa: E402
+
+FUNNEL = ["1.Launch", "2.DownStart", "3.Downloading...", "4.DownFinsh", "5.ProgramInstall",
+          "6.ProgramFinsh", "7.ProgramLaunch", "9.StartWindow"]
+
+
+def funnel_steps(road):
+    """The numbered steps of the install funnel the GA4 collector received."""
+    return [a for _, a, _ in road.ga4() if a in FUNNEL]
+
+
+def registry_values(road):
+    """Every values file of the road's registry store, as text."""
+    texts = []
+    for path in glob.glob(os.path.join(road.registry, "**", "@values"), recursive=True):
+        with open(path, encoding="utf-8", errors="replace") as f:
+            texts.append(f.read())
+    return "\n".join(texts)
+
+
+def installer_args(road):
+    try:
+        with open(road.args_file, encoding="utf-8") as f:
+            return f.read()
+    except OSError:
+        return ""
+
+
+def close_code(road):
+    found = re.findall(r" Close: (close0\d)", road.log_text())
+    return found[-1] if found else None
+
+
+def tick_and_install(road):
+    road.click("license_checkbox", what="ticked the licence box")
+    road.wait(lambda: road.control("license_checkbox")["selected"], 5, "the licence box to be ticked")
+    road.click("install_btn", what="clicked Install")
+
+
+def wait_installed(road, seconds=60):
+    road.wait(road.installed_exe, seconds, "the product to be installed")
+    road.step(f"product installed: {os.path.relpath(road.installed_exe(), road.root)}")
+
+
+def write_scenario(road, installer=None, **elements):
+    """Rewrites the road's <Downloader> answer: another installer file (its
+    MD5 and size follow) and other element values."""
+    path = os.path.join(road.served, "downloader.xml")
+    with open(path, encoding="utf-8") as f:
+        text = f.read()
+    if installer:
+        with open(os.path.join(road.served, installer), "rb") as f:
+            data = f.read()
+        text = text.replace("setup_orlastra.exe", installer)
+        text = re.sub(r"<Md5>[^<]*</Md5>", f"<Md5>{hashlib.md5(data).hexdigest()}</Md5>", text)
+        text = re.sub(r"<Md5_extra>[^<]*</Md5_extra>", f"<Md5_extra>{hashlib.md5(data).hexdigest()}</Md5_extra>", text)
+        text = re.sub(r"<Filesize>[^<]*</Filesize>", f"<Filesize>{len(data)}</Filesize>", text)
+    for name, value in elements.items():
+        text = re.sub(rf"<{name}>[^<]*</{name}>", f"<{name}>{value}</{name}>", text)
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+
+
+# ---------------------------------------------------------------- install
+
+
+def road_happy_path(road):
+    """Road 1: start, tick, Install, the progress moves, finished page, Start,
+    splash, the product runs, the setup ends; the whole funnel arrives."""
+    # 2 MB/s per connection: the download lasts long enough to be watched.
+    road.mode("files-faults", "rate=2000000")
+    setup = road.start_setup()
+    road.wait_page("setting")
+    road.expect(road.control("install_btn")["text"] == "Install", "the window speaks the system's English")
+    road.shot("setting-page")
+    road.click_link("license_link", what="opened the licence")
+    road.wait(lambda: road.control("license_text"), 10, "the licence text")
+    road.shot("licence-open")
+    road.click_link("license_link", what="closed the licence")
+    tick_and_install(road)
+    road.wait_page("running")
+    seen = set()
+    def progress_done():
+        c = road.control("install_progress")
+        if c:
+            seen.add(c["value"])
+        return road.page() == "finished"
+    road.wait(lambda: 20 < (road.control("install_progress") or {}).get("value", 0) < 85, 30,
+              "the download's part of the bar")
+    road.shot("running-page")
+    road.wait(progress_done, 90, "the finished page")
+    road.step(f"progress values seen: {sorted(seen)[:3]} ... {sorted(seen)[-3:]}")
+    road.expect(min(seen) < 85 and any(85 <= v <= 90 for v in seen) and max(seen) > 90,
+                "the bar moved through download, verification and install")
+    road.shot("finished-page")
+    wait_installed(road, 5)
+    road.click("start_app", what="clicked Start")
+    road.wait(road.splash, 10, "the launch splash")
+    road.shot("splash")
+    road.wait(road.product_pid, 30, "the product to start")
+    road.step(f"product started (pid {road.product_pid()})")
+    road.wait_exit(setup, 30)
+    road.wait(lambda: len(funnel_steps(road)) >= len(FUNNEL), 20, "the whole funnel")
+    steps = funnel_steps(road)
+    road.expect(steps == FUNNEL, f"funnel steps in order: {steps}")
+    values = registry_values(road)
+    road.expect("Inno Setup: Language" in values and "/LANG=en" in installer_args(road),
+                "uninstall key with its language written")
+
+
+def road_choices(road):
+    """Roads 2, 3 and 4 in one session: change the language in the combo (the
+    window switches live), type another install path, press Install without
+    the licence ticked (kind 14): Disagree stays, Agree installs, with that
+    language's /LANG= and into the typed folder."""
+    setup = road.start_setup()
+    road.wait_page("setting")
+    road.click("install_setting", what="opened the settings")
+    road.wait(lambda: road.control("language_combox"), 10, "the language combo")
+    before = road.control("install_btn")["text"]
+    german = road.control("language_combox")
+    road.click_row("language_combox", 2, what="chose German in the combo")
+    road.wait(lambda: road.control("install_btn")["text"] != before, 10, "the window to switch language")
+    road.step(f"install button now reads {road.control('install_btn')['text']!r}")
+    road.expect(road.control("language_combox")["selection"] == 2 and german is not None,
+                "German is the chosen language")
+    target = os.path.join(road.root, "typed place", "Orlastra")
+    road.type_into("install_file_path_edit", target)
+    road.wait(lambda: road.control("install_file_path_edit")["text"] == target, 10, "the typed path")
+    road.shot("choices-made")
+    road.click("install_btn", what="clicked Install with the licence box unticked")
+    road.wait_box(14)
+    road.shot("licence-question")
+    road.click_box("btn_no", what="Disagree")
+    road.expect(road.page() == "setting", "Disagree leaves the window on the setting page")
+    road.click("install_btn", what="clicked Install again")
+    road.wait_box(14)
+    road.click_box("btn_yes", what="Agree")
+    road.wait_page("running")
+    road.wait_page("finished", 90)
+    installed = os.path.join(target, "Orlastra.exe")
+    road.expect(os.path.exists(installed), f"the product landed in the typed folder ({installed})")
+    args = installer_args(road)
+    road.expect("/LANG=de" in args, f"the installer got /LANG=de ({args.strip()[:120]})")
+    road.shot("finished-german")
+    road.click("closebtn", what="closed the finished window")
+    road.wait_exit(setup, 20)
+    road.expect(close_code(road) == "close06", f"close06 on the finished page ({close_code(road)})")
+
+
+def road_automated(road):
+    """Road 12: AutoRun=1 runs the whole install unattended and restarts
+    itself; the test stops it after the second start."""
+    first = road.start_setup()
+    wait_installed(road, 90)
+    road.wait(lambda: len(road.log_files()) >= 2 or first.poll() is not None, 60, "the restart")
+    road.wait(lambda: len(road.log_files()) >= 2, 30, "the second start's log")
+    road.step(f"second start logged: {os.path.basename(road.log_files()[-1])}")
+    road.expect(road.installed_exe() is not None, "installed without a click")
+
+
+def road_second_instance(road):
+    """Road 10: a second start while the first runs brings the first to the
+    front and exits."""
+    first = road.start_setup()
+    road.wait_page("setting")
+    second = road.start_setup()
+    code = road.wait_exit(second, 20)
+    road.expect(first.poll() is None, f"the first setup still runs; the second ended ({code})")
+    road.expect(len([w for w in road.windows() if driver.MAIN_CLASS_CONTROL in w["controls"]]) == 1,
+                "one setup window")
+    road.click("closebtn", what="closed the window")
+    road.wait_exit(first, 20)
+    road.expect(close_code(road) == "close01", "close01 before Install")
+
+
+# ----------------------------------------------------------------- faults
+
+
+def road_download_failure(road):
+    """Road 5: the file host answers 404, twelve attempts, kind 8, the retry
+    page; the host heals and Try again installs, with Retry labels."""
+    road.mode("files-faults", "status=404")
+    setup = road.start_setup()
+    road.wait_page("setting")
+    tick_and_install(road)
+    road.wait_box(8, 120)
+    attempts = [r for r in road.file_requests() if r["status"] == 404 and r["method"] == "GET"]
+    road.step(f"file requests answered 404: {len(attempts)}")
+    road.shot("download-failed")
+    road.click_box("btn_yes", what="confirmed the failure")
+    road.wait(lambda: road.control("text_fail_retry"), 10, "the retry page")
+    road.shot("retry-page")
+    road.mode("files-faults", "")
+    road.step("the file host is healed")
+    road.click("install_btn", what="clicked Try again")
+    road.wait_page("finished", 90)
+    wait_installed(road, 5)
+    retry = [a for _, a, label in road.ga4() if label == "Retry"]
+    road.expect(retry, f"events with Retry labels ({retry[:2]})")
+    road.click("closebtn", what="closed the window")
+    road.wait_exit(setup, 20)
+
+
+def road_resume(road):
+    """Road 6: the network drops mid-download, the setup is killed -9 during
+    the download, and a new start resumes from the task file."""
+    road.mode("files-faults", "rate=2000000")
+    setup = road.start_setup()
+    road.wait_page("setting")
+    tick_and_install(road)
+    road.wait(lambda: (road.control("install_progress") or {}).get("value", 0) >= 20, 60,
+              "a quarter of the download")
+    road.shot("downloading")
+    setup.send_signal(signal.SIGKILL)
+    setup.wait()
+    road.step("killed the setup with SIGKILL during the download")
+    first_bytes = sum(r.get("bytes_sent", 0) for r in road.file_requests())
+    road.mode("files-faults", "")
+    second = road.start_setup()
+    road.wait_page("setting")
+    tick_and_install(road)
+    road.wait_page("finished", 90)
+    total = sum(r.get("bytes_sent", 0) for r in road.file_requests())
+    size = os.path.getsize(os.path.join(road.served, "setup_orlastra.exe"))
+    road.step(f"bytes before the kill {first_bytes}, after {total - first_bytes}, file {size}")
+    road.expect(total - first_bytes < size, "the second start fetched only the rest")
+    road.click("closebtn", what="closed the window")
+    road.wait_exit(second, 20)
+
+
+def road_verification_failure(road):
+    """Road 7: a file signed by an unpinned signer: kind 7, the retry page,
+    and the installer never ran."""
+    write_scenario(road, installer="setup_orlastra_foreign.exe")
+    setup = road.start_setup()
+    road.wait_page("setting")
+    tick_and_install(road)
+    road.wait_box(7, 90)
+    road.shot("verification-failed")
+    road.expect(road.installed_exe() is None and not os.path.exists(road.args_file), "the installer never ran")
+    road.click_box("btn_yes", what="confirmed the failure")
+    road.wait(lambda: road.control("text_fail_retry"), 10, "the retry page")
+    road.click("closebtn", what="closed the window")
+    road.wait_exit(setup, 20)
+    road.expect(close_code(road) == "close05", f"close05 after a failure ({close_code(road)})")
+
+
+def road_installer_failure(road):
+    """Road 8: an installer that fails (exit code 4), then one that outlasts
+    the time-out; kind 6 and the retry page each time."""
+    setup = road.start_setup(extra={"SAMPLE_INSTALLER_EXIT": "4"})
+    road.wait_page("setting")
+    tick_and_install(road)
+    road.wait_box(6, 90)
+    road.shot("installer-failed")
+    road.click_box("btn_yes", what="confirmed the failure")
+    road.wait(lambda: road.control("text_fail_retry"), 10, "the retry page")
+    road.click("closebtn", what="closed the window")
+    road.wait_exit(setup, 20)
+    slow = road.start_setup(installer_seconds="60")
+    road.wait_page("setting")
+    tick_and_install(road)
+    road.wait_box(6, 90)
+    road.step("the time-out's box is shown")
+    road.click_box("btn_yes", what="confirmed the time-out")
+    road.wait(lambda: road.control("text_fail_retry"), 10, "the retry page")
+    road.click("closebtn", what="closed the window")
+    road.wait_exit(slow, 20)
+
+
+ROADS = {
+    "install": [
+        ("happy-path", {}, road_happy_path),
+        ("choices", {}, road_choices),
+        ("second-instance", {}, road_second_instance),
+        ("automated", {"variant": "websetup", "dev_settings": {"AutoRun": 1}}, road_automated),
+    ],
+    "faults": [
+        ("download-failure", {}, road_download_failure),
+        ("resume", {}, road_resume),
+        ("verification-failure", {}, road_verification_failure),
+        ("installer-failure", {}, road_installer_failure),
+    ],
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--group", choices=sorted(ROADS), required=True)
+    parser.add_argument("--artifacts", default=None)
+    parser.add_argument("roads", nargs="*")
+    args = parser.parse_args()
+    if not driver.BUILD:
+        driver.BUILD = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "build")
+    driver.BIN = os.path.join(driver.BUILD, "bin")
+    driver.SAMPLE = os.path.join(driver.BUILD, "sample-installer")
+    artifacts = args.artifacts or os.path.join(driver.BUILD, "e2e")
+    return driver.run_roads(ROADS[args.group], artifacts, args.roads)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
