@@ -28,6 +28,15 @@ constexpr char kSelfTestProxy[] = "127.0.0.1:8888";
 
 std::string Str(const char* p) { return p == nullptr ? std::string() : std::string(p); }
 
+// A text file on a web server usually ends in a line end; the address and
+// the user id are the text before it.
+std::string TrimLineEnds(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  return text;
+}
+
 std::string D08(int value) {
   char text[16];
   std::snprintf(text, sizeof text, "%08d", value);
@@ -88,6 +97,7 @@ int WebLog::GetWithRetries(const std::string& url, int attempts, std::string* bo
 void WebLog::Bootstrap() {
   std::string answer;
   const int rc = GetWithRetries(options_.endpoints.bootstrap + kBootstrapPath, kAttempts, &answer);
+  answer = TrimLineEnds(std::move(answer));
   common::MutexLock lock(&mu_);
   if (rc == 0 && !answer.empty() && answer.find("http") != std::string::npos) {
     logServerBase_ = answer;
@@ -135,6 +145,7 @@ int WebLog::GetUserIdentity(const char** guid, const char** userId) {
       *userId = userId_.c_str();
       return 0;
     }
+    answer = TrimLineEnds(std::move(answer));
     common::MutexLock lock(&mu_);
     machineGuid_ = storedGuid;
     if (!answer.empty()) {
