@@ -10,17 +10,22 @@
 
 #include "common/text.h"
 #include "config/configure.h"
+#include "config/run_locations.h"
 #include "config/services.h"
 #include "engine/download_impl.h"
 #include "engine/libcurl_tool.h"
 #include "install/download_info_query.h"
 #include "net/transport_policy.h"
 #include "net_test_env.h"
+#include "platform/clock.h"
 #include "support/maker_services.h"
 #include "support/temp_dir.h"
+#include "telemetry/single_user_log.h"
 #include "test_certificates.h"
 #include "weblog/curl_http_client.h"
 #include "weblog/http_get.h"
+#include "weblog/machine_guid_store.h"
+#include "weblog/web_log.h"
 
 namespace net_test {
 namespace {
@@ -140,6 +145,43 @@ TEST_F(TlsTest, ConfigurationQueryToUntrustedHostLeavesTheEmbeddedConfiguration)
   EXPECT_EQ(install::getDownloadInfoXml(&refused, true, false, env), 0);
   EXPECT_TRUE(refused.rawAnswer.empty());
   EXPECT_EQ(LogCount("TLS refused"), 1) << LogText();
+}
+
+// A telemetry record bound for a host with an untrusted certificate is
+// retried and then dropped, as for a dead host, and never reaches it.
+TEST_F(TlsTest, TelemetryToUntrustedHostIsRetriedThenDropped) {
+  setenv("WEBSETUP_TRUSTED_CA", certs_.strangerCa.c_str(), 1);
+  TempDir registry, work;
+  config::RunLocations locations;
+  const std::wstring drive = common::utf8ToWide(work.file("drive/setup_x"));
+  locations.Setup(L"setup_x", common::utf8ToWide(work.path()), platform::localTime(),
+                  [drive](const std::wstring&) { return drive; });
+  SingleUserLogOptions options;
+  const std::string base = Https(valid_);
+  const std::string store = registry.path();
+  options.createWebLog = [base, store] {
+    weblog::WebLogOptions o;
+    o.endpoints = {base, base, base, base, base, base, base, base};
+    o.guidStore = weblog::FolderGuidStore(store);
+    o.errorLogPath = "";
+    return static_cast<IWebLog*>(new weblog::WebLog(std::move(o)));
+  };
+  options.destroyWebLog = [](IWebLog* p) { delete static_cast<weblog::WebLog*>(p); };
+  options.facts = {"2.3.4.5", "/opt/dl/Setup_ab12.exe", "Windows 10", true, "English"};
+  options.exitWait = std::chrono::seconds(60);
+  options.idlePause = std::chrono::milliseconds(20);
+  options.runLocations = &locations;
+  {
+    CSingleUserLog log(std::move(options));
+    log.AddUserLog_event("Other", "SetPath", "", false);
+    EXPECT_TRUE(log.WaitThreadForExit());
+  }
+  EXPECT_EQ(LogCount("send ga4 fail in ga4 queue, retry is max, retcode = -3, Other###SetPath"), 2)
+      << LogText();
+  // The four GA4 attempts and the identity lookups before them.
+  EXPECT_GE(LogCount(" TLS refused " + base + ": unable to get local issuer certificate"), 4)
+      << LogText();
+  EXPECT_EQ(valid_->requestsTo("/g/collect", 0, std::chrono::milliseconds(0)).size(), 0u);
 }
 
 // The certificate names 127.0.0.1; the same server reached as localhost
