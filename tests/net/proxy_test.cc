@@ -2,11 +2,6 @@
 // loopback named by the environment, one that lets anyone through and one
 // that demands credentials.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -20,6 +15,7 @@
 #include "support/maker_services.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
+#include "tinyproxy.h"
 #include "weblog/curl_http_client.h"
 #include "weblog/http_get.h"
 
@@ -28,65 +24,6 @@ namespace {
 
 using testing_support::MakerServices;
 using testing_support::TempDir;
-
-// A port nobody listens on right now.
-int FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
-bool Accepts(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  close(fd);
-  return ok;
-}
-
-// tinyproxy in the foreground on a free loopback port, its configuration
-// and log in a folder of its own.
-class Tinyproxy {
- public:
-  explicit Tinyproxy(const std::string& credentials = "") : port_(FreePort()) {
-    std::string conf = "Port " + std::to_string(port_) + "\nListen 127.0.0.1\nTimeout 30\n" +
-                       "MaxClients 32\nAllow 127.0.0.1\nLogLevel Info\n" + "LogFile \"" +
-                       dir_.file("tinyproxy.log") + "\"\n";
-    if (const size_t colon = credentials.find(':'); colon != std::string::npos) {
-      conf += "BasicAuth " + credentials.substr(0, colon) + " " + credentials.substr(colon + 1) + "\n";
-    }
-    testing_support::writeFile(dir_.file("tinyproxy.conf"), conf);
-    process_ = std::make_unique<testing_support::Subprocess>(
-        std::vector<std::string>{"/usr/bin/tinyproxy", "-d", "-c", dir_.file("tinyproxy.conf")});
-    ready_ = testing_support::waitFor([this] { return Accepts(port_); }, std::chrono::seconds(5));
-  }
-  ~Tinyproxy() {
-    process_->signal(SIGTERM);
-    process_->wait(std::chrono::seconds(5));
-  }
-
-  bool ready() const { return ready_; }
-  std::string url(const std::string& credentials = "") const {
-    return "http://" + (credentials.empty() ? "" : credentials + "@") + "127.0.0.1:" +
-           std::to_string(port_);
-  }
-  std::string errors() const { return process_->errors(); }
-
- private:
-  TempDir dir_;
-  int port_;
-  std::unique_ptr<testing_support::Subprocess> process_;
-  bool ready_ = false;
-};
 
 class ProxyTest : public ::testing::Test {
  protected:

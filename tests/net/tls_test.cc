@@ -22,6 +22,7 @@
 #include "support/temp_dir.h"
 #include "telemetry/single_user_log.h"
 #include "test_certificates.h"
+#include "tinyproxy.h"
 #include "weblog/curl_http_client.h"
 #include "weblog/http_get.h"
 #include "weblog/machine_guid_store.h"
@@ -182,6 +183,28 @@ TEST_F(TlsTest, TelemetryToUntrustedHostIsRetriedThenDropped) {
   EXPECT_GE(LogCount(" TLS refused " + base + ": unable to get local issuer certificate"), 4)
       << LogText();
   EXPECT_EQ(valid_->requestsTo("/g/collect", 0, std::chrono::milliseconds(0)).size(), 0u);
+}
+
+// Through the system's proxy an https:// request tunnels (CONNECT) and the
+// server behind the tunnel is verified as on a direct connection.
+TEST_F(TlsTest, ProxiedRequestsAreVerifiedThroughTheTunnel) {
+  Tinyproxy proxy;
+  ASSERT_TRUE(proxy.ready()) << proxy.errors();
+  setenv("https_proxy", proxy.url().c_str(), 1);
+  const std::string base = Https(valid_);
+  std::string body;
+  EXPECT_EQ(EngineGet(base + "/files/hello.txt", &body), 0) << LogText();
+  EXPECT_EQ(body, "hello over TLS");
+  setenv("WEBSETUP_TRUSTED_CA", certs_.strangerCa.c_str(), 1);
+  EXPECT_EQ(EngineGet(base + "/files/hello.txt", &body), CURLE_PEER_FAILED_VERIFICATION);
+  unsetenv("https_proxy");
+  const std::string log = proxy.log();
+  size_t tunnels = 0;
+  for (size_t at = log.find("CONNECT 127.0.0.1:"); at != std::string::npos;
+       at = log.find("CONNECT 127.0.0.1:", at + 1)) {
+    ++tunnels;
+  }
+  EXPECT_EQ(tunnels, 2u) << log;
 }
 
 // The certificate names 127.0.0.1; the same server reached as localhost
