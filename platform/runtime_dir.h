@@ -10,15 +10,17 @@
 // link, and the files in it are 0600.
 //
 // Which folder, first that qualifies:
-//   1. $XDG_RUNTIME_DIR, when it is a 0700 folder of this user (or, as root,
-//      of the invoking user);
+//   1. $XDG_RUNTIME_DIR, when it is a folder of this user (or, as root, of
+//      the invoking user) that nobody else may write to; read access of
+//      others is taken away (0700);
 //   2. <run root>/user/<uid> of the invoking user (SUDO_UID or PKEXEC_UID
 //      when running as root, else this user), made by the login manager;
 //   3. as root: <run root>/websetup, made here;
 //   4. otherwise: <temp>/websetup-<uid>, made here.
 // The run root is /run; $WEBSETUP_RUN_ROOT moves it (tests, which must
-// never write to /run). A folder of the wrong owner, with group or other
-// access it did not get from us, or that is a symbolic link, is skipped.
+// never write to /run). A folder of the wrong owner, that others may write
+// to, or that is a symbolic link, is skipped; the folders made here are
+// always 0700.
 //
 // Thread-safe; nothing is cached, so a changed environment counts at once.
 

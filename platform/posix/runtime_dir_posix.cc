@@ -34,15 +34,19 @@ std::optional<uid_t> parseUid(const std::optional<std::string>& text) {
 }
 
 // True when `path` is a folder (not a link to one) owned by `owner` that
-// nobody else may enter. With `make`, the folder is ours to make: it is
-// created when missing and loose access bits are taken away.
+// nobody else may put anything into; one of this process's user is left
+// 0700. With `make`, the folder is ours to make: it is created when
+// missing, and also taken back from looser access bits.
 bool privateFolder(const std::string& path, uid_t owner, bool make) {
   if (make && mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
   const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st {};
   bool ok = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == owner;
-  if (ok && (st.st_mode & 077) != 0) ok = make && fchmod(fd, 0700) == 0;
+  // What others could write into a folder they were given may be waiting
+  // in it; a folder they could only read is merely closed.
+  if (ok && !make && (st.st_mode & 022) != 0) ok = false;
+  if (ok && (st.st_mode & 077) != 0 && (make || st.st_uid == geteuid())) ok = fchmod(fd, 0700) == 0;
   close(fd);
   return ok;
 }

@@ -267,7 +267,7 @@ TEST_F(RuntimeDirTest, ElevatedRunUsesTheInvokingUsersFolderElseItsOwn) {
 
 TEST_F(RuntimeDirTest, SkipsFoldersOthersCanReachOrThatAreLinks) {
   facts_.euid = kUser;
-  const std::string loose = folder(tmp_.file("xdg-loose"), kUser, 0755);
+  const std::string loose = folder(tmp_.file("xdg-loose"), kUser, 0773);
   const std::string foreign = folder(tmp_.file("xdg-foreign"), 1, 0700);
   const std::string good = folder(tmp_.file("xdg"), kUser, 0700);
   const std::string fallback = facts_.tempDir + "/websetup-4242";
@@ -277,6 +277,13 @@ TEST_F(RuntimeDirTest, SkipsFoldersOthersCanReachOrThatAreLinks) {
   }
   facts_.xdgRuntimeDir = good + "/";
   EXPECT_EQ(resolveRuntimeDir(facts_), good);
+  // A folder of this process's user that others may only read is closed.
+  facts_.euid = 0;
+  const std::string readable = folder(tmp_.file("xdg-readable"), 0, 0755);
+  facts_.xdgRuntimeDir = readable;
+  EXPECT_EQ(resolveRuntimeDir(facts_), readable);
+  EXPECT_EQ(statOf(readable).st_mode & 07777, 0700u);
+  facts_.euid = kUser;
   // Another user planted the fallback name in the shared temporary folder,
   // as a folder of theirs or as a link to one of ours.
   facts_.xdgRuntimeDir.reset();
