@@ -1,6 +1,7 @@
 #include "weblog/analytics_document.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -126,7 +127,10 @@ Json::Value BuildAnalyticsDocument(const std::string& input, const DocumentIdent
 int WebLog::SoftDataReport(const char* json) {
   DocumentIdentity identity;
   identity.sessionId = SessionId();
-  const bool testRun = std::ifstream(options_.workingDir + "/test").good();
+  // Only a file marks a test run: opening a directory also "succeeds", and
+  // a folder named test is common in a working directory.
+  std::error_code ec;
+  const bool testRun = std::filesystem::is_regular_file(options_.workingDir + "/test", ec);
   const std::string url = testRun ? options_.endpoints.testCollector + "/collector"
                                   : options_.endpoints.collector + "/collect";
   {

@@ -1,5 +1,6 @@
-// The C entry points other processes find in the program with dlopen/dlsym
-// (the program is linked with its symbols exported).
+// The C entry points installer scripts call: in the shared library shipped
+// beside the program (which they dlopen; glibc will not dlopen an
+// executable), and in the program itself, which exports them too.
 
 #include <new>
 #include <thread>
@@ -36,9 +37,15 @@ void SendOperationLog(IWebLog* log, int opId, int softwareId, int languageId, in
 extern "C" {
 
 __attribute__((visibility("default"))) IWebLog* CreateExportObj() {
-  weblog::WebLogOptions options;
-  options.endpoints = weblog::EndpointsFromServices();
-  return new (std::nothrow) weblog::WebLog(std::move(options));
+  // The caller is C (or a script's plug-in): an exception escaping here
+  // would end its process, so every failure is a null object.
+  try {
+    weblog::WebLogOptions options;
+    options.endpoints = weblog::EndpointsFromServices();
+    return new weblog::WebLog(std::move(options));
+  } catch (...) {
+    return nullptr;
+  }
 }
 
 __attribute__((visibility("default"))) void DestroyExportObj(IWebLog* obj) {

@@ -3,14 +3,33 @@
 #include <dlfcn.h>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
+#include <new>
 
+#include "platform/executable_section.h"
 #include "tests/support/maker_services.h"
 #include "tests/support/subprocess.h"
 #include "tests/support/temp_dir.h"
 #include "weblog/machine_identity.h"
 #include "weblog/web_log.h"
+
+// Allocations of the calling thread fail while this is set. Sanitizers
+// supply their own operator new, so the replacement exists only without
+// them.
+static thread_local bool g_failAllocations = false;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+static constexpr bool kCanFailAllocations = false;
+#else
+static constexpr bool kCanFailAllocations = true;
+void* operator new(std::size_t size) {
+  if (g_failAllocations) throw std::bad_alloc();
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+// The library's operator delete frees with free(), which matches.
+#endif
 
 namespace weblog {
 namespace {
@@ -80,6 +99,16 @@ TEST_F(WebLogTest, AnalyticsDocumentGoesToTheRightCollector) {
   EXPECT_EQ(doc["common"]["session_id"], SessionId());
   EXPECT_EQ(doc["common"]["uid"], AnalyticsUid());
   EXPECT_EQ(Requests("/collector", 2).size(), 2u);
+}
+
+// The fault: a directory named test opened as a marker file, and every
+// document went to the test collector.
+TEST_F(WebLogTest, ADirectoryNamedTestIsNoTestRun) {
+  auto log = MakeWebLog();
+  ASSERT_EQ(mkdir(work_.file("test").c_str(), 0755), 0);
+  EXPECT_EQ(log->SoftDataReport("{}"), 0);
+  EXPECT_EQ(Requests("/collect", 1).size(), 1u);
+  EXPECT_EQ(Requests("/collector").size(), 0u);
 }
 
 TEST_F(WebLogTest, IdentityWithoutStoredGuidFallsBackAndStores) {
@@ -156,9 +185,8 @@ TEST_F(WebLogTest, PreconditionsFailWithoutRequest) {
             "product_id=00000007&useremail=a@b&content=c&log_id=L&version=1.0&subject=s");
 }
 
-// Another process's installer script loads the program and calls NSISLog;
-// here a shared object carrying the same exported functions stands in for
-// the program.
+// Another process's installer script loads the library shipped beside the
+// program (glibc refuses to dlopen the program itself) and calls NSISLog.
 TEST_F(WebLogTest, NsisLogThroughDlopen) {
   ::setenv("WEBSETUP_SERVICES_BASE", services_.baseUrl().c_str(), 1);
   ::setenv("WEBSETUP_REGISTRY", registry_.path().c_str(), 1);
@@ -186,6 +214,35 @@ TEST_F(WebLogTest, NsisLogThroughDlopen) {
   // The module stays loaded: NSISLog's thread may outlive the call.
   ::unsetenv("WEBSETUP_SERVICES_BASE");
   ::unsetenv("WEBSETUP_REGISTRY");
+}
+
+// The shipped library carries the version lines, as the program does.
+TEST(ExportLibraryTest, CarriesTheVersionSection) {
+  std::string section;
+  ASSERT_EQ(platform::readExecutableSection(WEBLOG_EXPORT_MODULE, ".websetup_version", &section),
+            platform::PlatformResult::kOk);
+  EXPECT_NE(section.find("FileDescription=Web setup log functions"), std::string::npos) << section;
+}
+
+// The fault: an exception in CreateExportObj (here: memory running out)
+// crossed the C boundary and ended the calling process.
+TEST(ExportLibraryTest, CreateExportObjReturnsNullInsteadOfThrowing) {
+  if (!kCanFailAllocations) GTEST_SKIP() << "sanitizers own operator new";
+  void* module = dlopen(WEBLOG_EXPORT_MODULE, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(module, nullptr) << dlerror();
+  auto create = reinterpret_cast<IWebLog* (*)()>(dlsym(module, "CreateExportObj"));
+  ASSERT_NE(create, nullptr);
+  bool threw = false;
+  IWebLog* obj = reinterpret_cast<IWebLog*>(1);
+  g_failAllocations = true;
+  try {
+    obj = create();
+  } catch (...) {
+    threw = true;
+  }
+  g_failAllocations = false;
+  EXPECT_FALSE(threw);
+  EXPECT_EQ(obj, nullptr);
 }
 
 }  // namespace
