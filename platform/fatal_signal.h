@@ -5,7 +5,9 @@
 // stand-in for an unhandled-exception filter and a minidump writer).
 //
 // installFatalSignalHandler() routes SIGSEGV, SIGBUS, SIGFPE, SIGILL and
-// SIGABRT to one callback, on an alternate stack for the installing thread.
+// SIGABRT to one callback, on an alternate stack: the installing thread's,
+// and that of every thread started afterwards through common::StartThread
+// or common::CThreadHandle.
 // The callback runs at most once per process, on the faulting thread; when
 // it returns, the signal is raised again with its default action, so the
 // exit status still names it. A fault inside the callback ends the process
@@ -37,15 +39,18 @@ struct FatalSignal {
 using FatalSignalCallback = void (*)(const FatalSignal& fault);
 
 // Installs the handler for every fatal signal and gives the calling thread
-// an alternate signal stack. Loads the unwinder now, while loading is
+// an alternate signal stack, and every thread started later through
+// common's thread tools one of its own. Loads the unwinder now, while loading is
 // still safe. Call it again to replace the callback. Returns kOk, or the
 // result of the failing system call. Not for signal handlers.
 [[nodiscard]] PlatformResult installFatalSignalHandler(FatalSignalCallback callback);
 
-// Gives the calling thread its own alternate signal stack, so a stack
-// overflow on that thread still reaches the handler. Threads that never
-// call it run the handler on their own stack. Returns kOk or the failing
-// system call's result. Not for signal handlers.
+// Gives the calling thread its own alternate signal stack (256 KiB and a
+// guard page), so a stack overflow on that thread still reaches the
+// handler; it is unmapped when the thread ends, and the thread's earlier
+// alternate stack (a sanitizer's) put back. Threads that never call it run
+// the handler on their own stack. Idempotent per thread. Returns kOk or the
+// failing system call's result. Not for signal handlers.
 [[nodiscard]] PlatformResult installAlternateSignalStackForThisThread();
 
 // Writes the body of a crash dump to `fd`: the signal and its reason, the

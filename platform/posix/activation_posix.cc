@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/activation.h"
+#include "common/thread_tools.h"
 #include "platform/paths.h"
 #include "platform/runtime_dir.h"
 
@@ -126,7 +127,7 @@ std::unique_ptr<ActivationListener> ActivationListener::listen(const std::string
     unlink(state->path.c_str());
     return nullptr;
   }
-  state->thread = std::thread([s = state.get()] { s->run(); });
+  state->thread = common::StartThread([s = state.get()] { s->run(); });
   return std::unique_ptr<ActivationListener>(new ActivationListener(std::move(state)));
 }
 

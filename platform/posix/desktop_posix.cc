@@ -26,6 +26,7 @@
 
 #include "common/log.h"
 #include "common/mutex.h"
+#include "common/thread_tools.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 
@@ -235,7 +236,7 @@ class DesktopBus {
 DesktopBus::DesktopBus() {
   dbus_threads_init_default();
   wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  thread_ = std::thread([this] { run(); });
+  thread_ = common::StartThread([this] { run(); });
 }
 
 // Waits for the worker, which may be inside a connection attempt (at most
@@ -515,7 +516,7 @@ void DesktopBus::runDialog(
   auto dialog = std::make_unique<Dialog>();
   dialog->pid = pid;
   Dialog* d = dialog.get();
-  d->thread = std::thread([this, d, pid, fd, finished = std::move(finished)] {
+  d->thread = common::StartThread([this, d, pid, fd, finished = std::move(finished)] {
     std::string output;
     char buf[4096];
     for (;;) {

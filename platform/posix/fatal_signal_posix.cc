@@ -21,6 +21,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "common/thread_tools.h"
 #include "platform/paths.h"
 
 extern char** environ;
@@ -456,28 +457,62 @@ void civilFromDays(int64_t z, int* year, int* month, int* day) {
 
 // ---- public ------------------------------------------------------------
 
-PlatformResult installAlternateSignalStackForThisThread() {
-  thread_local bool installed = false;
-  if (installed) return PlatformResult::kOk;
-  const long page = sysconf(_SC_PAGESIZE);
-  const size_t guard = page > 0 ? static_cast<size_t>(page) : 4096;
-  // One guard page below the stack, so an overflow of the handler itself
-  // faults instead of writing over other memory.
-  void* memory = mmap(nullptr, kAltStackBytes + guard, PROT_READ | PROT_WRITE,
-                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (memory == MAP_FAILED) return resultFromErrno(errno);
-  mprotect(memory, guard, PROT_NONE);
-  stack_t stack{};
-  stack.ss_sp = static_cast<char*>(memory) + guard;
-  stack.ss_size = kAltStackBytes;
-  if (sigaltstack(&stack, nullptr) != 0) {
-    const int err = errno;
-    munmap(memory, kAltStackBytes + guard);
-    return resultFromErrno(err);
+namespace {
+
+// One thread's alternate signal stack, given back when the thread ends:
+// threads come and go (a download's workers, every NSISLog call), and each
+// would otherwise leave its stack mapped for the rest of the run.
+class ThreadSignalStack {
+ public:
+  ~ThreadSignalStack() {
+    if (memory_ == nullptr) return;
+    // The stack the thread had before ours (a sanitizer's, which it frees
+    // itself at thread exit) goes back in place; else none.
+    stack_t restore = previous_;
+    if ((previous_.ss_flags & SS_DISABLE) != 0 || previous_.ss_sp == nullptr) {
+      restore = stack_t{};
+      restore.ss_flags = SS_DISABLE;
+    }
+    if (sigaltstack(&restore, nullptr) == 0) munmap(memory_, mapped_);
   }
-  installed = true;
-  return PlatformResult::kOk;
-}
+
+  PlatformResult install() {
+    if (memory_ != nullptr) return PlatformResult::kOk;
+    const long page = sysconf(_SC_PAGESIZE);
+    const size_t guard = page > 0 ? static_cast<size_t>(page) : 4096;
+    // One guard page below the stack, so an overflow of the handler itself
+    // faults instead of writing over other memory.
+    void* memory = mmap(nullptr, kAltStackBytes + guard, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (memory == MAP_FAILED) return resultFromErrno(errno);
+    mprotect(memory, guard, PROT_NONE);
+    stack_t stack{};
+    stack.ss_sp = static_cast<char*>(memory) + guard;
+    stack.ss_size = kAltStackBytes;
+    if (sigaltstack(&stack, &previous_) != 0) {
+      const int err = errno;
+      munmap(memory, kAltStackBytes + guard);
+      return resultFromErrno(err);
+    }
+    memory_ = memory;
+    mapped_ = kAltStackBytes + guard;
+    return PlatformResult::kOk;
+  }
+
+ private:
+  void* memory_ = nullptr;
+  size_t mapped_ = 0;
+  stack_t previous_{};
+};
+
+thread_local ThreadSignalStack t_signalStack;
+
+// The prologue of every thread the program starts through common's tools.
+void giveThreadASignalStack() { (void)installAlternateSignalStackForThisThread(); }
+
+}  // namespace
+
+PlatformResult installAlternateSignalStackForThisThread() { return t_signalStack.install(); }
 
 PlatformResult installFatalSignalHandler(FatalSignalCallback callback) {
   const time_t now = time(nullptr);
@@ -495,6 +530,9 @@ PlatformResult installFatalSignalHandler(FatalSignalCallback callback) {
   g_callback = callback;
   const PlatformResult stack = installAlternateSignalStackForThisThread();
   if (stack != PlatformResult::kOk) return stack;
+  // Every later thread too: the handler cannot run on a thread whose own
+  // stack has overflowed.
+  common::SetThreadPrologue(&giveThreadASignalStack);
   struct sigaction action {};
   action.sa_sigaction = onFatalSignal;
   // SA_NODEFER: a fault inside the handler enters it again and ends the

@@ -19,6 +19,8 @@
 #include <string>
 #include <thread>
 
+#include "common/thread_tools.h"
+
 extern char** environ;
 
 namespace platform {
@@ -169,7 +171,7 @@ PlatformResult spawnAsUser(const SpawnOptions& options, int* pid, int* osError) 
 // A detached child is not waited for by its starter, so someone must reap
 // it or it lingers as a zombie for as long as we run.
 void reapInBackground(int pid) {
-  std::thread([pid] {
+  common::StartThread([pid] {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }

@@ -3,12 +3,14 @@
 #include <signal.h>
 #include <time.h>
 
+#include "common/thread_tools.h"
+
 namespace platform {
 
 void QuitSignalWatcher::start(std::function<void(int)> onQuit) {
   stop();
   stop_ = false;
-  thread_ = std::thread([this, onQuit = std::move(onQuit)] {
+  thread_ = common::StartThread([this, onQuit = std::move(onQuit)] {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);

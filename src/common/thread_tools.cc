@@ -1,8 +1,23 @@
 #include "common/thread_tools.h"
 
+#include <atomic>
 #include <system_error>
 
 namespace common {
+namespace {
+
+std::atomic<ThreadPrologue> g_prologue{nullptr};
+
+}  // namespace
+
+void SetThreadPrologue(ThreadPrologue prologue) { g_prologue.store(prologue); }
+
+std::thread StartThread(std::function<void()> body) {
+  return std::thread([body = std::move(body)] {
+    if (const ThreadPrologue prologue = g_prologue.load()) prologue();
+    body();
+  });
+}
 
 void CEvent::set() {
   {
@@ -23,7 +38,7 @@ CThreadHandle::~CThreadHandle() { close(); }
 bool CThreadHandle::start(std::function<void()> body) {
   auto done = std::make_shared<Done>();
   try {
-    thread_ = std::thread([done, body = std::move(body)] {
+    thread_ = StartThread([done, body = std::move(body)] {
       body();
       {
         std::lock_guard<std::mutex> lock(done->mu);

@@ -2,8 +2,9 @@
 #define WEBSETUP_COMMON_THREAD_TOOLS_H_
 
 // Small thread tools shared by the engine, the install flow and telemetry:
-// events (auto- and manual-reset) and a thread handle that can be waited
-// for with a time limit, as Windows handles can.
+// events (auto- and manual-reset), a thread handle that can be waited for
+// with a time limit, as Windows handles can, and the one way the program
+// starts a thread.
 
 #include <chrono>
 #include <condition_variable>
@@ -14,6 +15,17 @@
 #include <thread>
 
 namespace common {
+
+// What every thread started by StartThread (or CThreadHandle) runs before
+// its body: the crash handler sets it to give each thread an alternate
+// signal stack, so a stack overflow on any thread still leaves a dump.
+// Set once at start-up, before the first thread starts; null: nothing.
+using ThreadPrologue = void (*)();
+void SetThreadPrologue(ThreadPrologue prologue);
+
+// Starts a thread that runs the prologue, then `body`. Throws
+// std::system_error, as std::thread does, when no thread can be made.
+std::thread StartThread(std::function<void()> body);
 
 // An unnamed auto-reset event. Thread-safe.
 class CEvent {

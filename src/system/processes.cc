@@ -91,6 +91,17 @@ std::string findBelow(const std::string& root, const std::string& fileName) {
 
 }  // namespace
 
+int KillErrorNumber(platform::PlatformResult result) {
+  // kill(2) fails with only these three; the platform result names each.
+  switch (result) {
+    case platform::PlatformResult::kOk: return 0;
+    case platform::PlatformResult::kNotFound: return ESRCH;
+    case platform::PlatformResult::kAccessDenied: return EPERM;
+    case platform::PlatformResult::kInvalidArgument: return EINVAL;
+    default: return EIO;
+  }
+}
+
 int32_t FindProcessByFullPath(const std::wstring& path, bool end, bool includeTemporary) {
   const std::wstring name = lowerWide(fileNameOf(path));
   const std::wstring full = lowerWide(path);
@@ -121,7 +132,7 @@ int32_t FindProcessByFullPath(const std::wstring& path, bool end, bool includeTe
     if (end) {
       const platform::PlatformResult r = platform::killProcess(entry.pid);
       LOG(INFO) << " Kill proc: " << (r == platform::PlatformResult::kOk ? 1 : 0) << ", "
-                << static_cast<int>(r);
+                << KillErrorNumber(r);
     }
     if (!includeTemporary) break;
   }

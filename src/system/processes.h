@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace FuntionImpl {
 
 // Finds the processes running the executable at `path`, comparing file
@@ -20,6 +22,11 @@ namespace FuntionImpl {
 // is ended at once. Returns the id of the last match, -1 when none
 // matched, -2 when the process list could not be read.
 int32_t FindProcessByFullPath(const std::wstring& path, bool end, bool includeTemporary);
+
+// The OS error number behind the result of ending a process, as the
+// " Kill proc: " line logs it: 0 on success, ESRCH for a process already
+// gone, EPERM for one we may not end, EINVAL for a bad id, EIO otherwise.
+int KillErrorNumber(platform::PlatformResult result);
 
 // Starts the installed product. `commandLine` begins with the executable's
 // full path in double quotes, optionally followed by arguments. With

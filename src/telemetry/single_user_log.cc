@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "common/log.h"
+#include "common/thread_tools.h"
 #include "common/text.h"
 #include "config/services.h"
 #include "platform/dev_settings.h"
@@ -85,7 +86,7 @@ CSingleUserLog::CSingleUserLog(SingleUserLogOptions options) : options_(std::mov
     senderDone_ = true;
     return;
   }
-  sender_ = std::thread(&CSingleUserLog::SenderLoop, this);
+  sender_ = common::StartThread([this] { SenderLoop(); });
 }
 
 CSingleUserLog::~CSingleUserLog() {

@@ -5,6 +5,7 @@
 
 #include "common/flow_errors.h"
 #include "common/log.h"
+#include "common/thread_tools.h"
 #include "uiframework/message_loop.h"
 #include "window/languages.h"
 #include "window/message_box_wnd.h"
@@ -49,7 +50,7 @@ void CAlientWnd::InitWindow() {
   const ui::WindowHandle self = GetHWND();
   Launch launch = launch_;
   std::shared_ptr<common::ManualResetEvent> closed = closed_;
-  thread_ = std::thread([launch, closed, self] {
+  thread_ = common::StartThread([launch, closed, self] {
     const int started = launch.startProduct ? launch.startProduct(launch.executable, launch.adminFlag) : -1;
     if (started != 0) {
       if (launch.events != nullptr) launch.events->Event("Other", "FlowError", common::flow::kProductNotStarted, false);

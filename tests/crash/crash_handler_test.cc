@@ -129,6 +129,24 @@ TEST_F(CrashHandlerTest, WorkerThreadCrashIsDumpedWhileLocksAreHeld) {
   EXPECT_NE(text.find("maps:\n"), std::string::npos) << "the dump was cut short";
 }
 
+// A stack overflow on a worker thread: the handler needs a stack of its
+// own on that thread, or the kernel ends the process with no dump.
+TEST_F(CrashHandlerTest, StackOverflowOnAWorkerThreadIsDumped) {
+  std::vector<std::string> args = {"overflow"};
+  for (const std::string& a : logArgs("0")) args.push_back(a);
+  const int status = crash_test::runAndWait(CRASH_TEST_HELPER, args, {}, kLimit);
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  EXPECT_EQ(WTERMSIG(status), SIGSEGV);
+  const std::string text = dump();
+  ASSERT_NE(text.find("signal 11 (SIGSEGV)"), std::string::npos) << "no dump";
+  std::smatch ids;
+  ASSERT_TRUE(std::regex_search(text, ids, std::regex(R"(pid (\d+), thread (\d+))"))) << text;
+  EXPECT_NE(ids[1], ids[2]) << "the dump is not of the worker thread";
+  EXPECT_NE(text.find("overflowTheStack"), std::string::npos) << text.substr(0, 4000);
+  EXPECT_NE(text.find("maps:\n"), std::string::npos) << "the dump was cut short";
+  EXPECT_NE(readFile(tmp_.file(kLogName)).find(" Write dmp file: 1, 0"), std::string::npos);
+}
+
 // A fault inside the handler ends the process at once, by _exit with
 // 128 + signal, instead of faulting again for ever.
 TEST_F(CrashHandlerTest, FaultInsideTheHandlerEndsTheProcessAtOnce) {

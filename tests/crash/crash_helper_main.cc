@@ -7,7 +7,8 @@
 //
 // FAULT: segv (the crash test), abort, fpe, ill, bus, thread (the crash
 // test on a second thread while the main thread holds the stdio locks),
-// nested (a handler that itself faults).
+// nested (a handler that itself faults), overflow (a stack overflow on a
+// worker thread started the way the program starts its threads).
 
 #include <fcntl.h>
 #include <signal.h>
@@ -20,6 +21,7 @@
 #include <string>
 #include <thread>
 
+#include "common/thread_tools.h"
 #include "crash/crash_context.h"
 #include "crash/crash_handler.h"
 #include "platform/fatal_signal.h"
@@ -55,6 +57,24 @@ void crashOnThreadWhileHoldingLocks() {
   std::thread([] { platform::crashTest(); }).join();
 }
 
+// Recurses until the thread's stack is gone (the limit is never reached).
+// The frame's buffer is used after the call, so the compiler can neither
+// drop it nor turn the call into a loop.
+volatile int g_depthLimit = 1 << 30;
+
+__attribute__((noinline)) int overflowTheStack(int depth) {
+  volatile char frame[512];
+  frame[depth % sizeof(frame)] = static_cast<char>(depth);
+  if (depth >= g_depthLimit) return 0;
+  return overflowTheStack(depth + 1) + frame[(depth + 1) % sizeof(frame)];
+}
+
+void overflowOnWorkerThread() {
+  common::CThreadHandle worker;
+  if (!worker.start([] { (void)overflowTheStack(0); })) return;
+  worker.waitFor(60000);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -83,5 +103,6 @@ int main(int argc, char** argv) {
   if (fault == "ill") __builtin_trap();
   if (fault == "bus") return readPastAnEmptyFile();
   if (fault == "thread") crashOnThreadWhileHoldingLocks();
+  if (fault == "overflow") overflowOnWorkerThread();
   return 2;
 }

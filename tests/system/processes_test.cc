@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "support/subprocess.h"
@@ -146,6 +147,22 @@ TEST(CommandLineTest, SplitsAtBlanksOutsideQuotes) {
   EXPECT_EQ(SplitCommandLine("\"/opt/My App/app\" -a  \"b c\""),
             (std::vector<std::string>{"/opt/My App/app", "-a", "b c"}));
   EXPECT_EQ(SplitCommandLine("\"\""), std::vector<std::string>{""});
+}
+
+// The fault: " Kill proc: " logged the platform's own result number (1 for
+// a process already gone) where the OS error number (ESRCH) belongs.
+TEST(KillErrorNumberTest, IsTheOsErrorOfTheKill) {
+  const struct {
+    platform::PlatformResult result;
+    int want;
+  } kCases[] = {
+      {platform::PlatformResult::kOk, 0},
+      {platform::PlatformResult::kNotFound, ESRCH},
+      {platform::PlatformResult::kAccessDenied, EPERM},
+      {platform::PlatformResult::kInvalidArgument, EINVAL},
+      {platform::PlatformResult::kIoError, EIO},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(KillErrorNumber(c.result), c.want) << static_cast<int>(c.result);
 }
 
 }  // namespace
