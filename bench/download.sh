@@ -53,6 +53,9 @@ www="$work/www"
 ngx="$work/nginx"
 out="$work/out"
 mkdir -p "$www" "$ngx/tmp" "$out"
+# Run as root without a session folder, websetup-get would keep its file
+# lock under /run; the benchmark keeps everything in its own folder.
+export WEBSETUP_RUN_ROOT="$work/run"
 
 for tool in nginx aria2c curl axel python3 md5sum; do
   command -v "$tool" >/dev/null || { echo "missing $tool (scripts/install-deps.sh installs it)" >&2; exit 1; }
