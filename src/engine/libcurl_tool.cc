@@ -130,7 +130,6 @@ bool bodyFitsRange(const SegmentTransfer& t) {
   return false;
 }
 
-
 }  // namespace
 
 CLibcurlTool::CLibcurlTool() : curl_(curl_easy_init()) {}
