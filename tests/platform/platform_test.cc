@@ -2,12 +2,14 @@
 // processes.
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <thread>
@@ -15,6 +17,7 @@
 #include "platform/activation.h"
 #include "platform/clock.h"
 #include "platform/dev_settings.h"
+#include "platform/fatal_signal.h"
 #include "platform/named_mutex.h"
 #include "platform/paths.h"
 #include "platform/resources.h"
@@ -342,6 +345,29 @@ TEST(RuntimeDirProcessTest, RootRunWithoutSessionFolderKeepsOutOfTmp) {
   const char* root = getenv("WEBSETUP_RUN_ROOT");
   ASSERT_NE(root, nullptr) << "tests must keep the run root out of /run";
   EXPECT_EQ(path, std::string(root) + "/websetup/websetup-any.lock");
+}
+
+size_t mappingCount() {
+  const std::string maps = testing_support::readFile("/proc/self/maps");
+  return static_cast<size_t>(std::count(maps.begin(), maps.end(), '\n'));
+}
+
+// Each thread's alternate signal stack goes with the thread: a download
+// starts workers by the dozen, and every one would leave 260 KiB mapped.
+TEST(SignalStackTest, ThreadsGiveTheirStacksBack) {
+  auto oneThread = [] {
+    std::thread([] {
+      EXPECT_EQ(installAlternateSignalStackForThisThread(), PlatformResult::kOk);
+      stack_t now{};
+      ASSERT_EQ(sigaltstack(nullptr, &now), 0);
+      EXPECT_EQ(now.ss_flags & SS_DISABLE, 0);
+      EXPECT_GE(now.ss_size, 64u * 1024);
+    }).join();
+  };
+  oneThread();  // the first thread's one-time costs
+  const size_t before = mappingCount();
+  for (int i = 0; i < 100; ++i) oneThread();
+  EXPECT_LT(mappingCount(), before + 20);
 }
 
 }  // namespace
