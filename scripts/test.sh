@@ -28,11 +28,15 @@ ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300 --repeat unti
 check_root_leak
 
 if [ "${WEBSETUP_SKIP_CLANG:-0}" != 1 ]; then
-  echo "== clang -Wthread-safety"
+  echo "== clang -Wthread-safety, fuzz targets"
+  # One clang build serves both: the lock analysis of every library, and
+  # the libFuzzer targets, for which the same libraries are instrumented.
   CC=clang-14 CXX=clang++-14 cmake -S . -B build-clang -DCMAKE_BUILD_TYPE=Debug \
-    -DWEBSETUP_THREAD_SAFETY=ON >/dev/null
+    -DWEBSETUP_THREAD_SAFETY=ON -DWEBSETUP_FUZZ=ON >/dev/null
   # The program's target pulls in every library.
-  cmake --build build-clang -j"$jobs" --target app
+  cmake --build build-clang -j"$jobs" --target app fuzz_targets
+  # A smoke pass of 10 s per target from its seeds; scripts/fuzz.sh runs longer.
+  WEBSETUP_FUZZ_BUILD=build-clang WEBSETUP_FUZZ_NO_BUILD=1 scripts/fuzz.sh 10
 fi
 
 # The sanitizer passes compile at -O1 with line tables only: the checks and
