@@ -141,6 +141,7 @@ class Road:
             "SAMPLE_INSTALLER_SECONDS": installer_seconds,
             "SAMPLE_INSTALLER_ARGS_FILE": self.args_file,
             "SDL_VIDEODRIVER": "x11",
+            "SDL_EVENT_LOGGING": os.environ.get("SDL_EVENT_LOGGING", ""),
         }
         if extra:
             e.update(extra)
@@ -169,6 +170,16 @@ class Road:
             try:
                 os.kill(pid, signal.SIGTERM)
             except OSError:
+                pass
+        # What the setups started in the road's folders (an installer still
+        # running, a restarted setup, a report process) ends with the road.
+        for pid_dir in glob.glob("/proc/[0-9]*"):
+            try:
+                with open(os.path.join(pid_dir, "cmdline"), "rb") as f:
+                    cmdline = f.read().decode(errors="replace")
+                if self.root + "/" in cmdline and int(os.path.basename(pid_dir)) != os.getpid():
+                    os.kill(int(os.path.basename(pid_dir)), signal.SIGKILL)
+            except (OSError, ValueError):
                 pass
         _kill(self.services)
         _kill(self.xvfb)
@@ -298,6 +309,7 @@ class Road:
         c = self.control(combo)
         if not c or not c.get("dropped"):
             self.click(combo, what=f"opened {combo}")
+        self.wait(lambda: (self.control(combo) or {}).get("rows"), 5, f"the list of {combo} to open")
         def row():
             c = self.control(combo)
             return next((r for r in (c or {}).get("rows", []) if r["index"] == index), None)
@@ -359,8 +371,9 @@ class Road:
                   "the message box to close")
 
     def log_files(self):
-        return sorted(glob.glob(os.path.join(self.appdata, "RUDarodiridu", "logs", "*", "*.log")),
-                      key=os.path.getmtime)
+        # The installer writes its own log beside the setup's ("..._Setup_...").
+        logs = glob.glob(os.path.join(self.appdata, "RUDarodiridu", "logs", "*", "*.log"))
+        return sorted((p for p in logs if "_Setup_" not in os.path.basename(p)), key=os.path.getmtime)
 
     def log_text(self):
         text = ""

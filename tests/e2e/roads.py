@@ -14,12 +14,15 @@ import hashlib
 import os
 import re
 import signal
+import subprocess
 import sys
 import time
+import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import driver  # noqa: E402
 
+GERMAN = 4  # the combo's item for German (the window's language order)
 FUNNEL = ["1.Launch", "2.DownStart", "3.Downloading...", "4.DownFinsh", "5.ProgramInstall",
           "6.ProgramFinsh", "7.ProgramLaunch", "9.StartWindow"]
 
@@ -51,10 +54,27 @@ def close_code(road):
     return found[-1] if found else None
 
 
+def close_window(road, setup, answer="btn_yes"):
+    """Clicks the window's close button; a question before closing (kind 2,
+    "cancel the installation?") gets `answer`."""
+    road.click("closebtn", what="clicked the close button")
+    road.wait(lambda: setup.poll() is not None or road.message_box(), 10, "the window to close or ask")
+    if setup.poll() is None and road.message_box():
+        road.wait_box(2, 5)
+        road.click_box(answer, what=f"answered the close question: {answer}")
+
+
 def tick_and_install(road):
     road.click("license_checkbox", what="ticked the licence box")
     road.wait(lambda: road.control("license_checkbox")["selected"], 5, "the licence box to be ticked")
     road.click("install_btn", what="clicked Install")
+
+
+def wait_finished(road, seconds=90):
+    """Waits for the finished page of a run that succeeded (no retry text)."""
+    road.wait(lambda: road.page() == "finished" and not road.control("text_fail_retry"), seconds,
+              "the finished page of a successful run")
+    road.step("window shows the finished page")
 
 
 def wait_installed(road, seconds=60):
@@ -120,6 +140,7 @@ def road_happy_path(road):
     road.wait(road.product_pid, 30, "the product to start")
     road.step(f"product started (pid {road.product_pid()})")
     road.wait_exit(setup, 30)
+    road.expect(close_code(road) == "close07", f"close07 after Start ({close_code(road)})")
     road.wait(lambda: len(funnel_steps(road)) >= len(FUNNEL), 20, "the whole funnel")
     steps = funnel_steps(road)
     road.expect(steps == FUNNEL, f"funnel steps in order: {steps}")
@@ -138,12 +159,10 @@ def road_choices(road):
     road.click("install_setting", what="opened the settings")
     road.wait(lambda: road.control("language_combox"), 10, "the language combo")
     before = road.control("install_btn")["text"]
-    german = road.control("language_combox")
-    road.click_row("language_combox", 2, what="chose German in the combo")
+    road.click_row("language_combox", GERMAN, what="chose German in the combo")
     road.wait(lambda: road.control("install_btn")["text"] != before, 10, "the window to switch language")
     road.step(f"install button now reads {road.control('install_btn')['text']!r}")
-    road.expect(road.control("language_combox")["selection"] == 2 and german is not None,
-                "German is the chosen language")
+    road.expect(road.control("language_combox")["selection"] == GERMAN, "German is the chosen language")
     target = os.path.join(road.root, "typed place", "Orlastra")
     road.type_into("install_file_path_edit", target)
     road.wait(lambda: road.control("install_file_path_edit")["text"] == target, 10, "the typed path")
@@ -157,13 +176,13 @@ def road_choices(road):
     road.wait_box(14)
     road.click_box("btn_yes", what="Agree")
     road.wait_page("running")
-    road.wait_page("finished", 90)
+    wait_finished(road)
     installed = os.path.join(target, "Orlastra.exe")
     road.expect(os.path.exists(installed), f"the product landed in the typed folder ({installed})")
     args = installer_args(road)
     road.expect("/LANG=de" in args, f"the installer got /LANG=de ({args.strip()[:120]})")
     road.shot("finished-german")
-    road.click("closebtn", what="closed the finished window")
+    close_window(road, setup)
     road.wait_exit(setup, 20)
     road.expect(close_code(road) == "close06", f"close06 on the finished page ({close_code(road)})")
 
@@ -175,8 +194,19 @@ def road_automated(road):
     wait_installed(road, 90)
     road.wait(lambda: len(road.log_files()) >= 2 or first.poll() is not None, 60, "the restart")
     road.wait(lambda: len(road.log_files()) >= 2, 30, "the second start's log")
-    road.step(f"second start logged: {os.path.basename(road.log_files()[-1])}")
+    second_log = road.log_files()[-1]
+    road.step(f"second start logged: {os.path.basename(second_log)}")
     road.expect(road.installed_exe() is not None, "installed without a click")
+    # The restarted setup is not the test's child: it is stopped by the pid
+    # its log names.
+    road.wait(lambda: re.search(r", pid (\d+),", open(second_log, errors="replace").read()), 20,
+              "the second start's pid")
+    pid = int(re.search(r", pid (\d+),", open(second_log, errors="replace").read()).group(1))
+    road.expect(pid != first.pid, f"the second start is another process (pid {pid})")
+    os.kill(pid, signal.SIGTERM)
+    road.wait(lambda: not os.path.exists(f"/proc/{pid}") or "zombie" in open(f"/proc/{pid}/status").read().lower(),
+              20, "the second start to stop")
+    road.step(f"stopped the second start (pid {pid})")
 
 
 def road_second_instance(road):
@@ -189,9 +219,87 @@ def road_second_instance(road):
     road.expect(first.poll() is None, f"the first setup still runs; the second ended ({code})")
     road.expect(len([w for w in road.windows() if driver.MAIN_CLASS_CONTROL in w["controls"]]) == 1,
                 "one setup window")
-    road.click("closebtn", what="closed the window")
+    close_window(road, first)
     road.wait_exit(first, 20)
     road.expect(close_code(road) == "close01", "close01 before Install")
+
+
+def press_escape(road, setup):
+    """Escape asks to close as a window manager's close button does (the
+    running page has no close button of its own)."""
+    wid = road.wait(lambda: subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(setup.pid)],
+                                           env={**os.environ, "DISPLAY": road.display}, capture_output=True,
+                                           text=True).stdout.split(), 10, "the setup's X window")[0]
+    road.xdotool("windowfocus", "--sync", wid)
+    road.xdotool("key", "Escape")
+    road.step("pressed Escape")
+
+
+def uploads(road):
+    return [r for r in road.journal() if r["path"].endswith("/v1/productLogUpload")]
+
+
+def road_close_phases(road):
+    """Road 9: closing while downloading asks first (No goes on, Yes closes
+    with close02); closing while installing, with Downloader_config 2,
+    gives close03 and a close report that reaches the log collection; Start
+    then closing gives close07 (the happy path ends that way)."""
+    write_scenario(road, Downloader_config=2)
+    road.mode("files-faults", "rate=500000")
+    setup = road.start_setup()
+    road.wait_page("setting")
+    tick_and_install(road)
+    road.wait(lambda: 0 < (road.control("install_progress") or {}).get("value", 0) < 85, 30, "the download")
+    press_escape(road, setup)
+    road.wait_box(2, 10)
+    road.shot("cancel-question")
+    road.click_box("btn_no", what="No: go on")
+    road.expect(setup.poll() is None and road.page() == "running", "No keeps the download running")
+    press_escape(road, setup)
+    road.wait(lambda: road.log_text().count(" ShowMsgBox: 2") >= 2 and road.message_box(), 10,
+              "the question again")
+    road.click_box("btn_yes", what="Yes: cancel")
+    road.wait_exit(setup, 20)
+    road.expect(close_code(road) == "close02", f"close02 while downloading ({close_code(road)})")
+    road.wait(lambda: uploads(road), 30, "the close report of the download")
+    road.step(f"close report received: {uploads(road)[-1].get('query', '')[:80]}")
+
+    road.mode("files-faults", "")
+    slow = road.start_setup(installer_seconds="30")
+    road.wait_page("setting")
+    tick_and_install(road)
+    road.wait(lambda: (road.control("install_progress") or {}).get("value", 0) > 90, 60, "the installer to run")
+    road.shot("installing")
+    press_escape(road, slow)
+    road.wait_box(2, 10)
+    road.click_box("btn_yes", what="Yes: cancel")
+    road.wait_exit(slow, 20)
+    road.expect(close_code(road) == "close03", f"close03 while installing ({close_code(road)})")
+    road.wait(lambda: len(uploads(road)) >= 2, 30, "the close report of the installation")
+    form = uploads(road)[-1].get("form", [])
+    road.expect(any(p.get("filename", "").endswith(".zip") for p in form),
+                f"the report carries the packed log ({[p.get('name') for p in form]})")
+
+
+def road_crash(road):
+    """Road 11: CrashTest=1 crashes on the Install click; the dump is packed
+    and uploaded by the second process."""
+    write_scenario(road, Downloader_config=1)
+    setup = road.start_setup()
+    road.wait_page("setting")
+    road.click("license_checkbox", what="ticked the licence box")
+    road.click("install_btn", what="clicked Install (CrashTest=1)")
+    road.wait_exit(setup, 20)
+    road.expect(setup.returncode != 0, f"the setup died of the crash ({setup.returncode})")
+    road.wait(lambda: uploads(road), 60, "the crash report")
+    form = uploads(road)[-1].get("form", [])
+    road.step(f"crash report parts: {[(p.get('name'), p.get('filename', ''), p.get('size', '')) for p in form]}")
+    saved = [p["saved"] for p in form if p.get("filename", "").endswith(".zip") and p.get("saved")]
+    road.expect(saved, "the packed report reached the log collection")
+    with zipfile.ZipFile(saved[0]) as z:
+        names = z.namelist()
+    road.expect(any(n.endswith(".dmp") for n in names) and any(n.endswith(".log") for n in names),
+                f"it holds the dump and the log ({names})")
 
 
 # ----------------------------------------------------------------- faults
@@ -205,32 +313,39 @@ def road_download_failure(road):
     road.wait_page("setting")
     tick_and_install(road)
     road.wait_box(8, 120)
-    attempts = [r for r in road.file_requests() if r["status"] == 404 and r["method"] == "GET"]
-    road.step(f"file requests answered 404: {len(attempts)}")
+    rounds = re.findall(r"round begin, current = (\d+), total = (\d+)", road.log_text())
+    refused = [r for r in road.file_requests() if r["status"] == 404]
+    road.step(f"file requests answered 404: {len(refused)}")
+    road.expect([int(c) for c, _ in rounds] == list(range(1, 13)) and all(t == "12" for _, t in rounds),
+                f"twelve attempts ({len(rounds)})")
     road.shot("download-failed")
     road.click_box("btn_yes", what="confirmed the failure")
     road.wait(lambda: road.control("text_fail_retry"), 10, "the retry page")
     road.shot("retry-page")
     road.mode("files-faults", "")
     road.step("the file host is healed")
-    road.click("install_btn", what="clicked Try again")
-    road.wait_page("finished", 90)
+    road.click("start_app", what=f"clicked {road.control('start_app')['text']!r}")
+    road.wait_page("running")
+    wait_finished(road)
     wait_installed(road, 5)
     retry = [a for _, a, label in road.ga4() if label == "Retry"]
     road.expect(retry, f"events with Retry labels ({retry[:2]})")
-    road.click("closebtn", what="closed the window")
+    close_window(road, setup)
     road.wait_exit(setup, 20)
 
 
 def road_resume(road):
     """Road 6: the network drops mid-download, the setup is killed -9 during
     the download, and a new start resumes from the task file."""
-    road.mode("files-faults", "rate=2000000")
+    # Every connection is cut after 1 MB: the engine asks again for what is
+    # missing, and the bar goes on.
+    road.mode("files-faults", "rate=2000000,drop-after=1000000")
     setup = road.start_setup()
     road.wait_page("setting")
     tick_and_install(road)
     road.wait(lambda: (road.control("install_progress") or {}).get("value", 0) >= 20, 60,
               "a quarter of the download")
+    road.expect(road.log_has("download fail"), "connections were dropped mid-download")
     road.shot("downloading")
     setup.send_signal(signal.SIGKILL)
     setup.wait()
@@ -240,12 +355,13 @@ def road_resume(road):
     second = road.start_setup()
     road.wait_page("setting")
     tick_and_install(road)
-    road.wait_page("finished", 90)
+    road.wait_page("running")
+    wait_finished(road)
     total = sum(r.get("bytes_sent", 0) for r in road.file_requests())
     size = os.path.getsize(os.path.join(road.served, "setup_orlastra.exe"))
     road.step(f"bytes before the kill {first_bytes}, after {total - first_bytes}, file {size}")
-    road.expect(total - first_bytes < size, "the second start fetched only the rest")
-    road.click("closebtn", what="closed the window")
+    road.expect(total - first_bytes <= size - 1000000, "the second start fetched only the rest")
+    close_window(road, second)
     road.wait_exit(second, 20)
 
 
@@ -261,7 +377,7 @@ def road_verification_failure(road):
     road.expect(road.installed_exe() is None and not os.path.exists(road.args_file), "the installer never ran")
     road.click_box("btn_yes", what="confirmed the failure")
     road.wait(lambda: road.control("text_fail_retry"), 10, "the retry page")
-    road.click("closebtn", what="closed the window")
+    close_window(road, setup)
     road.wait_exit(setup, 20)
     road.expect(close_code(road) == "close05", f"close05 after a failure ({close_code(road)})")
 
@@ -276,7 +392,7 @@ def road_installer_failure(road):
     road.shot("installer-failed")
     road.click_box("btn_yes", what="confirmed the failure")
     road.wait(lambda: road.control("text_fail_retry"), 10, "the retry page")
-    road.click("closebtn", what="closed the window")
+    close_window(road, setup)
     road.wait_exit(setup, 20)
     slow = road.start_setup(installer_seconds="60")
     road.wait_page("setting")
@@ -285,7 +401,7 @@ def road_installer_failure(road):
     road.step("the time-out's box is shown")
     road.click_box("btn_yes", what="confirmed the time-out")
     road.wait(lambda: road.control("text_fail_retry"), 10, "the retry page")
-    road.click("closebtn", what="closed the window")
+    close_window(road, slow)
     road.wait_exit(slow, 20)
 
 
@@ -295,6 +411,8 @@ ROADS = {
         ("choices", {}, road_choices),
         ("second-instance", {}, road_second_instance),
         ("automated", {"variant": "websetup", "dev_settings": {"AutoRun": 1}}, road_automated),
+        ("close-phases", {}, road_close_phases),
+        ("crash", {"dev_settings": {"CrashTest": 1}}, road_crash),
     ],
     "faults": [
         ("download-failure", {}, road_download_failure),
