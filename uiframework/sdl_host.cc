@@ -372,6 +372,11 @@ std::unique_ptr<WindowHost> CreateSdlHost(HostDelegate* delegate, const UiRect& 
     // Compositions longer than SDL's 32-byte event (ten CJK characters)
     // arrive whole instead of cut.
     SDL_SetHint(SDL_HINT_IME_SUPPORT_EXTENDED_TEXT, "1");
+    // The click that brings the window to the front also presses what is
+    // under the pointer, as on any desktop: SDL drops a press that it
+    // reads within 10 ms of the focus change, so on a busy machine the
+    // first click on the close button, or on Install, did nothing.
+    SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
       LOG(INFO) << " ui: SDL cannot start: " << SDL_GetError();
       return nullptr;
