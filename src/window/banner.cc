@@ -46,7 +46,13 @@ BannerAnswer ParseBannerAnswer(const std::string& text, std::vector<BannerRecord
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   Json::Value root;
   std::string errors;
-  if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors)) {
+  // jsoncpp throws on nesting past its depth limit ("[[[[..."), which an
+  // answer from the network may well do.
+  try {
+    if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors)) {
+      return BannerAnswer::kUnparsed;
+    }
+  } catch (const std::exception&) {
     return BannerAnswer::kUnparsed;
   }
   // Only an object can carry an error code; an array that mentions the

@@ -47,6 +47,8 @@ TEST(BannerAnswerTest, ListsErrorsAndObjects) {
   EXPECT_EQ(window::ParseBannerAnswer(R"({"code":"200"})", &banners), BannerAnswer::kError);
   EXPECT_EQ(window::ParseBannerAnswer(R"({"code":200,"data":[]})", &banners), BannerAnswer::kNoList);
   EXPECT_EQ(window::ParseBannerAnswer("<html>", &banners), BannerAnswer::kUnparsed);
+  // Found by the fuzzer: nesting past jsoncpp's limit threw out of the parser.
+  EXPECT_EQ(window::ParseBannerAnswer(std::string(1001, '['), &banners), BannerAnswer::kUnparsed);
   EXPECT_EQ(window::ParseBannerAnswer("[]", &banners), BannerAnswer::kList);
   EXPECT_TRUE(banners.empty());
   EXPECT_EQ(window::DurationBucketLabel(4000), "[3~6]s");
