@@ -161,7 +161,13 @@ void CDownloadTaskManager::discardTaskFile() {
 int CDownloadTaskManager::loadDownloadTask(int flag, const std::string& label, int logFlag) {
   if (taskFileExists()) {
     const bool noStatus = loadTaskFromFile(logFlag);
-    if (checkLoadedTasks(logFlag) == 1) {
+    const int check = checkLoadedTasks(logFlag);
+    if (check == kErrNoContentLength || check == kErrTooManyRedirects) {
+      LOG(INFO) << " [Error]: " << "no size from the server; the task file is kept";
+      clearTasks();
+      return check;
+    }
+    if (check == kErrSuccess) {
       if (localFileHoldsTasks()) {
         LOG(INFO) << " Load tasks from file success!";
         if (!noStatus) common::Events().FunnelPair("Download", "ResumUpload", "", "");
@@ -390,6 +396,9 @@ int CDownloadTaskManager::checkLoadedTasks(int logFlag) {
   // the file is still the one the task file was written for.
   const bool otherVersion = !recorded.empty() && !validator_.empty() && validator_ != recorded;
   validator_ = recorded;
+  // No answer says nothing about the file: the bytes on disk are kept for a
+  // run that reaches the server.
+  if (length <= 0) return code == CURLE_TOO_MANY_REDIRECTS ? kErrTooManyRedirects : kErrNoContentLength;
   if (length != contentLength_ || otherVersion) {
     raiseFlowError("DL025");
     return kErrContentLengthChanged;

@@ -54,7 +54,9 @@ class CDownloadTaskManager : public CTaskManager {
                        const std::string& taskFilePath);
 
   // Resumes from the task file when it is sound, else probes the size and
-  // generates fresh segments. Returns an EnumErrorCode.
+  // generates fresh segments. Returns an EnumErrorCode; when a task file
+  // exists but the server gives no size, both files stay for a later run
+  // and the result is 6 (or 13).
   int loadDownloadTask(int flag, const std::string& label, int logFlag);
   int generateDownloadTask(int flag, const std::string& label, int logFlag);
   // The size of the remote file (from this process's cache, else probed),
@@ -69,9 +71,10 @@ class CDownloadTaskManager : public CTaskManager {
   // Writes the task file. Returns 1 in every case.
   int saveTaskToFile();
   // Checks loaded tasks against the remote file: 1 sound, 2 size changed
-  // (DL025), 3 segments misplaced or out of bounds (DL026). The size is
-  // one a server gave in this process: the task file's own claim is never
-  // taken as the remote size.
+  // (DL025), 3 segments misplaced or out of bounds (DL026), 6 (13 for a
+  // redirect loop) when the server gave no size. The size is one a server
+  // gave in this process: the task file's own claim is never taken as the
+  // remote size.
   int checkLoadedTasks(int logFlag);
   bool taskFileExists() const;
 

@@ -221,6 +221,10 @@ TEST_F(TaskFileTest, TaskFileAloneDoesNotVouchForItsSize) {
   EXPECT_EQ(m.loadDownloadTask(0, "", 0), kErrNoContentLength);
   EXPECT_EQ(engine_test::Recorder::instance().eventCount("funnel|Download|ResumUpload"), 0);
   EXPECT_EQ(LookupContentLength(kUrl), 0) << "the file's claim entered the cache";
+  EXPECT_TRUE(m.allTasks().empty());
+  // No answer is no verdict: the task file stays for a run that reaches
+  // the server.
+  EXPECT_FALSE(readFile(taskFile_).empty());
 }
 
 // Against a real server a new process asks the size once: a sound file
