@@ -5,9 +5,10 @@
 # demo product and starts it.
 #
 # With a display (DISPLAY or WAYLAND_DISPLAY) the real window opens for you
-# to click through. Without one the script starts Xvfb itself and clicks
-# through the window as a person would (xdotool), saving a screenshot of
-# each page under build/demo/.
+# to click through. Without one, tests/e2e/demo_walk.py starts Xvfb and
+# clicks through the window as a person would (xdotool, at the places the
+# window's probe reports), saving a screenshot of each page under
+# build/demo/shots/.
 #
 # Everything the setup writes stays under build/demo/ (install folder,
 # registry store, logs, cache). DEMO_INSTALL_ROOT=/some/folder installs the
@@ -18,6 +19,10 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target websetup maker-services sample-installer-artefacts skin-art
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  exec python3 tests/e2e/demo_walk.py "$PWD/build"
+fi
 
 demo="$PWD/build/demo"
 artefacts="$PWD/build/sample-installer"
@@ -37,21 +42,12 @@ pids+=($!)
 for _ in $(seq 100); do [ -s "$demo/port" ] && break; sleep 0.05; done
 base="http://127.0.0.1:$(cat "$demo/port")"
 
-headless=0
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  headless=1
-  for n in $(seq 90 99); do [ -e "/tmp/.X11-unix/X$n" ] || break; done
-  Xvfb ":$n" -screen 0 1280x800x24 >"$demo/xvfb.log" 2>&1 &
-  pids+=($!)
-  export DISPLAY=":$n"
-  for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
-fi
-
 export WEBSETUP_SERVICES_BASE="$base"
 export WEBSETUP_TRUSTED_CA="$artefacts/test-ca.pem"
 export WEBSETUP_SIGNER_PINS="$artefacts/signer.sha256"
 export WEBSETUP_REGISTRY="$demo/registry"
 export WEBSETUP_CACHE_ROOT="$demo/cache"
+export WEBSETUP_RUN_ROOT="$demo/run"
 export APPDATA="$demo/appdata"
 export ProgramFiles="${DEMO_INSTALL_ROOT:-$demo/programs}"
 export WEBSETUP_OPEN_COMMAND=/bin/true   # no browser windows from the demo
@@ -62,35 +58,7 @@ echo "== websetup against $base"
 build/bin/websetup >"$demo/websetup.out" 2>&1 &
 setup=$!
 
-shot() { import -window root "$demo/shots/$1.png" && echo "screenshot: $demo/shots/$1.png"; }
-# Clicks a point of the setup window, given in the window's own pixels.
-click_at() {
-  local id geometry x y
-  id=$(xdotool search --sync --name '^Setup$' | head -n 1)
-  geometry=$(xdotool getwindowgeometry --shell "$id")
-  x=$(echo "$geometry" | sed -n 's/^X=//p'); y=$(echo "$geometry" | sed -n 's/^Y=//p')
-  xdotool mousemove $((x + $1)) $((y + $2)) click 1
-}
-
-if [ "$headless" = 1 ]; then
-  sleep 2
-  shot 1-setting-page
-  click_at 570 329          # Settings: the lower area opens
-  sleep 0.5
-  shot 2-settings-open
-  click_at 570 329          # ... and closes
-  sleep 0.3
-  click_at 35 329           # tick the licence agreement
-  sleep 0.3
-  click_at 325 248          # Install
-  sleep 1.5
-  shot 3-running-page
-  for _ in $(seq 120); do [ -s "$ORLASTRA_STARTED_FILE" ] && break; sleep 0.5; done
-  sleep 1
-  shot 4-product-started
-else
-  echo "Click through the setup window; the script waits until the setup ends."
-fi
+echo "Click through the setup window; the script waits until the setup ends."
 wait "$setup" || true
 
 echo
@@ -100,9 +68,6 @@ echo "log file:      $log"
 [ -n "$log" ] && grep -h " Average speed: " "$log" | tail -n 1 | sed 's/^.*Average speed: /download speed: /'
 if [ -s "$ORLASTRA_STARTED_FILE" ]; then
   echo "product started: $(head -n 1 "$ORLASTRA_STARTED_FILE")"
-  pid=$(sed -n 's/^pid=//p' "$ORLASTRA_STARTED_FILE")
-  # The demo's product window ends with the demo.
-  [ "$headless" = 1 ] && [ -n "$pid" ] && kill -TERM "$pid" 2>/dev/null || true
 fi
 echo
 echo "== what the maker's services received ($demo/journal.jsonl)"

@@ -62,7 +62,7 @@ class Road:
         self.served = os.path.join(self.root, "served")
         self.probe_dir = os.path.join(self.root, "probe")
         self.shots = os.path.join(self.root, "shots")
-        self.programs = os.path.join(self.root, "programs")
+        self.programs = os.environ.get("DEMO_INSTALL_ROOT") or os.path.join(self.root, "programs")
         self.appdata = os.path.join(self.root, "appdata")
         self.registry = os.path.join(self.root, "registry")
         self.started_file = os.path.join(self.root, "product-started.txt")
@@ -134,6 +134,7 @@ class Road:
             "WEBSETUP_REGISTRY": self.registry,
             "WEBSETUP_CACHE_ROOT": os.path.join(self.root, "cache"),
             "WEBSETUP_UI_PROBE": self.probe_dir,
+            "WEBSETUP_RUN_ROOT": os.path.join(self.root, "run"),
             "WEBSETUP_OPEN_COMMAND": "/bin/true",
             "APPDATA": self.appdata,
             "ProgramFiles": self.programs,
