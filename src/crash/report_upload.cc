@@ -189,8 +189,10 @@ EnumPackResult PackAndUpload(const std::wstring& argument, const std::string& la
     LOG(INFO) << " Report upload result " << static_cast<int>(rc) << ", archive "
               << narrow(archive);
     if (rc == EnumUploadResult::kOk) {
-      fs::remove(narrow(archive), ec);
+      // The copy goes first: a watcher that sees the archive gone may take
+      // the report as cleaned up.
       fs::remove(narrow(logCopy), ec);
+      fs::remove(narrow(archive), ec);
     }
   }
   return EnumPackResult::kOk;
