@@ -121,9 +121,16 @@ bool WillShowNetFrameCheck(const std::wstring& directory) {
   std::wstring needed;
   std::ifstream in(common::wideToUtf8(directory) + "/NetFrameCheck.db", std::ios::binary);
   if (in) {
-    std::ostringstream all;
-    all << in.rdbuf();
-    std::string bytes = all.str();
+    // A settings file of a few lines; anything far larger is not one, and
+    // is not read into memory whole.
+    constexpr std::streamsize kMaxBytes = 1 << 20;
+    std::string bytes(static_cast<size_t>(kMaxBytes) + 1, '\0');
+    in.read(bytes.data(), kMaxBytes + 1);
+    bytes.resize(static_cast<size_t>(in.gcount()));
+    if (bytes.size() > static_cast<size_t>(kMaxBytes)) {
+      LOG(INFO) << " NetFrameCheck.db is larger than 1 MiB, ignored";
+      return false;
+    }
     // The file is UTF-8 text; a byte-order mark is not part of the first line.
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
     // Read as text: a CR LF line end counts as one LF.

@@ -48,6 +48,9 @@ TEST_F(NetFrameCheckTest, ComparesNeededWithInstalledVersion) {
 TEST_F(NetFrameCheckTest, NothingInstalledMeansANeed) {
   needed("[Settings]\nNetFrameworkVersion=4.0\n");
   EXPECT_TRUE(WillShowNetFrameCheck(dir()));
+  // A file past 1 MiB is no settings file: it asks for nothing.
+  needed("[Settings]\nNetFrameworkVersion=4.0\n" + std::string(1 << 20, '#'));
+  EXPECT_FALSE(WillShowNetFrameCheck(dir()));
 }
 
 // The facts come from this machine and hold together.
