@@ -382,27 +382,27 @@ def road_verification_failure(road):
     road.expect(close_code(road) == "close05", f"close05 after a failure ({close_code(road)})")
 
 
-def road_installer_failure(road):
-    """Road 8: an installer that fails (exit code 4), then one that outlasts
-    the time-out; kind 6 and the retry page each time."""
-    setup = road.start_setup(extra={"SAMPLE_INSTALLER_EXIT": "4"})
+def fail_to_retry_page(road, kind, what, **env):
+    """One run that fails with message box `kind`: confirmed, it leaves the
+    window on the retry page, which is then closed."""
+    setup = road.start_setup(**env)
     road.wait_page("setting")
     tick_and_install(road)
-    road.wait_box(6, 90)
-    road.shot("installer-failed")
-    road.click_box("btn_yes", what="confirmed the failure")
+    road.wait_box(kind, 90)
+    road.shot(what)
+    road.click_box("btn_yes", what=f"confirmed: {what}")
     road.wait(lambda: road.control("text_fail_retry"), 10, "the retry page")
     close_window(road, setup)
     road.wait_exit(setup, 20)
-    slow = road.start_setup(installer_seconds="60")
-    road.wait_page("setting")
-    tick_and_install(road)
-    road.wait_box(6, 90)
-    road.step("the time-out's box is shown")
-    road.click_box("btn_yes", what="confirmed the time-out")
-    road.wait(lambda: road.control("text_fail_retry"), 10, "the retry page")
-    close_window(road, slow)
-    road.wait_exit(slow, 20)
+
+
+def road_installer_failure(road):
+    """Road 8: an installer that fails (exit code 4), then one that outlasts
+    the time-out; kind 6 and the retry page each time."""
+    fail_to_retry_page(road, 6, "installer-failed", extra={"SAMPLE_INSTALLER_EXIT": "4"})
+    road.expect(road.log_has("InstallerExitCode") or "DL032" in str(road.ga4()), "the exit code was reported")
+    fail_to_retry_page(road, 6, "installer-timed-out", installer_seconds="60")
+    road.expect("DL016" in str(road.ga4()), "the time-out was reported (DL016)")
 
 
 ROADS = {
