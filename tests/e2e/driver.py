@@ -335,6 +335,15 @@ class Road:
         self.step(f"typed {text!r} into {name}")
 
     def shot(self, label):
+        # What the probe shows should be on the screen too: a window just
+        # created is drawn before the X server maps it.
+        deadline = time.monotonic() + 3
+        while time.monotonic() < deadline:
+            shown = self._x_windows()
+            if all((w["bounds"][0], w["bounds"][1]) in [(x, y) for x, y, _, _ in shown] for w in self.windows()):
+                break
+            time.sleep(0.1)
+        time.sleep(0.2)  # and painted
         path = os.path.join(self.shots, f"{len(os.listdir(self.shots)) + 1:02d}-{label}.png")
         subprocess.run(["import", "-window", "root", path], env={**os.environ, "DISPLAY": self.display},
                        check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
