@@ -135,6 +135,18 @@ class TaskFileTest : public ::testing::Test {
     m.saveTaskToFile();
   }
 
+  // A fresh task file for 12582913 bytes with its first `from` replaced by
+  // `to`: one hostile edit of an otherwise sound file.
+  void writeEditedTaskFile(const std::string& from, const std::string& to, const char* what) {
+    ClearContentLengthCache();
+    writeFreshTaskFile(12582913);
+    std::string text = readFile(taskFile_);
+    const size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << what;
+    text.replace(at, from.size(), to);
+    ASSERT_TRUE(writeFile(taskFile_, text));
+  }
+
   TempDir dir_;
   std::string local_;
   std::string taskFile_;
@@ -277,13 +289,7 @@ TEST_F(TaskFileTest, NumbersOutOfBoundsRaiseDl026WithoutARequest) {
       {"negative time", "<DownloadTime>0<", "<DownloadTime>-7<"},
   };
   for (const auto& c : kCases) {
-    ClearContentLengthCache();
-    writeFreshTaskFile(12582913);
-    std::string text = readFile(taskFile_);
-    const size_t at = text.find(c.from);
-    ASSERT_NE(at, std::string::npos) << c.what;
-    text.replace(at, c.from.size(), c.to);
-    ASSERT_TRUE(writeFile(taskFile_, text));
+    ASSERT_NO_FATAL_FAILURE(writeEditedTaskFile(c.from, c.to, c.what));
     ClearContentLengthCache();  // a probe would fail: none may be made
     engine_test::Recorder::instance().clear();
 
@@ -338,13 +344,7 @@ TEST_F(TaskFileTest, MisplacedSegmentsRaiseDl026AndDeleteBothFiles) {
       {"an extra empty task", "<TaskId>3</TaskId>", "<TaskId>3</TaskId></Task><Task>"},
   };
   for (const auto& c : kCases) {
-    ClearContentLengthCache();
-    writeFreshTaskFile(12582913);
-    std::string text = readFile(taskFile_);
-    const size_t at = text.find(c.from);
-    ASSERT_NE(at, std::string::npos) << c.what;
-    text.replace(at, c.from.size(), c.to);
-    ASSERT_TRUE(writeFile(taskFile_, text));
+    ASSERT_NO_FATAL_FAILURE(writeEditedTaskFile(c.from, c.to, c.what));
     ASSERT_TRUE(writeFile(local_, "old"));
     engine_test::Recorder::instance().clear();
 
