@@ -11,6 +11,9 @@ pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
 # The desktop services (folder picker, show in folder, taskbar progress).
 pkg_check_modules(DBUS REQUIRED IMPORTED_TARGET dbus-1)
 pkg_check_modules(SDL2 IMPORTED_TARGET sdl2)
+# The transparent splash on X11: SDL's window surface drops alpha, so the
+# frames of a transparent window go to the X server directly.
+pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11 xext)
 pkg_check_modules(CAIRO IMPORTED_TARGET cairo)
 pkg_check_modules(PANGOCAIRO IMPORTED_TARGET pangocairo)
 pkg_check_modules(LIBJPEG IMPORTED_TARGET libjpeg)

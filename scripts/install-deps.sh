@@ -7,9 +7,9 @@ packages=(
   build-essential cmake pkg-config
   libcurl4-openssl-dev libtinyxml2-dev libjsoncpp-dev libeasyloggingpp-dev
   libzip-dev zipcmp zipmerge ziptool libssl-dev openssl libdbus-1-dev dbus
-  libsdl2-dev libcairo2-dev libpango1.0-dev libjpeg62-turbo-dev fonts-noto-core fonts-noto-cjk
+  libsdl2-dev libx11-dev libxext-dev libcairo2-dev libpango1.0-dev libjpeg62-turbo-dev fonts-noto-core fonts-noto-cjk
   libgtest-dev libgmock-dev libcpp-httplib-dev libproxy-dev tinyproxy
-  nginx-light xvfb xdotool imagemagick python3
+  nginx-light xvfb xcompmgr xdotool imagemagick python3
   clang-14 libclang-rt-14-dev
   aria2 curl axel zip unzip binutils procps
 )

@@ -57,6 +57,10 @@ class WindowHost {
   virtual void SetOpacity(double opacity) = 0;
   virtual void SetIcon(cairo_surface_t* icon) = 0;
   virtual void Focus() = 0;
+  // Whether the window's frames have transparent parts that should show
+  // what lies behind the window (the layout's bktrans). Before the first
+  // Show() for it to take full effect.
+  virtual void SetTransparent(bool transparent) { (void)transparent; }
   // Shows `frame` (the window's client pixels).
   virtual void Present(cairo_surface_t* frame) = 0;
   // The size of the screen holding the window; 0 x 0 without a display.

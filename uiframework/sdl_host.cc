@@ -8,6 +8,7 @@
 #include "common/text.h"
 #include "uiframework/host.h"
 #include "uiframework/message_loop.h"
+#include "uiframework/x11_transparency.h"
 
 namespace ui {
 
@@ -112,6 +113,11 @@ class SdlHost : public WindowHost {
     SdlPump::Get()->Add(SDL_GetWindowID(window_), this);
     ChooseScale(bounds);
   }
+  void SetTransparent(bool transparent) override {
+    if (transparent == transparent_) return;
+    transparent_ = transparent;
+    x11_ = transparent_ ? X11Transparency::For(window_) : nullptr;
+  }
   ~SdlHost() override {
     if (g_text_input_owner == this) {
       SDL_StopTextInput();
@@ -142,7 +148,13 @@ class SdlHost : public WindowHost {
     if (show) {
       // X drops moves of a window that was never mapped when no window
       // manager runs (Xvfb); a window created in place lands where asked.
-      if (!mapped_once_ && !placed_.empty()) Recreate();
+      // A transparent window blended by a compositor must be born on an
+      // ARGB visual; X cannot change a window's visual later.
+      bool wants_alpha = transparent_ && !mapped_once_ && x11_ != nullptr &&
+                         !x11_->HasAlphaVisual() &&
+                         X11Transparency::CompositedVisual(window_) != 0;
+      if (!mapped_once_ && (!placed_.empty() || wants_alpha)) Recreate();
+      if (!mapped_once_ && x11_ != nullptr) x11_->HideUntilFirstFrame();
       mapped_once_ = true;
       SDL_ShowWindow(window_);
     } else {
@@ -170,6 +182,7 @@ class SdlHost : public WindowHost {
   }
   void Focus() override { SDL_RaiseWindow(window_); }
   void Present(cairo_surface_t* frame) override {
+    if (x11_ != nullptr && x11_->Present(frame)) return;
     SDL_Surface* src = wrap(frame);
     SDL_Surface* dst = SDL_GetWindowSurface(window_);
     if (src != nullptr && dst != nullptr) {
@@ -189,11 +202,17 @@ class SdlHost : public WindowHost {
     if (src != nullptr) SDL_FreeSurface(src);
   }
   void Recreate() {
-    UiRect d = ToWindow(placed_);
+    UiRect d = placed_.empty() ? GetBoundsInWindowUnits() : ToWindow(placed_);
+    unsigned long visual = transparent_ ? X11Transparency::CompositedVisual(window_) : 0;
+    if (visual != 0) {
+      SDL_SetHint(SDL_HINT_VIDEO_X11_WINDOW_VISUALID, std::to_string(visual).c_str());
+    }
     SDL_Window* fresh = SDL_CreateWindow(SDL_GetWindowTitle(window_), d.left, d.top,
                                          std::max(1, d.width()), std::max(1, d.height()),
                                          SDL_GetWindowFlags(window_) & ~SDL_WINDOW_SHOWN);
+    if (visual != 0) SDL_ResetHint(SDL_HINT_VIDEO_X11_WINDOW_VISUALID);
     if (fresh == nullptr) return;
+    x11_.reset();
     SdlPump::Get()->Remove(SDL_GetWindowID(window_));
     SDL_SetWindowOpacity(fresh, opacity_);
     SDL_DestroyWindow(window_);
@@ -204,6 +223,7 @@ class SdlHost : public WindowHost {
       SDL_SetWindowIcon(window_, icon);
       SDL_FreeSurface(icon);
     }
+    if (transparent_) x11_ = X11Transparency::For(window_);
   }
   UiSize ScreenSize() const override {
     SDL_Rect r;
@@ -265,6 +285,12 @@ class SdlHost : public WindowHost {
     if (frame_scale_ != 1.0 || coord_scale_ != 1.0) SetBounds(bounds);
   }
   int ToWindow(int v) const { return static_cast<int>(std::lround(v * coord_scale_)); }
+  UiRect GetBoundsInWindowUnits() const {
+    int x = 0, y = 0, w = 0, h = 0;
+    SDL_GetWindowPosition(window_, &x, &y);
+    SDL_GetWindowSize(window_, &w, &h);
+    return UiRect{x, y, x + w, y + h};
+  }
   UiRect ToWindow(const UiRect& r) const {
     return UiRect{ToWindow(r.left), ToWindow(r.top), ToWindow(r.right), ToWindow(r.bottom)};
   }
@@ -277,6 +303,8 @@ class SdlHost : public WindowHost {
   bool mapped_once_ = false;
   cairo_surface_t* icon_ = nullptr;
   float opacity_ = 1;
+  bool transparent_ = false;
+  std::unique_ptr<X11Transparency> x11_;  // set while transparent on X11
 };
 
 SDL_HitTestResult hitTest(SDL_Window* window, const SDL_Point* point, void* data) {

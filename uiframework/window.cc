@@ -123,6 +123,7 @@ bool CWindowWnd::Create(WindowHandle owner, const std::wstring& title, int x, in
 
 void CWindowWnd::ShowWindow(bool show, bool take_focus) {
   if (host_ == nullptr) return;
+  if (show) host_->SetTransparent(paint_manager_.IsTransparent());
   host_->Show(show);
   if (show) {
     dirty_ = true;

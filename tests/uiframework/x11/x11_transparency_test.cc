@@ -1,0 +1,223 @@
+// What the screen shows of a window whose layout is transparent (the
+// launch splash), read back from a private Xvfb: without a compositor the
+// window is cut to its opaque pixels, with one its alpha is blended.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+
+#include "../test_archive.h"
+#include "../test_window.h"
+#include "uiframework/host.h"
+#include "uiframework/message_loop.h"
+// Last: Xlib's macros (None, Bool, Status) clash with the names above.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace ui {
+namespace {
+
+using testing_window::RecordingWindow;
+
+constexpr unsigned long kBackdrop = 0x3366cc;
+
+// 200 x 200: a half-transparent red square at the top left, an opaque
+// white one in the middle, nothing elsewhere.
+const char kCard[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<Window size="200,200" caption="0,0,0,0" bktrans="%s">
+  <VerticalLayout>
+    <Control float="true" pos="0,0,40,40" bkcolor="#80FF0000" />
+    <Control float="true" pos="50,50,150,150" bkcolor="#FFFFFFFF" />
+  </VerticalLayout>
+</Window>)";
+
+std::string card(bool transparent) {
+  char text[sizeof kCard + 8];
+  std::snprintf(text, sizeof text, kCard, transparent ? "true" : "false");
+  return text;
+}
+
+// A child started with fork/exec, killed and reaped at the end.
+class Child {
+ public:
+  Child() = default;
+  explicit Child(pid_t pid) : pid_(pid) {}
+  ~Child() { Stop(); }
+  Child& operator=(Child&& other) noexcept {
+    Stop();
+    pid_ = other.pid_;
+    other.pid_ = -1;
+    return *this;
+  }
+  void Stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  bool Running() const { return pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0; }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+class X11TransparencyTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (std::system("command -v Xvfb >/dev/null && command -v xcompmgr >/dev/null") != 0) {
+      return;
+    }
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    pid_t pid = fork();
+    if (pid == 0) {
+      close(fds[0]);
+      std::string fd = std::to_string(fds[1]);
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "400x300x24",
+             "-nolisten", "tcp", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    server_ = new Child(pid);
+    std::string number;
+    char c = 0;
+    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+    close(fds[0]);
+    if (number.empty()) return;
+    display_name_ = ":" + number;
+    setenv("DISPLAY", display_name_.c_str(), 1);
+    display_ = XOpenDisplay(display_name_.c_str());
+    if (display_ == nullptr) return;
+
+    // Something to see through the transparent parts.
+    Window root = DefaultRootWindow(display_);
+    Window backdrop = XCreateSimpleWindow(display_, root, 0, 0, 400, 300, 0, 0, kBackdrop);
+    XMapWindow(display_, backdrop);
+    XSync(display_, False);
+    SetHostKind(HostKind::kSdl);
+  }
+
+  static void TearDownTestSuite() {
+    compositor_.Stop();
+    if (display_ != nullptr) XCloseDisplay(display_);
+    display_ = nullptr;
+    delete server_;
+    server_ = nullptr;
+  }
+
+  void SetUp() override {
+    if (display_ == nullptr) GTEST_SKIP() << "needs Xvfb and xcompmgr";
+    archive_ = testing_archive::make({{"trans.xml", card(true)}, {"plain.xml", card(false)}});
+    ASSERT_NE(archive_, nullptr);
+    SetSkinArchiveOverride(archive_);
+  }
+  void TearDown() override { SetSkinArchiveOverride(nullptr); }
+
+  static void StartCompositor() {
+    pid_t pid = fork();
+    if (pid == 0) {
+      execlp("xcompmgr", "xcompmgr", "-d", display_name_.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    compositor_ = Child(pid);
+    Atom selection = XInternAtom(display_, "_NET_WM_CM_S0", False);
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (XGetSelectionOwner(display_, selection) == None &&
+           std::chrono::steady_clock::now() < end) {
+      usleep(10000);
+    }
+    ASSERT_NE(XGetSelectionOwner(display_, selection), static_cast<Window>(None));
+  }
+
+  // The screen's colour at (x, y), as 0xRRGGBB.
+  static unsigned long ScreenAt(int x, int y) {
+    XSync(display_, False);
+    XImage* image = XGetImage(display_, DefaultRootWindow(display_), x, y, 1, 1, AllPlanes,
+                              ZPixmap);
+    if (image == nullptr) return ~0ul;
+    unsigned long pixel = XGetPixel(image, 0, 0) & 0xffffff;
+    XDestroyImage(image);
+    return pixel;
+  }
+
+  // Shows `layout` at (100, 50) and runs the loop until the screen shows
+  // the white middle square, or a few seconds have passed.
+  std::unique_ptr<RecordingWindow> Show(const std::string& layout) {
+    auto window = std::make_unique<RecordingWindow>(layout);
+    if (!window->Create(0, L"card", 100, 50, 200, 200)) return nullptr;
+    window->ShowWindow(true);
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    MessageLoop::Get()->RunUntil([&] {
+      return ScreenAt(200, 150) == 0xffffff || std::chrono::steady_clock::now() > end;
+    });
+    // A compositor paints a little after the window changes.
+    auto settle = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+    MessageLoop::Get()->RunUntil([&] { return std::chrono::steady_clock::now() > settle; });
+    return window;
+  }
+
+  static bool Near(unsigned long got, unsigned long want) {
+    for (int shift : {16, 8, 0}) {
+      int a = static_cast<int>((got >> shift) & 0xff), b = static_cast<int>((want >> shift) & 0xff);
+      if (std::abs(a - b) > 3) return false;
+    }
+    return true;
+  }
+
+  static Child* server_;
+  static Child compositor_;
+  static Display* display_;
+  static std::string display_name_;
+  std::shared_ptr<SkinArchive> archive_;
+};
+
+Child* X11TransparencyTest::server_ = nullptr;
+Child X11TransparencyTest::compositor_;
+Display* X11TransparencyTest::display_ = nullptr;
+std::string X11TransparencyTest::display_name_;
+
+// One test walks both desktops in order: the choice of visual is made when
+// a window is created, and the compositor, once started, stays.
+TEST_F(X11TransparencyTest, TransparentPartsShowWhatLiesBehind) {
+  {
+    SCOPED_TRACE("no compositor: an opaque layout keeps its whole rectangle");
+    auto plain = Show("plain.xml");
+    ASSERT_NE(plain, nullptr);
+    EXPECT_EQ(ScreenAt(200, 150), 0xffffffu);
+    EXPECT_NE(ScreenAt(280, 230), kBackdrop) << "a window without bktrans was cut";
+    plain->Close();
+    MessageLoop::Get()->RunPending();
+  }
+  {
+    SCOPED_TRACE("no compositor: the window is cut to its opaque pixels");
+    auto window = Show("trans.xml");
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(ScreenAt(200, 150), 0xffffffu) << "the opaque middle";
+    EXPECT_EQ(ScreenAt(280, 230), kBackdrop) << "a transparent part shows the desktop";
+    EXPECT_EQ(ScreenAt(120, 70), 0xff0000u) << "half alpha is inside, at its own colour";
+    EXPECT_EQ(ScreenAt(90, 40), kBackdrop) << "outside the window";
+    window->Close();
+    MessageLoop::Get()->RunPending();
+  }
+  StartCompositor();
+  {
+    SCOPED_TRACE("with a compositor: alpha is blended over the desktop");
+    auto window = Show("trans.xml");
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(ScreenAt(200, 150), 0xffffffu);
+    EXPECT_TRUE(Near(ScreenAt(280, 230), kBackdrop)) << std::hex << ScreenAt(280, 230);
+    // 50 % red over #3366CC.
+    unsigned long blended = 0x99 << 16 | 0x33 << 8 | 0x66;
+    EXPECT_TRUE(Near(ScreenAt(120, 70), blended)) << std::hex << ScreenAt(120, 70);
+    window->Close();
+    MessageLoop::Get()->RunPending();
+  }
+}
+
+}  // namespace
+}  // namespace ui
