@@ -350,6 +350,17 @@ class Road:
         self.step(f"screenshot {os.path.relpath(path, self.root)}")
         return path
 
+    @staticmethod
+    def pixel(path, x, y):
+        """The (r, g, b) of a screenshot at (x, y)."""
+        out = subprocess.run(["convert", path, "-crop", f"1x1+{x}+{y}", "-depth", "8", "txt:-"],
+                             capture_output=True, text=True, check=False).stdout
+        match = re.search(r"#([0-9A-Fa-f]{6})", out)
+        if not match:
+            return None
+        value = int(match.group(1), 16)
+        return (value >> 16, (value >> 8) & 0xff, value & 0xff)
+
     # ------------------------------------------------------------ oracles
 
     def wait(self, predicate, seconds, what):

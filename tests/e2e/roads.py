@@ -135,8 +135,13 @@ def road_happy_path(road):
     road.shot("finished-page")
     wait_installed(road, 5)
     road.click("start_app", what="clicked Start")
-    road.wait(road.splash, 10, "the launch splash")
-    road.shot("splash")
+    splash = road.wait(road.splash, 10, "the launch splash")
+    shot = road.shot("splash")
+    # The card floats: its rounded corner shows the desktop, not a square.
+    left, top = splash["bounds"][0], splash["bounds"][1]
+    corner, card = road.pixel(shot, left + 3, top + 3), road.pixel(shot, left + 160, top + 24)
+    road.expect(card == (255, 255, 255) and corner not in (None, (255, 255, 255)),
+                f"the splash's corner is transparent (corner {corner}, card {card})")
     road.wait(road.product_pid, 30, "the product to start")
     road.step(f"product started (pid {road.product_pid()})")
     road.wait_exit(setup, 30)
