@@ -83,9 +83,16 @@ class Road:
             with open(os.path.join(self.root, "setup", "qm_downloader.cfg"), "w") as f:
                 f.write("[Settings]\n" + "".join(f"{k}={v}\n" for k, v in dev_settings.items()))
         self.xvfb = None
+        self.compositor = None
         self.services = None
         self.setups = []
         self._start_xvfb()
+        # E2E_COMPOSITOR=1 runs the roads under a compositing manager, where
+        # the splash's shadow and corners are blended instead of cut.
+        if os.environ.get("E2E_COMPOSITOR") == "1":
+            self.compositor = subprocess.Popen(["xcompmgr", "-d", self.display],
+                                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(0.5)
         self._start_services(services_args)
 
     # ----------------------------------------------------------- processes
@@ -183,6 +190,7 @@ class Road:
             except (OSError, ValueError):
                 pass
         _kill(self.services)
+        _kill(self.compositor)
         _kill(self.xvfb)
 
     # --------------------------------------------------------------- probe
