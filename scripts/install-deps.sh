@@ -10,7 +10,7 @@ packages=(
   libsdl2-dev libx11-dev libxext-dev libcairo2-dev libpango1.0-dev libjpeg62-turbo-dev fonts-noto-core fonts-noto-cjk
   libgtest-dev libgmock-dev libcpp-httplib-dev libproxy-dev tinyproxy
   nginx-light xvfb xcompmgr xdotool imagemagick python3
-  clang-14 libclang-rt-14-dev
+  clang-14 libclang-rt-14-dev clang-format
   aria2 curl axel zip unzip binutils procps
 )
 

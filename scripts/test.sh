@@ -21,6 +21,7 @@ check_root_leak() {
 }
 scripts/install-deps.sh
 scripts/check-includes.sh
+scripts/check-format.sh   # the lines the newest commit changed; WEBSETUP_FORMAT_BASE for more
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWEBSETUP_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
