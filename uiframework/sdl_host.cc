@@ -151,8 +151,7 @@ class SdlHost : public WindowHost {
       // A transparent window blended by a compositor must be born on an
       // ARGB visual; X cannot change a window's visual later.
       bool wants_alpha = transparent_ && !mapped_once_ && x11_ != nullptr &&
-                         !x11_->HasAlphaVisual() &&
-                         X11Transparency::CompositedVisual(window_) != 0;
+                         !x11_->HasAlphaVisual() && X11Transparency::CompositedVisual(window_) != 0;
       if (!mapped_once_ && (!placed_.empty() || wants_alpha)) Recreate();
       if (!mapped_once_ && x11_ != nullptr) x11_->HideUntilFirstFrame();
       mapped_once_ = true;

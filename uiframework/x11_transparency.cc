@@ -21,8 +21,7 @@ namespace {
 bool x11Of(SDL_Window* window, Display** display, Window* handle) {
   SDL_SysWMinfo info;
   SDL_VERSION(&info.version);
-  if (window == nullptr || !SDL_GetWindowWMInfo(window, &info) ||
-      info.subsystem != SDL_SYSWM_X11) {
+  if (window == nullptr || !SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) {
     return false;
   }
   *display = info.info.x11.display;
@@ -94,8 +93,7 @@ void X11Transparency::HideUntilFirstFrame() {
   shape_width_ = shape_height_ = 0;
 }
 
-void X11Transparency::UpdateShape(const unsigned char* data, int width, int height,
-                                  int stride) {
+void X11Transparency::UpdateShape(const unsigned char* data, int width, int height, int stride) {
   std::vector<unsigned char> inside(static_cast<size_t>(width) * height);
   const bool little = littleEndianHost();
   for (int y = 0; y < height; ++y) {
@@ -166,8 +164,8 @@ bool X11Transparency::Present(cairo_surface_t* frame) {
   }
 
   auto* display = static_cast<Display*>(display_);
-  XImage* image = XCreateImage(display, static_cast<Visual*>(visual_), depth_, ZPixmap, 0,
-                               pixels, width, height, 32, line);
+  XImage* image = XCreateImage(display, static_cast<Visual*>(visual_), depth_, ZPixmap, 0, pixels,
+                               width, height, 32, line);
   if (image == nullptr) return false;
   // Cairo's pixels are native-endian words; Xlib swaps them for the server
   // when its order differs.

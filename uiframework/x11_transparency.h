@@ -52,12 +52,12 @@ class X11Transparency {
   X11Transparency() = default;
   void UpdateShape(const unsigned char* data, int width, int height, int stride);
 
-  void* display_ = nullptr;     // Display*, SDL's connection
-  unsigned long window_ = 0;    // Window
-  void* visual_ = nullptr;      // Visual*
-  void* gc_ = nullptr;          // GC
+  void* display_ = nullptr;   // Display*, SDL's connection
+  unsigned long window_ = 0;  // Window
+  void* visual_ = nullptr;    // Visual*
+  void* gc_ = nullptr;        // GC
   int depth_ = 0;
-  bool has_shape_ = false;      // the server offers the SHAPE extension
+  bool has_shape_ = false;  // the server offers the SHAPE extension
   // One byte per pixel of the shape last set (1: inside), to skip setting
   // the same shape on every animation frame.
   std::vector<unsigned char> shape_;

@@ -83,8 +83,8 @@ class X11TransparencyTest : public ::testing::Test {
     if (pid == 0) {
       close(fds[0]);
       std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "400x300x24",
-             "-nolisten", "tcp", static_cast<char*>(nullptr));
+      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "400x300x24", "-nolisten",
+             "tcp", static_cast<char*>(nullptr));
       _exit(127);
     }
     close(fds[1]);
@@ -142,8 +142,8 @@ class X11TransparencyTest : public ::testing::Test {
   // The screen's colour at (x, y), as 0xRRGGBB.
   static unsigned long ScreenAt(int x, int y) {
     XSync(display_, False);
-    XImage* image = XGetImage(display_, DefaultRootWindow(display_), x, y, 1, 1, AllPlanes,
-                              ZPixmap);
+    XImage* image =
+        XGetImage(display_, DefaultRootWindow(display_), x, y, 1, 1, AllPlanes, ZPixmap);
     if (image == nullptr) return ~0ul;
     unsigned long pixel = XGetPixel(image, 0, 0) & 0xffffff;
     XDestroyImage(image);
@@ -157,9 +157,8 @@ class X11TransparencyTest : public ::testing::Test {
     if (!window->Create(0, L"card", 100, 50, 200, 200)) return nullptr;
     window->ShowWindow(true);
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    MessageLoop::Get()->RunUntil([&] {
-      return ScreenAt(200, 150) == 0xffffff || std::chrono::steady_clock::now() > end;
-    });
+    MessageLoop::Get()->RunUntil(
+        [&] { return ScreenAt(200, 150) == 0xffffff || std::chrono::steady_clock::now() > end; });
     // A compositor paints a little after the window changes.
     auto settle = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
     MessageLoop::Get()->RunUntil([&] { return std::chrono::steady_clock::now() > settle; });
