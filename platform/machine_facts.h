@@ -22,17 +22,17 @@ struct AdapterInfo {
 };
 
 // Serial number of the volume holding the system; nullopt when unreadable.
-std::optional<uint32_t> SystemVolumeSerial();
+std::optional<uint32_t> systemVolumeSerial();
 // GUID path of that volume ("\\?\Volume{...}\"); empty when unknown.
-std::string SystemVolumeName();
+std::string systemVolumeName();
 // Index of the adapter that routes to 8.8.8.8; nullopt when none.
-std::optional<int> BestInterfaceIndex();
+std::optional<int> bestInterfaceIndex();
 // Every adapter; empty when the list cannot be read.
-std::vector<AdapterInfo> ListAdapters();
+std::vector<AdapterInfo> listAdapters();
 // The OS name (or "unknown OperatingSystem.").
-std::string OsName();
+std::string osName();
 // The processor architecture in Windows numbering (9 AMD64, 6 IA64, ...).
-int ProcessorArchitecture();
+int processorArchitecture();
 
 }  // namespace platform
 

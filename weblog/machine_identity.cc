@@ -107,14 +107,14 @@ bool ParseLocationCsv(const std::string& answer, Location* out) {
 }
 
 std::string ClientId() {
-  return ComposeClientId(platform::SystemVolumeSerial(),
-                         ChooseAdapterAddress(platform::BestInterfaceIndex(), platform::ListAdapters()));
+  return ComposeClientId(platform::systemVolumeSerial(),
+                         ChooseAdapterAddress(platform::bestInterfaceIndex(), platform::listAdapters()));
 }
 
-std::string AnalyticsUid() { return AnalyticsUidFromVolumeName(platform::SystemVolumeName()); }
+std::string AnalyticsUid() { return AnalyticsUidFromVolumeName(platform::systemVolumeName()); }
 
 std::string OsNameWithArchitecture() {
-  return platform::OsName() + ArchitectureSuffix(platform::ProcessorArchitecture());
+  return platform::osName() + ArchitectureSuffix(platform::processorArchitecture());
 }
 
 }  // namespace weblog

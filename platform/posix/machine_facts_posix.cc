@@ -22,7 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFirstLine(const fs::path& path) {
+std::string readFirstLine(const fs::path& path) {
   std::ifstream in(path);
   std::string line;
   std::getline(in, line);
@@ -30,7 +30,7 @@ std::string ReadFirstLine(const fs::path& path) {
 }
 
 // The device that holds "/" according to mountinfo ("/dev/sda1"), or empty.
-std::string RootDevice() {
+std::string rootDevice() {
   std::ifstream in("/proc/self/mountinfo");
   std::string line;
   while (std::getline(in, line)) {
@@ -50,8 +50,8 @@ std::string RootDevice() {
 
 // UUID of the root file system from /dev/disk/by-uuid, or empty (for
 // example in a container whose root is an overlay).
-std::string RootUuid() {
-  const std::string device = RootDevice();
+std::string rootUuid() {
+  const std::string device = rootDevice();
   if (device.empty() || device[0] != '/') return std::string();
   std::error_code ec;
   const fs::path target = fs::canonical(device, ec);
@@ -65,7 +65,7 @@ std::string RootUuid() {
   return std::string();
 }
 
-bool RootFsid(uint32_t* a, uint32_t* b) {
+bool rootFsid(uint32_t* a, uint32_t* b) {
   struct statfs st;
   if (statfs("/", &st) != 0) return false;
   int vals[2];
@@ -75,7 +75,7 @@ bool RootFsid(uint32_t* a, uint32_t* b) {
   return true;
 }
 
-std::vector<uint8_t> ParseMac(const std::string& text) {
+std::vector<uint8_t> parseMac(const std::string& text) {
   std::vector<uint8_t> bytes;
   unsigned v[6];
   if (std::sscanf(text.c_str(), "%x:%x:%x:%x:%x:%x", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) ==
@@ -87,8 +87,8 @@ std::vector<uint8_t> ParseMac(const std::string& text) {
 
 }  // namespace
 
-std::optional<uint32_t> SystemVolumeSerial() {
-  const std::string uuid = RootUuid();
+std::optional<uint32_t> systemVolumeSerial() {
+  const std::string uuid = rootUuid();
   if (!uuid.empty()) {
     std::string hex;
     for (char c : uuid) {
@@ -98,15 +98,15 @@ std::optional<uint32_t> SystemVolumeSerial() {
     if (!hex.empty()) return static_cast<uint32_t>(std::stoul(hex, nullptr, 16));
   }
   uint32_t a = 0, b = 0;
-  if (!RootFsid(&a, &b)) return std::nullopt;
+  if (!rootFsid(&a, &b)) return std::nullopt;
   return a != 0 ? a : b;
 }
 
-std::string SystemVolumeName() {
-  std::string id = RootUuid();
+std::string systemVolumeName() {
+  std::string id = rootUuid();
   if (id.empty()) {
     uint32_t a = 0, b = 0;
-    if (!RootFsid(&a, &b)) return std::string();
+    if (!rootFsid(&a, &b)) return std::string();
     char text[32];
     std::snprintf(text, sizeof text, "%08x-%08x", a, b);
     id = text;
@@ -114,7 +114,7 @@ std::string SystemVolumeName() {
   return "\\\\?\\Volume{" + id + "}\\";
 }
 
-std::optional<int> BestInterfaceIndex() {
+std::optional<int> bestInterfaceIndex() {
   std::ifstream in("/proc/net/route");
   std::string line;
   std::getline(in, line);  // header
@@ -123,28 +123,28 @@ std::optional<int> BestInterfaceIndex() {
     std::string name, destination;
     fields >> name >> destination;
     if (destination != "00000000") continue;
-    const std::string index = ReadFirstLine(fs::path("/sys/class/net") / name / "ifindex");
+    const std::string index = readFirstLine(fs::path("/sys/class/net") / name / "ifindex");
     if (index.empty()) return std::nullopt;
     return std::stoi(index);
   }
   return std::nullopt;
 }
 
-std::vector<AdapterInfo> ListAdapters() {
+std::vector<AdapterInfo> listAdapters() {
   std::vector<AdapterInfo> adapters;
   std::error_code ec;
   std::vector<fs::path> entries;
   for (const auto& entry : fs::directory_iterator("/sys/class/net", ec)) entries.push_back(entry.path());
   std::sort(entries.begin(), entries.end(),
             [](const fs::path& x, const fs::path& y) {
-              return std::atoi(ReadFirstLine(x / "ifindex").c_str()) <
-                     std::atoi(ReadFirstLine(y / "ifindex").c_str());
+              return std::atoi(readFirstLine(x / "ifindex").c_str()) <
+                     std::atoi(readFirstLine(y / "ifindex").c_str());
             });
   for (const fs::path& dir : entries) {
     AdapterInfo a;
-    a.index = std::atoi(ReadFirstLine(dir / "ifindex").c_str());
-    a.address = ParseMac(ReadFirstLine(dir / "address"));
-    const int arpType = std::atoi(ReadFirstLine(dir / "type").c_str());
+    a.index = std::atoi(readFirstLine(dir / "ifindex").c_str());
+    a.address = parseMac(readFirstLine(dir / "address"));
+    const int arpType = std::atoi(readFirstLine(dir / "type").c_str());
     std::error_code ec2;
     const std::string real = fs::canonical(dir, ec2).string();
     const bool isVirtual = real.find("/devices/virtual/") != std::string::npos;
@@ -173,12 +173,12 @@ std::vector<AdapterInfo> ListAdapters() {
   return adapters;
 }
 
-std::string OsName() {
+std::string osName() {
   const std::string name = platform::osRelease().prettyName;
   return name.empty() ? "unknown OperatingSystem." : name;
 }
 
-int ProcessorArchitecture() {
+int processorArchitecture() {
   struct utsname u;
   if (uname(&u) != 0) return 0xFFFF;
   const std::string m = u.machine;

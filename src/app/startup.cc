@@ -107,8 +107,8 @@ void fillCrashContext(const config::RunLocations& locations) {
   crash::CrashContext& c = crash::CrashContext::Get();
   c.modulePath.set(platform::modulePath());
   c.setupVersion.set(FuntionImpl::GetFileVersion(common::utf8ToWide(platform::modulePath())));
-  c.logDirectory.set(common::wideToUtf8(locations.GetLogDirectory()));
-  const std::wstring file = locations.GetLogFilePath();
+  c.logDirectory.set(common::wideToUtf8(locations.getLogDirectory()));
+  const std::wstring file = locations.getLogFilePath();
   const size_t slash = file.rfind(L'/');
   c.logFileName.set(common::wideToUtf8(slash == std::wstring::npos ? file : file.substr(slash + 1)));
 }
@@ -117,10 +117,10 @@ void fillCrashContext(const config::RunLocations& locations) {
 
 int RunWebsetup(const std::wstring& commandLine, const StartupHooks& hooks) {
   config::ProductConfig product;
-  config::LoadProductConfig(&product);
+  config::loadProductConfig(&product);
   curl_global_init(CURL_GLOBAL_ALL);
-  config::SetUpLogging(product.downloadUrl, &config::ProcessRunLocations(), hooks.bestDrive);
-  fillCrashContext(config::ProcessRunLocations());
+  config::setUpLogging(product.downloadUrl, &config::processRunLocations(), hooks.bestDrive);
+  fillCrashContext(config::processRunLocations());
 
   const EnumRunMode mode = ChooseRunMode(commandLine);
   if (mode == EnumRunMode::kCrashReport) {

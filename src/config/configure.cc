@@ -119,14 +119,14 @@ void CConfigure::reset() {
 }
 
 void CConfigure::appendDirectUrl(const std::wstring& url) {
-  if (!url.empty() && !IsCdnUrl(url)) urlList.push_back(url);
+  if (!url.empty() && !isCdnUrl(url)) urlList.push_back(url);
 }
 
 void CConfigure::fillFromLabels(const ILabelSource& labels, bool mark) {
   reset();
-  auto text = [&labels](const wchar_t* name) { return labels.GetLabelText(name); };
+  auto text = [&labels](const wchar_t* name) { return labels.getLabelText(name); };
   auto int32 = [&labels](const wchar_t* name) {
-    return common::parseLeadingInt32(labels.GetLabelText(name));
+    return common::parseLeadingInt32(labels.getLabelText(name));
   };
   downloaderId = int32(L"Downloader_id");
   softwareId = int32(L"Software_id");

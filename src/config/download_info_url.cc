@@ -9,7 +9,7 @@ constexpr size_t kOpenTagLength = sizeof(kOpenTag) - 1;
 constexpr size_t kCloseTagLength = sizeof(kCloseTag) - 1;
 }  // namespace
 
-std::string BuildQueryUrl(const std::string& base, int32_t languageId, int32_t downloaderId,
+std::string buildQueryUrl(const std::string& base, int32_t languageId, int32_t downloaderId,
                           int32_t siteId, float osVersion) {
   std::string url = base + kQueryDownloaderPath + "?LanguageId=" + std::to_string(languageId) +
                     "&SoftWareID=" + std::to_string(downloaderId) +
@@ -18,7 +18,7 @@ std::string BuildQueryUrl(const std::string& base, int32_t languageId, int32_t d
   return url;
 }
 
-bool FrameDownloaderBlock(const std::string& body, std::string* block) {
+bool frameDownloaderBlock(const std::string& body, std::string* block) {
   const size_t open = body.find(kOpenTag);
   if (open == std::string::npos) return false;
   const size_t close = body.find(kCloseTag, open + kOpenTagLength);
@@ -27,7 +27,7 @@ bool FrameDownloaderBlock(const std::string& body, std::string* block) {
   return true;
 }
 
-std::string HostOfBaseUrl(const std::string& base) {
+std::string hostOfBaseUrl(const std::string& base) {
   const size_t scheme = base.find("://");
   const size_t from = scheme == std::string::npos ? 0 : scheme + 3;
   const size_t end = base.find_first_of(":/", from);

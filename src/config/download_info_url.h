@@ -19,17 +19,17 @@ constexpr float kModernOsVersion = 10.0f;
 // "/queryDownloaderV2?LanguageId=%d&SoftWareID=%d&SiteID=%d" and, when
 // `osVersion` is below 10.0, "&package_type=5". SoftWareID is the
 // downloader id.
-std::string BuildQueryUrl(const std::string& base, int32_t languageId, int32_t downloaderId,
+std::string buildQueryUrl(const std::string& base, int32_t languageId, int32_t downloaderId,
                           int32_t siteId, float osVersion);
 
 // Stores in *block the text of `body` from its first "<Downloader>" to the
 // end of the first "</Downloader>" after it, tags included, and returns
 // true; returns false (leaving *block alone) when either tag is missing.
-bool FrameDownloaderBlock(const std::string& body, std::string* block);
+bool frameDownloaderBlock(const std::string& body, std::string* block);
 
 // The host name of a base URL: what follows "://" up to the first ':' or
 // '/'; "update.example" for "https://update.example:8443/p".
-std::string HostOfBaseUrl(const std::string& base);
+std::string hostOfBaseUrl(const std::string& base);
 
 }  // namespace config
 

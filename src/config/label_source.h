@@ -17,7 +17,7 @@ class ILabelSource {
  public:
   virtual ~ILabelSource() = default;
   // The text of the label named `name`; empty when there is none.
-  virtual std::wstring GetLabelText(const std::wstring& name) const = 0;
+  virtual std::wstring getLabelText(const std::wstring& name) const = 0;
 };
 
 // Serves the labels straight from configure/configure.xml (of the linked-in
@@ -27,12 +27,12 @@ class ProductLabelSource : public ILabelSource {
  public:
   explicit ProductLabelSource(ProductLabels labels) : labels_(std::move(labels)) {}
   // The labels of the linked-in skin archive.
-  static ProductLabelSource FromSkinArchive() {
-    return ProductLabelSource(ProductLabels::FromSkinArchive());
+  static ProductLabelSource fromSkinArchive() {
+    return ProductLabelSource(ProductLabels::fromSkinArchive());
   }
 
-  std::wstring GetLabelText(const std::wstring& name) const override {
-    return labels_.GetText(name);
+  std::wstring getLabelText(const std::wstring& name) const override {
+    return labels_.getText(name);
   }
 
  private:

@@ -7,7 +7,7 @@
 
 namespace config {
 
-void ConfigureLogger(const std::string& logFile) {
+void configureLogger(const std::string& logFile) {
   el::Configurations conf;
   conf.setToDefault();
   conf.set(el::Level::Info, el::ConfigurationType::Format, kLogFormat);
@@ -20,13 +20,13 @@ void ConfigureLogger(const std::string& logFile) {
   el::Loggers::removeFlag(el::LoggingFlag::LogDetailedCrashReason);
 }
 
-bool SetUpLogging(const std::wstring& downloadUrl, RunLocations* locations,
+bool setUpLogging(const std::wstring& downloadUrl, RunLocations* locations,
                   const RunLocations::DriveChooser& bestDrive) {
   bool found = false;
-  const std::wstring stem = LogStemFromUrl(downloadUrl, &found);
+  const std::wstring stem = logStemFromUrl(downloadUrl, &found);
   if (!found) return false;
-  locations->Setup(stem, common::utf8ToWide(platform::appDataDir()), platform::localTime(), bestDrive);
-  ConfigureLogger(common::wideToUtf8(locations->GetLogFilePath()));
+  locations->setup(stem, common::utf8ToWide(platform::appDataDir()), platform::localTime(), bestDrive);
+  configureLogger(common::wideToUtf8(locations->getLogFilePath()));
   return true;
 }
 

@@ -14,13 +14,13 @@ constexpr char kLogFormat[] = "%datetime--[Thread](%thread) %msg";
 // Points the "default" logger at `logFile` (UTF-8 path): INFO to the file
 // and to standard output in kLogFormat; fatal logs do not abort the process
 // and no detailed crash reason is written. Main thread, before other threads.
-void ConfigureLogger(const std::string& logFile);
+void configureLogger(const std::string& logFile);
 
 // The whole logging set-up of a run: derives the stem from `downloadUrl`;
 // when it has one, fills `locations` (creating the folders, the cache moved
 // by `bestDrive`) and configures the logger. Returns false, leaving the
 // logger at the library's defaults, when the URL names no file.
-bool SetUpLogging(const std::wstring& downloadUrl, RunLocations* locations,
+bool setUpLogging(const std::wstring& downloadUrl, RunLocations* locations,
                   const RunLocations::DriveChooser& bestDrive);
 
 }  // namespace config

@@ -30,17 +30,17 @@ void applyEntry(const std::wstring& key, const std::wstring& value, ProductConfi
   } else if (key == L"Support32System") {
     out->support32System = value;
   } else if (key == L"Download_url" || key == L"Extra_download_url") {
-    if (out->downloadUrl.empty() && !IsCdnUrl(value)) out->downloadUrl = value;
+    if (out->downloadUrl.empty() && !isCdnUrl(value)) out->downloadUrl = value;
   }
 }
 
 }  // namespace
 
-bool IsCdnUrl(const std::wstring& url) {
+bool isCdnUrl(const std::wstring& url) {
   return url.find(L"//cdn.") != std::wstring::npos || url.find(L"//dl.") != std::wstring::npos;
 }
 
-bool ParseProductConfig(const std::string& xml, ProductConfig* out) {
+bool parseProductConfig(const std::string& xml, ProductConfig* out) {
   *out = ProductConfig{};
   tinyxml2::XMLDocument doc;
   if (doc.Parse(xml.data(), xml.size()) != tinyxml2::XML_SUCCESS) return false;
@@ -55,16 +55,16 @@ bool ParseProductConfig(const std::string& xml, ProductConfig* out) {
   return true;
 }
 
-bool LoadProductConfig(ProductConfig* out) {
+bool loadProductConfig(ProductConfig* out) {
   std::string xml;
-  if (!ReadSkinFile(kProductConfigFile, &xml)) {
+  if (!readSkinFile(kProductConfigFile, &xml)) {
     *out = ProductConfig{};
     return false;
   }
-  return ParseProductConfig(xml, out);
+  return parseProductConfig(xml, out);
 }
 
-ProductLabels ProductLabels::FromXml(const std::string& xml) {
+ProductLabels ProductLabels::fromXml(const std::string& xml) {
   ProductLabels labels;
   tinyxml2::XMLDocument doc;
   if (doc.Parse(xml.data(), xml.size()) != tinyxml2::XML_SUCCESS) return labels;
@@ -79,17 +79,17 @@ ProductLabels ProductLabels::FromXml(const std::string& xml) {
   return labels;
 }
 
-ProductLabels ProductLabels::FromSkinArchive() {
+ProductLabels ProductLabels::fromSkinArchive() {
   std::string xml;
-  ReadSkinFile(kProductConfigFile, &xml);
-  return FromXml(xml);
+  readSkinFile(kProductConfigFile, &xml);
+  return fromXml(xml);
 }
 
-std::wstring ProductLabels::GetText(const std::wstring& name) const {
+std::wstring ProductLabels::getText(const std::wstring& name) const {
   auto it = texts_.find(name);
   return it == texts_.end() ? std::wstring() : it->second;
 }
 
-bool ProductLabels::Has(const std::wstring& name) const { return texts_.count(name) != 0; }
+bool ProductLabels::has(const std::wstring& name) const { return texts_.count(name) != 0; }
 
 }  // namespace config

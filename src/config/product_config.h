@@ -28,19 +28,19 @@ struct ProductConfig {
 };
 
 // True when `url` is a CDN or mirror address (contains "//cdn." or "//dl.").
-bool IsCdnUrl(const std::wstring& url);
+bool isCdnUrl(const std::wstring& url);
 
 // Parses the start-up values out of the text of configure.xml. The first
 // attribute of each entry is its key and the second its value, whatever
 // their names, so a file with `text` before `name` reads swapped. Returns
 // false (and leaves *out at its start values) when the text is not XML or
 // lacks the entry layout.
-bool ParseProductConfig(const std::string& xml, ProductConfig* out);
+bool parseProductConfig(const std::string& xml, ProductConfig* out);
 
 // Reads the start-up values out of the linked-in skin archive. Returns false
 // when the archive or the file is missing or unparsable; *out then holds the
 // start values.
-bool LoadProductConfig(ProductConfig* out);
+bool loadProductConfig(ProductConfig* out);
 
 // The entries of configure.xml as controls see them: the text of every
 // element under the entry layout, by its `name` attribute.
@@ -48,14 +48,14 @@ class ProductLabels {
  public:
   // Parses the entries out of the text of configure.xml. An unparsable text
   // gives no entries.
-  static ProductLabels FromXml(const std::string& xml);
+  static ProductLabels fromXml(const std::string& xml);
   // Reads configure.xml out of the linked-in skin archive.
-  static ProductLabels FromSkinArchive();
+  static ProductLabels fromSkinArchive();
 
   // The text of entry `name`, or an empty text when there is none.
-  std::wstring GetText(const std::wstring& name) const;
+  std::wstring getText(const std::wstring& name) const;
   // True when entry `name` exists (its text may be empty).
-  bool Has(const std::wstring& name) const;
+  bool has(const std::wstring& name) const;
   size_t size() const { return texts_.size(); }
 
  private:

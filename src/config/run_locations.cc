@@ -20,7 +20,7 @@ void createChain(const std::wstring& dir) {
 
 }  // namespace
 
-std::wstring LogStemFromUrl(const std::wstring& url, bool* found) {
+std::wstring logStemFromUrl(const std::wstring& url, bool* found) {
   *found = false;
   const size_t slash = url.rfind(L'/');
   if (slash == std::wstring::npos) return L"";
@@ -30,17 +30,17 @@ std::wstring LogStemFromUrl(const std::wstring& url, bool* found) {
   return url.substr(slash + 1, dot - slash - 1);
 }
 
-std::wstring FormatRunTimestamp(const platform::LocalTime& t) {
+std::wstring formatRunTimestamp(const platform::LocalTime& t) {
   wchar_t buf[260] = {};
   std::swprintf(buf, 260, L"%.4d%.2d%.2d%.2d%.2d%.2d%.3d", t.year, t.month, t.day, t.hour, t.minute,
                 t.second, t.millisecond);
   return buf;
 }
 
-int RunLocations::Setup(const std::wstring& stem, const std::wstring& appData,
+int RunLocations::setup(const std::wstring& stem, const std::wstring& appData,
                         const platform::LocalTime& now, const DriveChooser& bestDrive) {
   stem_ = stem;
-  timestamp_ = FormatRunTimestamp(now);
+  timestamp_ = formatRunTimestamp(now);
   logDir_ = appData + L"/" + kVendorFolder + L"/logs/" + stem;
   createChain(logDir_);
   logFile_ = logDir_ + L"/" + stem + L"_" + timestamp_ + L".log";
@@ -67,7 +67,7 @@ int RunLocations::Setup(const std::wstring& stem, const std::wstring& appData,
   return 1;
 }
 
-RunLocations& ProcessRunLocations() {
+RunLocations& processRunLocations() {
   static RunLocations locations;
   return locations;
 }

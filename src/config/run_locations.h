@@ -16,10 +16,10 @@ namespace config {
 // The installer's file name without folder and extension: the text between
 // the last '/' of `url` and the first '.' after it. Empty (with *found
 // false) when there is no '/' or no '.' after the last one.
-std::wstring LogStemFromUrl(const std::wstring& url, bool* found);
+std::wstring logStemFromUrl(const std::wstring& url, bool* found);
 
 // The run timestamp: local time as 17 digits, year to millisecond.
-std::wstring FormatRunTimestamp(const platform::LocalTime& t);
+std::wstring formatRunTimestamp(const platform::LocalTime& t);
 
 class RunLocations {
  public:
@@ -30,15 +30,15 @@ class RunLocations {
   // Computes every location for `stem` and creates the log folder and the
   // cache folder. `appData` is the roaming application-data folder, `now`
   // the start time. Returns 1, as the setup always completes.
-  int Setup(const std::wstring& stem, const std::wstring& appData, const platform::LocalTime& now,
+  int setup(const std::wstring& stem, const std::wstring& appData, const platform::LocalTime& now,
             const DriveChooser& bestDrive);
 
   bool configured() const { return configured_; }
-  std::wstring GetLogFilePath() const { return logFile_; }
-  std::wstring GetLogDirectory() const { return logDir_; }
-  std::wstring GetCacheDirectory() const { return cacheDir_; }
-  std::wstring GetRunTimestamp() const { return timestamp_; }
-  std::wstring GetLogStem() const { return stem_; }
+  std::wstring getLogFilePath() const { return logFile_; }
+  std::wstring getLogDirectory() const { return logDir_; }
+  std::wstring getCacheDirectory() const { return cacheDir_; }
+  std::wstring getRunTimestamp() const { return timestamp_; }
+  std::wstring getLogStem() const { return stem_; }
 
  private:
   bool configured_ = false;
@@ -50,7 +50,7 @@ class RunLocations {
 };
 
 // The locations of this process. Main thread writes once at start-up.
-RunLocations& ProcessRunLocations();
+RunLocations& processRunLocations();
 
 }  // namespace config
 

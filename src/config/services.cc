@@ -14,13 +14,13 @@ namespace config {
 
 namespace {
 
-std::string TrimSlash(std::string url) {
+std::string trimSlash(std::string url) {
   while (!url.empty() && url.back() == '/') url.pop_back();
   return url;
 }
 
 // The path prefix of `url` ("" for "https://host:1"; "/p" for "https://host/p").
-std::string PathOf(const std::string& url) {
+std::string pathOf(const std::string& url) {
   const size_t scheme = url.find("://");
   const size_t from = scheme == std::string::npos ? 0 : scheme + 3;
   const size_t slash = url.find('/', from);
@@ -50,7 +50,7 @@ bool Services::parse(const std::string& xml, Services* out) {
     const char* name = e->Attribute("name");
     const char* url = e->Attribute("url");
     if (name == nullptr || url == nullptr || *name == '\0') continue;
-    out->urls_[name] = TrimSlash(url);
+    out->urls_[name] = trimSlash(url);
     const char* tls = e->Attribute("tls");
     if (tls != nullptr && std::string(tls) == "insecure") out->insecureTls_.insert(name);
   }
@@ -113,9 +113,9 @@ std::vector<std::string> Services::cdnHosts(const std::string& kind) const {
 }
 
 void Services::overrideBase(const std::string& base) {
-  const std::string root = TrimSlash(base);
+  const std::string root = trimSlash(base);
   for (const std::string& name : allServiceNames()) urls_.try_emplace(name, std::string());
-  for (auto& [name, url] : urls_) url = root + PathOf(url);
+  for (auto& [name, url] : urls_) url = root + pathOf(url);
 }
 
 bool Services::insecureTls(const std::string& name) const { return insecureTls_.count(name) != 0; }
@@ -135,7 +135,7 @@ const Services& processServices() {
   static const Services services = [] {
     Services s;
     std::string xml;
-    if (!ReadSkinFile(kServicesFile, &xml) || !Services::parse(xml, &s)) {
+    if (!readSkinFile(kServicesFile, &xml) || !Services::parse(xml, &s)) {
       LOG(INFO) << " services file missing or unreadable: " << kServicesFile;
     }
     if (auto base = platform::getEnv(kServicesOverrideEnv); base && !base->empty()) {

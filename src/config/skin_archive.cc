@@ -4,13 +4,13 @@
 
 namespace config {
 
-bool ReadSkinFile(const std::string& nameInArchive, std::string* out) {
+bool readSkinFile(const std::string& nameInArchive, std::string* out) {
   out->clear();
   const auto archive = websetup_zip::LinkedSkinArchive();
   return archive != nullptr && archive->read(nameInArchive, out);
 }
 
-bool ReadZipFile(const std::string& zipBytes, const std::string& nameInArchive, std::string* out) {
+bool readZipFile(const std::string& zipBytes, const std::string& nameInArchive, std::string* out) {
   out->clear();
   const auto archive = websetup_zip::ZipArchive::fromBytes(zipBytes);
   return archive != nullptr && archive->read(nameInArchive, out);

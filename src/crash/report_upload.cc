@@ -32,7 +32,7 @@ constexpr long kLowSpeedSeconds = 30;
 
 std::string narrow(const std::wstring& text) { return common::wideToUtf8(text); }
 
-std::string stamp(const platform::LocalTime& t) { return narrow(config::FormatRunTimestamp(t)); }
+std::string stamp(const platform::LocalTime& t) { return narrow(config::formatRunTimestamp(t)); }
 
 size_t appendReply(char* data, size_t size, size_t count, void* reply) {
   static_cast<std::string*>(reply)->append(data, size * count);
@@ -69,7 +69,7 @@ bool exists(const std::wstring& path) { return platform::pathExists(narrow(path)
 
 ReportEnvironment ReportEnvironment::FromProcess() {
   ReportEnvironment env;
-  env.logDirectory = config::ProcessRunLocations().GetLogDirectory();
+  env.logDirectory = config::processRunLocations().getLogDirectory();
   env.version = FuntionImpl::GetFileVersion(common::utf8ToWide(platform::modulePath()));
   env.uploadUrl = config::processServices().url(config::service::kLogCollection) + kLogUploadPath;
   return env;
@@ -161,7 +161,7 @@ EnumPackResult PackAndUpload(const std::wstring& argument, const std::string& la
   if (ec) LOG(INFO) << " Report upload: log copy failed: " << ec.message();
 
   const platform::LocalTime packingTime = platform::localTime();
-  const std::wstring archive = folder + config::FormatRunTimestamp(packingTime) + L".zip";
+  const std::wstring archive = folder + config::formatRunTimestamp(packingTime) + L".zip";
   auto zip = websetup_zip::ZipWriter::create(narrow(archive));
   if (!zip) return EnumPackResult::kArchiveNotCreated;
   addEntry(zip.get(), argument, logCopy);

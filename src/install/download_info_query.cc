@@ -33,7 +33,7 @@ int queryLocked(config::CConfigure* record, bool sync, bool cn, const QueryEnvir
 
   const char* domain = env.testEnv ? "test" : (cn ? "cn" : "com");
   const std::string& base = env.testEnv ? env.testBase : (cn ? env.cnBase : env.comBase);
-  record->queryUrl = config::BuildQueryUrl(base, record->languageId, record->downloaderId,
+  record->queryUrl = config::buildQueryUrl(base, record->languageId, record->downloaderId,
                                            record->siteId, version);
 
   std::string body;
@@ -50,13 +50,13 @@ int queryLocked(config::CConfigure* record, bool sync, bool cn, const QueryEnvir
                    false);
 
   std::string block;
-  if (!config::FrameDownloaderBlock(body, &block)) return 0;
+  if (!config::frameDownloaderBlock(body, &block)) return 0;
   record->rawAnswer = std::move(block);
   // Names the host the flag asked for, also when TestEnv sent the request
   // elsewhere: the funnel counts answers per production host.
   common::Events().FunnelEx("Download", "Get download configuration",
                       {{"Download configurationType", "Success"},
-                       {"Configuration URL", config::HostOfBaseUrl(cn ? env.cnBase : env.comBase)}},
+                       {"Configuration URL", config::hostOfBaseUrl(cn ? env.cnBase : env.comBase)}},
                       false, false);
   return 1;
 }

@@ -45,10 +45,10 @@ int restartDetached(const std::string& path) {
 }  // namespace
 
 InstallSettings InstallSettings::FromProcess() {
-  const config::RunLocations& locations = config::ProcessRunLocations();
+  const config::RunLocations& locations = config::processRunLocations();
   InstallSettings s;
-  s.cacheDir = locations.GetCacheDirectory();
-  s.logDir = locations.GetLogDirectory();
+  s.cacheDir = locations.getCacheDirectory();
+  s.logDir = locations.getLogDirectory();
   s.query = QueryEnvironment::FromProcess();
   s.reports = ReportEnvironment::FromProcess();
   s.autoRun = FuntionImpl::IsAutoRun();

@@ -66,7 +66,7 @@ void CInstallFlow::Funnel(const std::string& coreFunc, int32_t step, const std::
 }
 
 std::wstring CInstallFlow::LocalInstallerName(bool mayWait) const {
-  std::wstring name = window_->GetLabelText(L"Extra_download_url");
+  std::wstring name = window_->getLabelText(L"Extra_download_url");
   const size_t slash = name.rfind(L'/');
   if (slash != std::wstring::npos) name = name.substr(slash + 1);
   const size_t dot = name.find(L'.');
@@ -89,8 +89,8 @@ void CInstallFlow::RecordNames(bool mayWait, std::wstring* version, std::wstring
     copy();
     mu->unlock();
   } else {
-    *version = window_->GetLabelText(L"Software_version");
-    *extraUrl = window_->GetLabelText(L"Extra_download_url");
+    *version = window_->getLabelText(L"Software_version");
+    *extraUrl = window_->getLabelText(L"Extra_download_url");
   }
 }
 
@@ -292,7 +292,7 @@ uint32_t CInstallFlow::InstallThreadFunc() {
                         secs + "S");
     events_->Event("Download", "Md5CheckFinsh", "", false);
 
-    const int32_t pid = common::parseLeadingInt32(window_->GetLabelText(L"Downloader_id"));
+    const int32_t pid = common::parseLeadingInt32(window_->getLabelText(L"Downloader_id"));
     if (md5 != 1 || !signature) {
       const EnumVerifyFailure failure = !signature ? (md5 == 1 ? EnumVerifyFailure::kSignature
                                                                : EnumVerifyFailure::kBoth)

@@ -94,7 +94,7 @@ class IInstallWindow : public config::ILabelSource {
   ~IInstallWindow() override = default;
 
   // --- any thread ---
-  // GetLabelText (ILabelSource): the text of the named label.
+  // getLabelText (ILabelSource): the text of the named label.
   // Queues custom message `message` (window_messages.h) for the UI thread.
   virtual void PostInstallMessage(uint32_t message, uintptr_t wparam) = 0;
   // The progress bar's current value, 0-100.

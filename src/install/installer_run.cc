@@ -184,7 +184,7 @@ uint32_t CInstallFlow::RunInstaller(uint32_t downloadEnd) {
   const int pageIndex =
       window_->ProductPageIndex() == -1 ? window_->LanguageIndex() : window_->ProductPageIndex();
   const std::wstring pageControl = ProductPageControl(pageIndex);
-  const std::wstring page = pageControl.empty() ? L"" : window_->GetLabelText(pageControl);
+  const std::wstring page = pageControl.empty() ? L"" : window_->getLabelText(pageControl);
   if (!page.empty()) {
     LOG(INFO) << " Open Url: " << narrow(page);
     if (settings_.openUrl) settings_.openUrl(page);
@@ -222,7 +222,7 @@ uint32_t CInstallFlow::RunInstaller(uint32_t downloadEnd) {
     window_->RequestClose();
     LOG(INFO) << " Force Exit 8";
   }
-  if (common::parseLeadingInt32(window_->GetLabelText(L"NeedStart_flag")) == 1) {
+  if (common::parseLeadingInt32(window_->getLabelText(L"NeedStart_flag")) == 1) {
     window_->ClickStartApp();
   }
   return kInstallRan;

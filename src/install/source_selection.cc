@@ -45,7 +45,7 @@ std::wstring checkRemotePath(const std::vector<std::wstring>& urls, int mode,
   LOG(INFO) << " isForbidCDN: " << (isForbidCDN(softwareName) ? 1 : 0);
   if (mode == kSelectFirstDirect) {
     for (const std::wstring& url : urls) {
-      if (config::IsCdnUrl(url)) continue;
+      if (config::isCdnUrl(url)) continue;
       LOG(INFO) << " UrlUsed: " << common::wideToUtf8(url);
       return url;
     }
@@ -96,10 +96,10 @@ std::wstring CheckLegacyLink(const std::wstring& usedUrl, float osVersion,
   LOG(INFO) << " Curl check win78 link, http code is " << status << ", curl code is " << code;
   if (status != 404) return usedUrl;
   for (const wchar_t* name : {L"Download_url", L"Extra_download_url"}) {
-    const std::wstring candidate = labels.GetLabelText(name);
+    const std::wstring candidate = labels.getLabelText(name);
     // An empty label is no address at all: switching to it would turn a
     // missing file into a missing URL.
-    if (candidate.empty() || config::IsCdnUrl(candidate)) continue;
+    if (candidate.empty() || config::isCdnUrl(candidate)) continue;
     LOG(INFO) << " UrlUsed change to: " << common::wideToUtf8(candidate);
     return candidate;
   }

@@ -164,13 +164,13 @@ bool CSingleUserLog::WaitThreadForExit() {
 
 const config::RunLocations& CSingleUserLog::Locations() const {
   return options_.runLocations != nullptr ? *options_.runLocations
-                                          : config::ProcessRunLocations();
+                                          : config::processRunLocations();
 }
 
-std::wstring CSingleUserLog::GetLogFilePath() const { return Locations().GetLogFilePath(); }
-std::wstring CSingleUserLog::GetLogDirectory() const { return Locations().GetLogDirectory(); }
-std::wstring CSingleUserLog::GetCacheDirectory() const { return Locations().GetCacheDirectory(); }
-std::wstring CSingleUserLog::GetRunTimestamp() const { return Locations().GetRunTimestamp(); }
+std::wstring CSingleUserLog::GetLogFilePath() const { return Locations().getLogFilePath(); }
+std::wstring CSingleUserLog::GetLogDirectory() const { return Locations().getLogDirectory(); }
+std::wstring CSingleUserLog::GetCacheDirectory() const { return Locations().getCacheDirectory(); }
+std::wstring CSingleUserLog::GetRunTimestamp() const { return Locations().getRunTimestamp(); }
 
 void CSingleUserLog::RememberContentLength(const std::string& url, int64_t length) {
   if (url.empty() || length == 0) return;

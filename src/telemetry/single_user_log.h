@@ -85,7 +85,7 @@ struct SingleUserLogOptions {
   std::chrono::milliseconds idlePause{500};
   // Longest wait for a queue's guard; the record is dropped after it.
   std::chrono::milliseconds guardLimit{200};
-  // Per-run locations; null: config::ProcessRunLocations().
+  // Per-run locations; null: config::processRunLocations().
   const config::RunLocations* runLocations = nullptr;
 
   // The options of this process: developer settings, system facts, the

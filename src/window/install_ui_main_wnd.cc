@@ -83,7 +83,7 @@ void InstallUIMainWnd::ReadProductConfig() {
       labels_[page] = c->GetText();
     }
   }
-  auto number = [this](const wchar_t* name) { return common::parseLeadingInt32(GetLabelText(name)); };
+  auto number = [this](const wchar_t* name) { return common::parseLeadingInt32(getLabelText(name)); };
   downloaderId_ = number(L"Downloader_id");
   siteId_ = number(L"Site_id");
   languageId_ = number(L"Language_id");
@@ -91,7 +91,7 @@ void InstallUIMainWnd::ReadProductConfig() {
   needStartFlag_ = number(L"NeedStart_flag");
   chooseLicense_ = number(L"ChooseLicense");
   adminFlag_ = number(L"admin_flag");
-  softwareName_ = GetLabelText(L"Software_name");
+  softwareName_ = getLabelText(L"Software_name");
   if (FindControl(L"MainPid") != nullptr) mainPid_ = number(L"MainPid");
 }
 
@@ -573,7 +573,7 @@ void InstallUIMainWnd::UpdateSpaceLabels(const std::wstring& folder) {
     }
   }
   if (auto* label = FindControl(L"space_need")) {
-    label->SetText(FormatLanguageString(spaceNeedFormat_, GetLabelText(L"ProductSize")));
+    label->SetText(FormatLanguageString(spaceNeedFormat_, getLabelText(L"ProductSize")));
   }
 }
 
@@ -622,7 +622,7 @@ void InstallUIMainWnd::StartCarousel() {
   setup.area = imagePlay_;
   setup.frameCount = frameCount_;
   setup.findControl = [this](const std::wstring& name) { return FindControl(name); };
-  setup.softwareId = common::parseLeadingInt32(GetLabelText(L"Software_id"));
+  setup.softwareId = common::parseLeadingInt32(getLabelText(L"Software_id"));
   if (record_ != nullptr && record_->fetchMutex()->tryLock()) {
     setup.softwareId = record_->softwareId;
     record_->fetchMutex()->unlock();
@@ -724,7 +724,7 @@ void InstallUIMainWnd::StartBannerThreadIfNeeded() {
 
 // --- IInstallWindow, any thread ---
 
-std::wstring InstallUIMainWnd::GetLabelText(const std::wstring& name) const {
+std::wstring InstallUIMainWnd::getLabelText(const std::wstring& name) const {
   common::MutexLock lock(&mu_);
   auto it = labels_.find(name);
   return it == labels_.end() ? L"" : it->second;
@@ -758,7 +758,7 @@ void InstallUIMainWnd::RequestClose() {
 }
 
 std::string InstallUIMainWnd::SoftwareVersion() const {
-  return narrow(GetLabelText(L"Software_version"));
+  return narrow(getLabelText(L"Software_version"));
 }
 
 std::string InstallUIMainWnd::LanguageWebCode() const { return Language(language_.load()).webCode; }

@@ -147,7 +147,7 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   install::CInstallFlow* Flow() { return flow_.get(); }
 
   // --- install::IInstallWindow, any thread ---
-  std::wstring GetLabelText(const std::wstring& name) const override;
+  std::wstring getLabelText(const std::wstring& name) const override;
   void PostInstallMessage(uint32_t message, uintptr_t wparam) override;
   int GetProgressValue() const override { return progress_.load(); }
   std::wstring GetInstallPath() const override;

@@ -18,7 +18,7 @@ namespace {
 class MapLabels : public ILabelSource {
  public:
   std::map<std::wstring, std::wstring> texts;
-  std::wstring GetLabelText(const std::wstring& name) const override {
+  std::wstring getLabelText(const std::wstring& name) const override {
     auto it = texts.find(name);
     return it == texts.end() ? std::wstring() : it->second;
   }
@@ -192,7 +192,7 @@ TEST(ConfigureParseTest, ServerIntegersReachTheSink) {
 TEST(ConfigurePrintTest, WritesOneLinePerFieldInOrder) {
   testing_support::TempDir tmp;
   const std::string logFile = tmp.file("print.log");
-  ConfigureLogger(logFile);
+  configureLogger(logFile);
   Filled f;
   ASSERT_TRUE(parseAnswer(&f.c, "<Downloader_config>3</Downloader_config>"));
   EXPECT_EQ(f.c.printContent(), 1);

@@ -11,7 +11,7 @@ TEST(QueryUrlTest, LegacyWindowsGetsPackageType) {
     const char* suffix;
   } cases[] = {{6.1f, "&package_type=5"}, {8.1f, "&package_type=5"}, {10.0f, ""}, {11.0f, ""}};
   for (const Case& k : cases) {
-    EXPECT_EQ(BuildQueryUrl("https://update.example", 1033, 630, 521, k.version),
+    EXPECT_EQ(buildQueryUrl("https://update.example", 1033, 630, 521, k.version),
               std::string("https://update.example/queryDownloaderV2?LanguageId=1033&SoftWareID=630"
                           "&SiteID=521") + k.suffix)
         << k.version;
@@ -35,11 +35,11 @@ TEST(FrameTest, TakesFirstCompleteBlock) {
   };
   for (const Case& k : cases) {
     std::string block;
-    EXPECT_EQ(FrameDownloaderBlock(k.body, &block), k.framed) << k.body;
+    EXPECT_EQ(frameDownloaderBlock(k.body, &block), k.framed) << k.body;
     EXPECT_EQ(block, k.block) << k.body;
   }
   std::string block;
-  ASSERT_TRUE(FrameDownloaderBlock("<Downloader></Downloader>", &block));
+  ASSERT_TRUE(frameDownloaderBlock("<Downloader></Downloader>", &block));
   EXPECT_EQ(block.size(), 25u);
 }
 

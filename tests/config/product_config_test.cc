@@ -23,7 +23,7 @@ std::string entry(const std::string& key, const std::string& value) {
 
 TEST(ProductConfigTest, ReadsStartupValuesOfTheShippedShape) {
   ProductConfig c;
-  ASSERT_TRUE(ParseProductConfig(
+  ASSERT_TRUE(parseProductConfig(
       configXml(entry("Downloader_id", "630") + entry("Site_id", "521") + entry("MainPid", "9666") +
                 entry("Software_name", "Orlastra") + entry("Software_version", "1.0.0.0") +
                 entry("Support32System", "0") +
@@ -43,14 +43,14 @@ TEST(ProductConfigTest, ReadsStartupValuesOfTheShippedShape) {
 // attributes must not be read as if they were in order.
 TEST(ProductConfigTest, SwappedAttributesMatchNoKey) {
   ProductConfig c;
-  ASSERT_TRUE(ParseProductConfig(
+  ASSERT_TRUE(parseProductConfig(
       configXml("<Label text=\"630\" name=\"Downloader_id\" /><Label text=\"7\" name=\"Site_id\" />"), &c));
   EXPECT_TRUE(c.downloaderIdText.empty());
   EXPECT_EQ(c.siteId, 0);
   // ...while the lookup by name still finds them.
-  auto labels = ProductLabels::FromXml(
+  auto labels = ProductLabels::fromXml(
       configXml("<Label text=\"630\" name=\"Downloader_id\" />"));
-  EXPECT_EQ(labels.GetText(L"Downloader_id"), L"630");
+  EXPECT_EQ(labels.getText(L"Downloader_id"), L"630");
 }
 
 TEST(ProductConfigTest, ConvertsNumbersByTheirLeadingDigits) {
@@ -60,7 +60,7 @@ TEST(ProductConfigTest, ConvertsNumbersByTheirLeadingDigits) {
   } cases[] = {{"630abc", 630}, {"abc", 0}, {"", 0}, {" -12", -12}, {"+7", 7}, {"99999999999", INT32_MAX}};
   for (const auto& tc : cases) {
     ProductConfig c;
-    ASSERT_TRUE(ParseProductConfig(configXml(entry("Downloader_id", tc.text)), &c));
+    ASSERT_TRUE(parseProductConfig(configXml(entry("Downloader_id", tc.text)), &c));
     EXPECT_EQ(c.downloaderId, tc.value) << tc.text;
     EXPECT_EQ(c.downloaderIdText, std::wstring(tc.text, tc.text + strlen(tc.text))) << tc.text;
   }
@@ -68,7 +68,7 @@ TEST(ProductConfigTest, ConvertsNumbersByTheirLeadingDigits) {
 
 TEST(ProductConfigTest, MissingOrEmptyEntriesKeepStartValues) {
   ProductConfig c;
-  ASSERT_TRUE(ParseProductConfig(configXml(entry("Support32System", "") + "<Label name=\"only\" />"), &c));
+  ASSERT_TRUE(parseProductConfig(configXml(entry("Support32System", "") + "<Label name=\"only\" />"), &c));
   EXPECT_EQ(c.mainPid, 0);
   EXPECT_TRUE(c.support32System.empty());
   EXPECT_TRUE(c.downloadUrl.empty());
@@ -91,7 +91,7 @@ TEST(ProductConfigTest, ChoosesTheFirstDirectUrlInDocumentOrder) {
   };
   for (const auto& tc : cases) {
     ProductConfig c;
-    ASSERT_TRUE(ParseProductConfig(configXml(tc.entries), &c));
+    ASSERT_TRUE(parseProductConfig(configXml(tc.entries), &c));
     EXPECT_EQ(c.downloadUrl, tc.chosen) << tc.entries;
   }
 }
@@ -100,7 +100,7 @@ TEST(ProductConfigTest, UnparsableTextGivesStartValues) {
   for (const char* text : {"", "not xml", "<VerticalLayout>", "<VerticalLayout/>"}) {
     ProductConfig c;
     c.siteId = 5;
-    EXPECT_FALSE(ParseProductConfig(text, &c)) << text;
+    EXPECT_FALSE(parseProductConfig(text, &c)) << text;
     EXPECT_EQ(c.siteId, 0) << text;
     EXPECT_TRUE(c.downloaderIdText.empty()) << text;
   }
@@ -109,20 +109,20 @@ TEST(ProductConfigTest, UnparsableTextGivesStartValues) {
 // The build links the shipped file in; a broken packing step shows here.
 TEST(ProductConfigTest, LinkedInArchiveHoldsEveryRequiredEntry) {
   ProductConfig c;
-  ASSERT_TRUE(LoadProductConfig(&c));
+  ASSERT_TRUE(loadProductConfig(&c));
   EXPECT_EQ(c.downloaderId, 630);
-  EXPECT_FALSE(IsCdnUrl(c.downloadUrl));
-  const ProductLabels labels = ProductLabels::FromSkinArchive();
+  EXPECT_FALSE(isCdnUrl(c.downloadUrl));
+  const ProductLabels labels = ProductLabels::fromSkinArchive();
   for (const wchar_t* key :
        {L"Downloader_id", L"Software_id", L"Site_id", L"Language_id", L"Software_name", L"Software_version",
         L"Process_name", L"Install_url", L"Download_url", L"Extra_download_url", L"Banner_url",
         L"Licensefile_url", L"Md5", L"Filesize", L"ProductSize", L"Cnet_download_url", L"Md5_extra",
         L"Gif_duration", L"NeedStart_flag", L"admin_flag", L"InstallTimeout", L"Support32System",
         L"ChooseLicense"}) {
-    EXPECT_TRUE(labels.Has(key)) << std::string(key, key + wcslen(key));
+    EXPECT_TRUE(labels.has(key)) << std::string(key, key + wcslen(key));
   }
   std::string missing;
-  EXPECT_FALSE(ReadSkinFile("configure/none.xml", &missing));
+  EXPECT_FALSE(readSkinFile("configure/none.xml", &missing));
   EXPECT_TRUE(missing.empty());
 }
 

@@ -30,7 +30,7 @@ TEST(LogStemTest, TakesTheTextBetweenLastSlashAndFirstDotAfterIt) {
   };
   for (const auto& tc : cases) {
     bool found = !tc.found;
-    EXPECT_EQ(LogStemFromUrl(tc.url, &found), tc.stem) << common::wideToUtf8(tc.url);
+    EXPECT_EQ(logStemFromUrl(tc.url, &found), tc.stem) << common::wideToUtf8(tc.url);
     EXPECT_EQ(found, tc.found) << common::wideToUtf8(tc.url);
   }
 }
@@ -38,9 +38,9 @@ TEST(LogStemTest, TakesTheTextBetweenLastSlashAndFirstDotAfterIt) {
 TEST(RunLocationsTest, TimestampHasSeventeenDigits) {
   platform::LocalTime t;
   t.year = 2025, t.month = 7, t.day = 10, t.hour = 9, t.minute = 30, t.second = 15, t.millisecond = 123;
-  EXPECT_EQ(FormatRunTimestamp(t), L"20250710093015123");
+  EXPECT_EQ(formatRunTimestamp(t), L"20250710093015123");
   t.millisecond = 4;
-  EXPECT_EQ(FormatRunTimestamp(t), L"20250710093015004");
+  EXPECT_EQ(formatRunTimestamp(t), L"20250710093015004");
 }
 
 TEST(RunLocationsTest, DerivesEveryLocationAndCreatesTheFolders) {
@@ -50,16 +50,16 @@ TEST(RunLocationsTest, DerivesEveryLocationAndCreatesTheFolders) {
   t.year = 2025, t.month = 7, t.day = 10, t.hour = 9, t.minute = 30, t.second = 15, t.millisecond = 123;
   const std::wstring cacheTarget = appData + L"/drive/RUDarodiridu/setup_x";
   RunLocations loc;
-  ASSERT_EQ(loc.Setup(L"setup_x", appData, t, [&](const std::wstring& p) {
+  ASSERT_EQ(loc.setup(L"setup_x", appData, t, [&](const std::wstring& p) {
     // The chooser sees the path on the log folder's volume.
     EXPECT_NE(p.find(L"RUDarodiridu/setup_x"), std::wstring::npos);
     return cacheTarget;
   }), 1);
-  EXPECT_EQ(loc.GetLogDirectory(), appData + L"/RUDarodiridu/logs/setup_x");
-  EXPECT_EQ(loc.GetLogFilePath(), appData + L"/RUDarodiridu/logs/setup_x/setup_x_20250710093015123.log");
-  EXPECT_EQ(loc.GetCacheDirectory(), cacheTarget);
-  EXPECT_EQ(loc.GetRunTimestamp(), L"20250710093015123");
-  EXPECT_TRUE(platform::pathExists(common::wideToUtf8(loc.GetLogDirectory())));
+  EXPECT_EQ(loc.getLogDirectory(), appData + L"/RUDarodiridu/logs/setup_x");
+  EXPECT_EQ(loc.getLogFilePath(), appData + L"/RUDarodiridu/logs/setup_x/setup_x_20250710093015123.log");
+  EXPECT_EQ(loc.getCacheDirectory(), cacheTarget);
+  EXPECT_EQ(loc.getRunTimestamp(), L"20250710093015123");
+  EXPECT_TRUE(platform::pathExists(common::wideToUtf8(loc.getLogDirectory())));
   EXPECT_TRUE(platform::pathExists(common::wideToUtf8(cacheTarget)));
 }
 
@@ -70,10 +70,10 @@ TEST(RunLocationsTest, UnwritableCacheFallsBackBesideTheLogs) {
   const std::wstring appData = common::utf8ToWide(tmp.path());
   testing_support::writeFile(tmp.file("blocker"), "a file, not a folder");
   RunLocations loc;
-  loc.Setup(L"s", appData, platform::localTime(),
+  loc.setup(L"s", appData, platform::localTime(),
             [&](const std::wstring&) { return appData + L"/blocker/RUDarodiridu/s"; });
-  EXPECT_EQ(loc.GetCacheDirectory(), appData + L"/RUDarodiridu/s");
-  EXPECT_TRUE(platform::pathExists(common::wideToUtf8(loc.GetCacheDirectory())));
+  EXPECT_EQ(loc.getCacheDirectory(), appData + L"/RUDarodiridu/s");
+  EXPECT_TRUE(platform::pathExists(common::wideToUtf8(loc.getCacheDirectory())));
 }
 
 TEST(RunLocationsTest, TwoRunsInOneSecondGetDistinctLogFiles) {
@@ -84,10 +84,10 @@ TEST(RunLocationsTest, TwoRunsInOneSecondGetDistinctLogFiles) {
   RunLocations first, second;
   // The cache stays in the test's folder, not at the volume's root.
   auto intoTmp = [&](const std::wstring&) { return appData + L"/cache/s"; };
-  first.Setup(L"s", appData, t, intoTmp);
+  first.setup(L"s", appData, t, intoTmp);
   t.millisecond = 7;
-  second.Setup(L"s", appData, t, intoTmp);
-  EXPECT_NE(first.GetLogFilePath(), second.GetLogFilePath());
+  second.setup(L"s", appData, t, intoTmp);
+  EXPECT_NE(first.getLogFilePath(), second.getLogFilePath());
 }
 
 // WEBSETUP_CACHE_ROOT stands for the volume root: the cache goes below it
@@ -98,19 +98,19 @@ TEST(RunLocationsTest, CacheRootOverrideKeepsTheCacheBelowIt) {
   setenv("WEBSETUP_CACHE_ROOT", tmp.file("root").c_str(), 1);
   bool chooserCalled = false;
   RunLocations loc;
-  loc.Setup(L"setup_x", appData, platform::localTime(), [&](const std::wstring& p) {
+  loc.setup(L"setup_x", appData, platform::localTime(), [&](const std::wstring& p) {
     chooserCalled = true;
     return p;
   });
   unsetenv("WEBSETUP_CACHE_ROOT");
-  EXPECT_EQ(loc.GetCacheDirectory(), common::utf8ToWide(tmp.file("root")) + L"/RUDarodiridu/setup_x");
+  EXPECT_EQ(loc.getCacheDirectory(), common::utf8ToWide(tmp.file("root")) + L"/RUDarodiridu/setup_x");
   EXPECT_FALSE(chooserCalled);
   EXPECT_TRUE(platform::pathExists(tmp.file("root/RUDarodiridu/setup_x")));
 }
 
 TEST(LoggingSetupTest, UrlWithoutFileNameLeavesLoggingUnconfigured) {
   RunLocations loc;
-  EXPECT_FALSE(SetUpLogging(L"http://h.example/d/", &loc, nullptr));
+  EXPECT_FALSE(setUpLogging(L"http://h.example/d/", &loc, nullptr));
   EXPECT_FALSE(loc.configured());
 }
 
@@ -119,11 +119,11 @@ TEST(LoggingSetupTest, WritesLinesInTheLogFormatToTheRunFile) {
   setenv("APPDATA", tmp.path().c_str(), 1);
   RunLocations loc;
   const std::wstring cache = common::utf8ToWide(tmp.file("cache"));
-  ASSERT_TRUE(SetUpLogging(L"http://h.example/d/setup_z.exe", &loc,
+  ASSERT_TRUE(setUpLogging(L"http://h.example/d/setup_z.exe", &loc,
                            [&](const std::wstring&) { return cache; }));
   LOG(INFO) << " Wait exit 1";
   el::Loggers::flushAll();
-  const std::string log = testing_support::readFile(common::wideToUtf8(loc.GetLogFilePath()));
+  const std::string log = testing_support::readFile(common::wideToUtf8(loc.getLogFilePath()));
   // "2026-01-02 03:04:05,678--[Thread](1234)  Wait exit 1"
   const size_t at = log.find("--[Thread](");
   ASSERT_NE(at, std::string::npos) << log;

@@ -17,8 +17,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string xml(reinterpret_cast<const char*>(data), size);
   config::ProductConfig product;
-  config::ParseProductConfig(xml, &product);
-  const config::ProductLabelSource labels(config::ProductLabels::FromXml(xml));
+  config::parseProductConfig(xml, &product);
+  const config::ProductLabelSource labels(config::ProductLabels::fromXml(xml));
   config::CConfigure c(product.downloaderId, 0, product.siteId);
   c.fillFromLabels(labels, true);
   c.printContent();

@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string block;
   config::CConfigure c(630, 0, 0);
   // The block as framed, and the whole body as the parser's own input.
-  c.rawAnswer = config::FrameDownloaderBlock(body, &block) ? block : body;
+  c.rawAnswer = config::frameDownloaderBlock(body, &block) ? block : body;
   if (c.parseRawAnswer()) c.printContent();
   return 0;
 }

@@ -44,7 +44,7 @@ std::vector<Json::Value> ServerFixture::exactRequests(const std::string& suffix,
   return awaitRequests(suffix, count + 1, std::chrono::milliseconds(300));
 }
 
-std::wstring MapLabels::GetLabelText(const std::wstring& name) const {
+std::wstring MapLabels::getLabelText(const std::wstring& name) const {
   auto it = texts.find(name);
   return it == texts.end() ? std::wstring() : it->second;
 }

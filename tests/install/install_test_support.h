@@ -56,7 +56,7 @@ class ServerFixture : public ::testing::Test {
 class MapLabels : public config::ILabelSource {
  public:
   std::map<std::wstring, std::wstring> texts;
-  std::wstring GetLabelText(const std::wstring& name) const override;
+  std::wstring getLabelText(const std::wstring& name) const override;
 };
 
 }  // namespace install

@@ -9,7 +9,7 @@ namespace {
 // The skin archive is read once: every window of the binary starts from
 // the same product configuration.
 const config::ProductLabels& skinLabels() {
-  static const config::ProductLabels labels = config::ProductLabels::FromSkinArchive();
+  static const config::ProductLabels labels = config::ProductLabels::fromSkinArchive();
   return labels;
 }
 
@@ -19,10 +19,10 @@ TestInstallWindow::TestInstallWindow(std::wstring installPath,
                                      const std::map<std::wstring, std::wstring>& overrides)
     : product_(skinLabels()), labels_(overrides), installPath_(std::move(installPath)) {}
 
-std::wstring TestInstallWindow::GetLabelText(const std::wstring& name) const {
+std::wstring TestInstallWindow::getLabelText(const std::wstring& name) const {
   std::lock_guard<std::mutex> lock(mu_);
   auto it = labels_.find(name);
-  return it != labels_.end() ? it->second : product_.GetText(name);
+  return it != labels_.end() ? it->second : product_.getText(name);
 }
 
 void TestInstallWindow::PostInstallMessage(uint32_t message, uintptr_t wparam) {

@@ -34,7 +34,7 @@ class TestInstallWindow : public IInstallWindow {
                     const std::map<std::wstring, std::wstring>& overrides);
 
   // --- IInstallWindow ---
-  std::wstring GetLabelText(const std::wstring& name) const override;
+  std::wstring getLabelText(const std::wstring& name) const override;
   void PostInstallMessage(uint32_t message, uintptr_t wparam) override;
   int GetProgressValue() const override;
   std::wstring GetInstallPath() const override;

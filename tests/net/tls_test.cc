@@ -155,7 +155,7 @@ TEST_F(TlsTest, TelemetryToUntrustedHostIsRetriedThenDropped) {
   TempDir registry, work;
   config::RunLocations locations;
   const std::wstring drive = common::utf8ToWide(work.file("drive/setup_x"));
-  locations.Setup(L"setup_x", common::utf8ToWide(work.path()), platform::localTime(),
+  locations.setup(L"setup_x", common::utf8ToWide(work.path()), platform::localTime(),
                   [drive](const std::wstring&) { return drive; });
   SingleUserLogOptions options;
   const std::string base = Https(valid_);

@@ -111,7 +111,7 @@ class SingleUserLogTest : public ::testing::Test {
     // The best drive is a folder of the test: the cache never goes to the
     // volume's root.
     const std::wstring drive = common::utf8ToWide(root_.file("drive/setup_x"));
-    locations_.Setup(L"setup_x", common::utf8ToWide(root_.path()), platform::localTime(),
+    locations_.setup(L"setup_x", common::utf8ToWide(root_.path()), platform::localTime(),
                      [drive](const std::wstring&) { return drive; });
   }
   ~SingleUserLogTest() override {
@@ -335,7 +335,7 @@ TEST_F(SingleUserLogTest, FunnelRecordMembers) {
   // The first record of the run stamped the setup version into galog.json.
   Json::Value galog;
   Json::Reader().parse(
-      testing_support::readFile(common::wideToUtf8(locations_.GetLogDirectory()) + "/galog.json"),
+      testing_support::readFile(common::wideToUtf8(locations_.getLogDirectory()) + "/galog.json"),
       galog);
   EXPECT_EQ(galog["version"], "2.3.4.5");
   // Second start on the same day.
@@ -520,7 +520,7 @@ TEST_F(SingleUserLogTest, EventsAfterTheExitStepFindNoWebLogObject) {
 
 TEST_F(SingleUserLogTest, LocationsComeFromTheLoggingSetUp) {
   CSingleUserLog log(Options(true));
-  EXPECT_EQ(log.GetLogDirectory(), locations_.GetLogDirectory());
+  EXPECT_EQ(log.GetLogDirectory(), locations_.getLogDirectory());
   EXPECT_EQ(log.GetRunTimestamp().size(), 17u);
   EXPECT_EQ(log.OsDescription(), "Windows 10 64bit");
   log.SetDownloaderConfig(3);
