@@ -46,7 +46,7 @@ std::unique_ptr<CControlUI> CDialogBuilder::Create(const std::string& file,
                                                    CPaintManagerUI* manager, EnumUiResult* result,
                                                    std::string* error) {
   std::string xml;
-  if (!archive.read(file, &xml)) {
+  if (!archive.Read(file, &xml)) {
     *result = EnumUiResult::kFileMissing;
     if (error != nullptr) *error = "no layout " + file + " in the skin archive";
     return nullptr;
@@ -195,7 +195,7 @@ std::unique_ptr<CControlUI> CDialogBuilder::ParseElement(tinyxml2::XMLElement* e
   if (lower(tag) == "include") {
     const char* source = element->Attribute("source");
     std::string xml;
-    if (source == nullptr || depth >= kMaxIncludeDepth || !archive_->read(source, &xml)) {
+    if (source == nullptr || depth >= kMaxIncludeDepth || !archive_->Read(source, &xml)) {
       Fail(EnumUiResult::kFileMissing,
            file + ":" + std::to_string(element->GetLineNum()) + ": cannot include " +
                (source != nullptr ? source : "(no source)"));

@@ -103,7 +103,7 @@ cairo_surface_t* CPaintManagerUI::GetImage(const std::string& name) {
     if (image == nullptr) return nullptr;
   } else {
     std::string bytes;
-    if (archive_ == nullptr || !archive_->read(name, &bytes)) return nullptr;
+    if (archive_ == nullptr || !archive_->Read(name, &bytes)) return nullptr;
     image = DecodeImage(bytes);
     if (image == nullptr) {
       LOG(INFO) << " skin: cannot decode image " << name;

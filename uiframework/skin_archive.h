@@ -15,20 +15,20 @@ namespace ui {
 class SkinArchive {
  public:
   // Opens the archive in resource (`type`, `id`) of the executable.
-  static std::shared_ptr<SkinArchive> fromResource(const std::string& type, int id,
+  static std::shared_ptr<SkinArchive> FromResource(const std::string& type, int id,
                                                    EnumUiResult* result);
   // Opens a copy of `bytes`.
-  static std::shared_ptr<SkinArchive> fromBytes(std::string bytes, EnumUiResult* result);
+  static std::shared_ptr<SkinArchive> FromBytes(std::string bytes, EnumUiResult* result);
   // Opens the zip file at `path` (developer tools).
-  static std::shared_ptr<SkinArchive> fromFile(const std::string& path, EnumUiResult* result);
+  static std::shared_ptr<SkinArchive> FromFile(const std::string& path, EnumUiResult* result);
 
   // Stores the bytes of `name` in *out. Returns false when it is missing.
-  bool read(const std::string& name, std::string* out) const { return zip_->read(name, out); }
-  bool contains(const std::string& name) const { return zip_->contains(name); }
+  bool Read(const std::string& name, std::string* out) const { return zip_->read(name, out); }
+  bool Contains(const std::string& name) const { return zip_->contains(name); }
 
  private:
   explicit SkinArchive(std::shared_ptr<websetup_zip::ZipArchive> zip) : zip_(std::move(zip)) {}
-  static std::shared_ptr<SkinArchive> wrap(std::shared_ptr<websetup_zip::ZipArchive> zip,
+  static std::shared_ptr<SkinArchive> Wrap(std::shared_ptr<websetup_zip::ZipArchive> zip,
                                            EnumUiResult* result);
 
   std::shared_ptr<websetup_zip::ZipArchive> zip_;

@@ -53,7 +53,7 @@ std::shared_ptr<SkinArchive> GetSkinArchive(const std::string& type, int id) {
   auto it = g_archives.find(key);
   if (it != g_archives.end()) return it->second;
   EnumUiResult result;
-  std::shared_ptr<SkinArchive> archive = SkinArchive::fromResource(type, id, &result);
+  std::shared_ptr<SkinArchive> archive = SkinArchive::FromResource(type, id, &result);
   if (archive != nullptr) g_archives[key] = archive;
   return archive;
 }

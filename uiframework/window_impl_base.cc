@@ -18,7 +18,7 @@ void WindowImplBase::OnCreate() {
   }
   paint_manager_.SetArchive(archive);
   std::string file = GetSkinFile();
-  if (!archive->contains(file) && archive->contains(GetSkinFolder() + file)) {
+  if (!archive->Contains(file) && archive->Contains(GetSkinFolder() + file)) {
     file = GetSkinFolder() + file;
   }
   CDialogBuilder builder;

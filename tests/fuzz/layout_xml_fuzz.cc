@@ -35,7 +35,7 @@ std::shared_ptr<ui::SkinArchive> makeArchive() {
   }
   if (zip->close() != websetup_zip::EnumZipResult::kOk) abort();
   ui::EnumUiResult result;
-  auto archive = ui::SkinArchive::fromFile(dir + "/skin.zip", &result);
+  auto archive = ui::SkinArchive::FromFile(dir + "/skin.zip", &result);
   if (!archive) abort();
   return archive;
 }

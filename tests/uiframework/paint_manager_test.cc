@@ -62,13 +62,13 @@ class PaintManagerTest : public ::testing::Test {
 // not a zip are refused with a code.
 TEST_F(PaintManagerTest, ArchiveNamesAndBadArchives) {
   std::string bytes;
-  EXPECT_TRUE(archive_->read("SKIN\\RED.PNG", &bytes));
-  EXPECT_TRUE(archive_->contains("./skin/red.png"));
-  EXPECT_FALSE(archive_->contains("skin/blue.png"));
+  EXPECT_TRUE(archive_->Read("SKIN\\RED.PNG", &bytes));
+  EXPECT_TRUE(archive_->Contains("./skin/red.png"));
+  EXPECT_FALSE(archive_->Contains("skin/blue.png"));
   EnumUiResult result;
-  EXPECT_EQ(SkinArchive::fromBytes("PK\x03\x04 truncated", &result), nullptr);
+  EXPECT_EQ(SkinArchive::FromBytes("PK\x03\x04 truncated", &result), nullptr);
   EXPECT_EQ(result, EnumUiResult::kNoArchive);
-  EXPECT_EQ(SkinArchive::fromResource("ZIPRES", 9999, &result), nullptr);
+  EXPECT_EQ(SkinArchive::FromResource("ZIPRES", 9999, &result), nullptr);
   EXPECT_EQ(result, EnumUiResult::kNoArchive);
 }
 

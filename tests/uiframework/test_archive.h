@@ -27,7 +27,7 @@ inline std::shared_ptr<SkinArchive> make(const std::map<std::string, std::string
   }
   if (writer->close() != websetup_zip::EnumZipResult::kOk) return nullptr;
   EnumUiResult result;
-  return SkinArchive::fromFile(zip_path, &result);
+  return SkinArchive::FromFile(zip_path, &result);
 }
 
 }  // namespace ui::testing_archive

@@ -171,7 +171,7 @@ VariantArchive::VariantArchive(const std::map<std::string, std::string>& replace
   }
   EXPECT_EQ(writer->close(), websetup_zip::EnumZipResult::kOk);
   ui::EnumUiResult result;
-  ui::SetSkinArchiveOverride(ui::SkinArchive::fromFile(zip, &result));
+  ui::SetSkinArchiveOverride(ui::SkinArchive::FromFile(zip, &result));
 }
 
 VariantArchive::~VariantArchive() { ui::SetSkinArchiveOverride(nullptr); }

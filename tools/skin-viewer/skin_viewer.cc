@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
   }
   if (!o.archive.empty()) {
     ui::EnumUiResult result;
-    auto archive = ui::SkinArchive::fromFile(o.archive, &result);
+    auto archive = ui::SkinArchive::FromFile(o.archive, &result);
     if (archive == nullptr) {
       std::fprintf(stderr, "cannot open %s\n", o.archive.c_str());
       return 1;
