@@ -30,5 +30,6 @@ int main(int argc, char** argv) {
       // Nothing to do: the lines then go wherever standard output goes.
     }
   }
-  return app::RunWebsetup(commandLine, app::ProductionStartupHooks());
+  app::ProductionServices services;
+  return app::RunWebsetup(commandLine, services.Hooks());
 }

@@ -1,17 +1,18 @@
 #include "app/production_hooks.h"
 
-#include "common/text.h"
 #include "common/events.h"
+#include "common/text.h"
 #include "crash/crash_context.h"
 #include "crash/report_upload.h"
 #include "system/system_facts.h"
-#include "app/startup.h"
 #include "telemetry/single_user_log.h"
 #include "window/run_window.h"
 
 namespace app {
 
 namespace {
+
+CSingleUserLog& hub() { return CSingleUserLog::GetInstance(); }
 
 // The hub, with the one server value the crash handler needs kept where a
 // signal handler can read it.
@@ -34,51 +35,74 @@ class ProcessEventSink : public common::EventSink {
     if (tag == "Downloader_config") crash::CrashContext::Get().downloaderConfig = value;
     hub().ServerInteger(tag, value);
   }
+};
+
+class HubTelemetry : public TelemetryHooks {
+ public:
+  void Init(const TelemetryInit& init) override {
+    hub().Init(init.siteId, init.productVersion, init.productName, init.downloadUrl,
+               init.flag277or278, init.mainPid);
+    // Never unset: a late event of any thread still finds the hub, which
+    // is never deleted either.
+    static ProcessEventSink sink;
+    common::SetEventSink(&sink);
+  }
+  void AddEvent(const std::string& category, const std::string& action, const std::string& label,
+                bool wait) override {
+    hub().AddUserLog_event(category, action, label, wait);
+  }
+  bool WaitForExit() override {
+    hub().WaitThreadForExit();
+    return hub().SenderEnded();
+  }
+};
+
+class SetupWindow : public WindowRunnerHooks {
+ public:
+  void Run(const common::ProcessIdentity& identity,
+           const ActivationRegistrar& setActivationHandler) override {
+    runner_.Run(identity, setActivationHandler);
+  }
+  void WaitThreads() override { runner_.WaitThreads(); }
+  void Show32BitRefusal() override { window::ShowUnsupportedSystemBox(); }
 
  private:
-  static CSingleUserLog& hub() { return CSingleUserLog::GetInstance(); }
+  window::WindowRunner runner_;
+};
+
+class ReportUpload : public ReportUploaderHooks {
+ public:
+  void Upload(const std::wstring& argument, const std::string& label, bool withDump) override {
+    (void)crash::PackAndUpload(argument, label, std::wstring(), withDump,
+                               crash::ReportEnvironment::FromProcess());
+  }
+};
+
+class MachineServices : public SystemHooks {
+ public:
+  std::wstring BestDrive(const std::wstring& path) override {
+    return FuntionImpl::GetBestDrivePath(path);
+  }
+  void AuthoriseFirewall(const std::string& modulePath) override {
+    // A failure is only printed by the firewall routine itself.
+    (void)FuntionImpl::AuthorizeInFirewall(common::utf8ToWide(modulePath));
+  }
 };
 
 }  // namespace
 
-StartupHooks ProductionStartupHooks() {
-  StartupHooks hooks = DefaultStartupHooks();
-  hooks.bestDrive = [](const std::wstring& path) { return FuntionImpl::GetBestDrivePath(path); };
-  hooks.authoriseFirewall = [](const std::string& modulePath) {
-    // A failure is only printed by the firewall routine itself.
-    (void)FuntionImpl::AuthorizeInFirewall(common::utf8ToWide(modulePath));
-  };
-  hooks.uploadReport = [](const std::wstring& argument, const std::string& label, bool withDump) {
-    (void)crash::PackAndUpload(argument, label, std::wstring(), withDump,
-                               crash::ReportEnvironment::FromProcess());
-  };
-  hooks.initTelemetry = [](const TelemetryInit& init) {
-    CSingleUserLog::GetInstance().Init(init.siteId, init.productVersion, init.productName,
-                                                  init.downloadUrl, init.flag277or278, init.mainPid);
-    // From here on every module's reports reach the hub.
-    static ProcessEventSink sink;
-    common::SetEventSink(&sink);
-  };
-  hooks.addEvent = [](const std::string& category, const std::string& action,
-                      const std::string& label, bool wait) {
-    CSingleUserLog::GetInstance().AddUserLog_event(category, action, label, wait);
-  };
-  hooks.waitTelemetry = [] {
-    CSingleUserLog& hub = CSingleUserLog::GetInstance();
-    hub.WaitThreadForExit();
-    return hub.SenderEnded();
-  };
-  hooks.runWindow = [](const std::wstring& windowClass,
-                       const std::function<void(std::function<void()>)>& setActivationHandler) {
-    window::ProcessWindowRunner().Run(windowClass, setActivationHandler, [] {
-      // The crash handler must not close the descriptor once it is freed.
-      crash::CrashContext::Get().instanceLockFd = -1;
-      if (platform::InstanceLock* lock = SingleInstanceLock()) lock->release();
-    });
-  };
-  hooks.waitWindowThreads = [] { window::ProcessWindowRunner().WaitThreads(); };
-  hooks.show32BitRefusal = [] { window::ShowUnsupportedSystemBox(); };
-  return hooks;
+struct ProductionServices::Parts {
+  HubTelemetry telemetry;
+  SetupWindow window;
+  ReportUpload reports;
+  MachineServices system;
+};
+
+ProductionServices::ProductionServices() : parts_(std::make_unique<Parts>()) {}
+ProductionServices::~ProductionServices() = default;
+
+StartupHooks ProductionServices::Hooks() {
+  return StartupHooks{&parts_->telemetry, &parts_->window, &parts_->reports, &parts_->system};
 }
 
 }  // namespace app

@@ -9,16 +9,18 @@
 
 #include "app/command_line.h"
 #include "common/log.h"
-#include "crash/crash_context.h"
-#include "system/file_trust.h"
+#include "common/process_identity.h"
 #include "common/text.h"
 #include "config/logging_setup.h"
 #include "config/product_config.h"
 #include "config/run_locations.h"
+#include "crash/crash_context.h"
 #include "platform/activation.h"
 #include "platform/dev_settings.h"
+#include "platform/named_mutex.h"
 #include "platform/paths.h"
 #include "platform/system_info.h"
+#include "system/file_trust.h"
 
 namespace app {
 
@@ -27,34 +29,44 @@ namespace {
 constexpr wchar_t kWindowClassPrefix[] = L"QM_UI_Frame_";
 constexpr wchar_t kDefaultWindowClass[] = L"QM_UI_Frame";
 
-// Process-wide values that the crash handler and the install thread read.
-std::unique_ptr<platform::InstanceLock> g_instanceLock;
-int32_t g_downloaderId = 0;
-std::wstring g_windowClass;
-
 std::string mutexName(int32_t downloaderId) {
   return "QLM_Downloader_" + std::to_string(downloaderId);
 }
 
-void runReport(const ReportArguments& args, bool withDump, const StartupHooks& hooks) {
-  if (hooks.uploadReport) hooks.uploadReport(args.argument, args.label, withDump);
-}
+// What this run holds while its window lives: the identity handed down to
+// the window and the single-instance lock behind its release.
+struct SetupProcess {
+  common::ProcessIdentity identity;
+  std::unique_ptr<platform::InstanceLock> instanceLock;
+};
 
 // Steps of setup mode up to the window. Returns false when this process
 // must end here (another instance, or a refused system).
 bool passSetupChecks(const config::ProductConfig& product, const platform::DevSettings& dev,
-                     const StartupHooks& hooks) {
-  if (!product.downloaderIdText.empty()) {
-    g_windowClass = kWindowClassPrefix + product.downloaderIdText;
-    // An automated run may start beside a running setup and must not raise it.
-    if (!dev.autoRun && platform::requestActivation(common::wideToUtf8(g_windowClass))) return false;
+                     const StartupHooks& hooks, SetupProcess* process) {
+  common::ProcessIdentity& identity = process->identity;
+  identity.windowClass = product.downloaderIdText.empty()
+                             ? std::wstring(kDefaultWindowClass)
+                             : kWindowClassPrefix + product.downloaderIdText;
+  // An automated run may start beside a running setup and must not raise it.
+  if (!product.downloaderIdText.empty() && !dev.autoRun &&
+      platform::requestActivation(common::wideToUtf8(identity.windowClass))) {
+    return false;
   }
 
-  g_downloaderId = product.downloaderId;
+  identity.downloaderId = product.downloaderId;
   crash::CrashContext& crashContext = crash::CrashContext::Get();
   crashContext.downloaderId = product.downloaderId;
-  const platform::PlatformResult rc = platform::InstanceLock::acquire(mutexName(product.downloaderId), &g_instanceLock);
-  if (g_instanceLock) crashContext.instanceLockFd = g_instanceLock->descriptor();
+  const platform::PlatformResult rc =
+      platform::InstanceLock::acquire(mutexName(product.downloaderId), &process->instanceLock);
+  if (platform::InstanceLock* lock = process->instanceLock.get()) {
+    crashContext.instanceLockFd = lock->descriptor();
+    identity.releaseInstanceLock = [lock] {
+      // The crash handler must not close the descriptor once it is freed.
+      crash::CrashContext::Get().instanceLockFd = -1;
+      lock->release();
+    };
+  }
   if (rc == platform::PlatformResult::kAlreadyExists && !dev.autoRun) return false;
   if (rc != platform::PlatformResult::kOk && rc != platform::PlatformResult::kAlreadyExists) {
     LOG(INFO) << " Single-instance lock unavailable: " << platform::resultName(rc);
@@ -67,37 +79,38 @@ bool passSetupChecks(const config::ProductConfig& product, const platform::DevSe
   init.downloadUrl = common::wideToUtf8(product.downloadUrl);
   init.flag277or278 = product.downloaderId == 277 || product.downloaderId == 278;
   init.mainPid = product.mainPid;
-  if (hooks.initTelemetry) hooks.initTelemetry(init);
+  hooks.telemetry->Init(init);
 
   if (ShouldRefuse32BitSystem(product.support32System, platform::is64BitOs())) {
-    if (hooks.addEvent) hooks.addEvent("Other", "32bitStartupForbided", "", true);
-    if (hooks.show32BitRefusal) hooks.show32BitRefusal();
+    hooks.telemetry->AddEvent("Other", "32bitStartupForbided", "", true);
+    hooks.window->Show32BitRefusal();
     return false;
   }
   return true;
 }
 
 // True when every thread has ended, so global state may be torn down.
-bool runWindowAndShutDown(const StartupHooks& hooks) {
-  if (hooks.authoriseFirewall) hooks.authoriseFirewall(platform::modulePath());
+bool runWindowAndShutDown(const StartupHooks& hooks, SetupProcess* process) {
+  hooks.system->AuthoriseFirewall(platform::modulePath());
 
   // Later instances ask this one to come forward through the listener; the
   // window tells it how once it exists.
-  auto listener = platform::ActivationListener::listen(common::wideToUtf8(WindowClassName()), nullptr);
+  const std::string windowClass = common::wideToUtf8(process->identity.windowClass);
+  auto listener = platform::ActivationListener::listen(windowClass, nullptr);
   auto setActivationHandler = [&listener](std::function<void()> raise) {
     if (listener) listener->setCallback(std::move(raise));
   };
-  if (hooks.runWindow) hooks.runWindow(WindowClassName(), setActivationHandler);
+  hooks.window->Run(process->identity, setActivationHandler);
   listener.reset();
 
-  if (g_instanceLock) g_instanceLock->release();
-  crash::CrashContext::Get().instanceLockFd = -1;
+  process->identity.releaseInstanceLock();
   LOG(INFO) << " Wait exit 1";
-  if (hooks.waitWindowThreads) hooks.waitWindowThreads();
+  hooks.window->WaitThreads();
   // Only now may the lock object go: the window's threads release it too.
-  g_instanceLock.reset();
+  process->identity.releaseInstanceLock = [] {};
+  process->instanceLock.reset();
   LOG(INFO) << " Wait exit 2";
-  const bool telemetryEnded = !hooks.waitTelemetry || hooks.waitTelemetry();
+  const bool telemetryEnded = hooks.telemetry->WaitForExit();
   LOG(INFO) << " Wait exit 3";
   return telemetryEnded;
 }
@@ -119,22 +132,27 @@ int RunWebsetup(const std::wstring& commandLine, const StartupHooks& hooks) {
   config::ProductConfig product;
   config::loadProductConfig(&product);
   curl_global_init(CURL_GLOBAL_ALL);
-  config::setUpLogging(product.downloadUrl, &config::processRunLocations(), hooks.bestDrive);
+  config::setUpLogging(
+      product.downloadUrl, &config::processRunLocations(),
+      [&hooks](const std::wstring& path) { return hooks.system->BestDrive(path); });
   fillCrashContext(config::processRunLocations());
 
   const EnumRunMode mode = ChooseRunMode(commandLine);
   if (mode == EnumRunMode::kCrashReport) {
-    runReport(CrashReportArguments(commandLine), true, hooks);
+    const ReportArguments args = CrashReportArguments(commandLine);
+    hooks.reports->Upload(args.argument, args.label, true);
     return 0;
   }
   if (mode == EnumRunMode::kCloseReport) {
-    runReport(CloseReportArguments(commandLine), false, hooks);
+    const ReportArguments args = CloseReportArguments(commandLine);
+    hooks.reports->Upload(args.argument, args.label, false);
     return 0;
   }
 
   const platform::DevSettings dev = platform::readDevSettings();
-  if (!passSetupChecks(product, dev, hooks)) return 0;
-  if (!runWindowAndShutDown(hooks)) {
+  SetupProcess process;
+  if (!passSetupChecks(product, dev, hooks, &process)) return 0;
+  if (!runWindowAndShutDown(hooks, &process)) {
     // The sender is still in a request: libcurl's global state and the
     // program's static objects stay as they are, and the process ends
     // without the clean-up and the destructors that would run under it.
@@ -150,11 +168,5 @@ int RunWebsetup(const std::wstring& commandLine, const StartupHooks& hooks) {
 bool ShouldRefuse32BitSystem(const std::wstring& support32System, bool is64BitSystem) {
   return support32System == L"0" && !is64BitSystem;
 }
-
-platform::InstanceLock* SingleInstanceLock() { return g_instanceLock.get(); }
-
-int32_t DownloaderId() { return g_downloaderId; }
-
-std::wstring WindowClassName() { return g_windowClass.empty() ? kDefaultWindowClass : g_windowClass; }
 
 }  // namespace app

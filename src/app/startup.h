@@ -1,11 +1,9 @@
 #ifndef WEBSETUP_APP_STARTUP_H_
 #define WEBSETUP_APP_STARTUP_H_
 
-#include <cstdint>
 #include <string>
 
 #include "app/startup_hooks.h"
-#include "platform/named_mutex.h"
 
 namespace app {
 
@@ -20,17 +18,6 @@ int RunWebsetup(const std::wstring& commandLine, const StartupHooks& hooks);
 // exactly "0" for Support32System and the system is not 64-bit. Any other
 // text, an empty one included, allows it.
 bool ShouldRefuse32BitSystem(const std::wstring& support32System, bool is64BitSystem);
-
-// The single-instance lock this process holds, or null. The crash handler
-// and the install thread release it before they start the setup again.
-platform::InstanceLock* SingleInstanceLock();
-
-// The integer downloader id of this build (0 when absent or not numeric).
-int32_t DownloaderId();
-
-// The window class of the setup window: "QM_UI_Frame_" + the downloader id
-// text, or "QM_UI_Frame" when that text is empty.
-std::wstring WindowClassName();
 
 }  // namespace app
 

@@ -21,37 +21,57 @@ void waitForQuitSignal() {
   LOG(INFO) << " Quit on signal " << sig;
 }
 
+class LoggingTelemetry : public TelemetryHooks {
+ public:
+  void Init(const TelemetryInit& init) override {
+    LOG(INFO) << " [seam] telemetry not built yet: site " << init.siteId << ", product "
+              << init.productName << " " << init.productVersion << ", url " << init.downloadUrl;
+  }
+  void AddEvent(const std::string& category, const std::string& action, const std::string& label,
+                bool) override {
+    LOG(INFO) << " [seam] event " << category << "/" << action << "/" << label;
+  }
+  bool WaitForExit() override { return true; }
+};
+
+class LoggingWindow : public WindowRunnerHooks {
+ public:
+  void Run(const common::ProcessIdentity& identity,
+           const ActivationRegistrar& setActivationHandler) override {
+    setActivationHandler([] { LOG(INFO) << " Activation requested by another instance"; });
+    LOG(INFO) << " [seam] no setup window yet (" << common::wideToUtf8(identity.windowClass)
+              << "): running until SIGINT or SIGTERM";
+    waitForQuitSignal();
+  }
+  void WaitThreads() override {}
+  void Show32BitRefusal() override { LOG(INFO) << " [seam] 32-bit refusal message box"; }
+};
+
+class LoggingReports : public ReportUploaderHooks {
+ public:
+  void Upload(const std::wstring& argument, const std::string& label, bool withDump) override {
+    LOG(INFO) << " [seam] report upload not built yet: label " << label << ", dump "
+              << (withDump ? 1 : 0) << ", files " << common::wideToUtf8(argument);
+  }
+};
+
+class LoggingSystem : public SystemHooks {
+ public:
+  std::wstring BestDrive(const std::wstring& path) override { return path; }
+  void AuthoriseFirewall(const std::string& path) override {
+    LOG(INFO) << " [seam] firewall authorisation of " << path;
+  }
+};
+
 }  // namespace
 
 StartupHooks DefaultStartupHooks() {
-  StartupHooks hooks;
-  hooks.bestDrive = [](const std::wstring& path) { return path; };
-  hooks.uploadReport = [](const std::wstring& argument, const std::string& label, bool withDump) {
-    LOG(INFO) << " [seam] report upload not built yet: label " << label << ", dump "
-              << (withDump ? 1 : 0) << ", files " << common::wideToUtf8(argument);
-  };
-  hooks.initTelemetry = [](const TelemetryInit& init) {
-    LOG(INFO) << " [seam] telemetry not built yet: site " << init.siteId << ", product "
-              << init.productName << " " << init.productVersion << ", url " << init.downloadUrl;
-  };
-  hooks.addEvent = [](const std::string& category, const std::string& action,
-                      const std::string& label, bool) {
-    LOG(INFO) << " [seam] event " << category << "/" << action << "/" << label;
-  };
-  hooks.waitTelemetry = [] { return true; };
-  hooks.show32BitRefusal = [] { LOG(INFO) << " [seam] 32-bit refusal message box"; };
-  hooks.authoriseFirewall = [](const std::string& path) {
-    LOG(INFO) << " [seam] firewall authorisation of " << path;
-  };
-  hooks.runWindow = [](const std::wstring& windowClass,
-                       const std::function<void(std::function<void()>)>& setActivationHandler) {
-    setActivationHandler([] { LOG(INFO) << " Activation requested by another instance"; });
-    LOG(INFO) << " [seam] no setup window yet (" << common::wideToUtf8(windowClass)
-              << "): running until SIGINT or SIGTERM";
-    waitForQuitSignal();
-  };
-  hooks.waitWindowThreads = [] {};
-  return hooks;
+  // Stateless, so one of each serves every caller.
+  static LoggingTelemetry telemetry;
+  static LoggingWindow window;
+  static LoggingReports reports;
+  static LoggingSystem system;
+  return StartupHooks{&telemetry, &window, &reports, &system};
 }
 
 }  // namespace app

@@ -23,12 +23,11 @@ std::atomic<int> g_screenHeight{0};
 WindowRunner::WindowRunner() = default;
 WindowRunner::~WindowRunner() = default;
 
-void WindowRunner::Run(const std::wstring& windowClass,
-                       const std::function<void(std::function<void()>)>& setActivationHandler,
-                       std::function<void()> releaseInstanceLock) {
+void WindowRunner::Run(const common::ProcessIdentity& identity,
+                       const std::function<void(std::function<void()>)>& setActivationHandler) {
   WindowEnvironment env = WindowEnvironment::FromProcess();
-  env.install.releaseInstanceLock = std::move(releaseInstanceLock);
-  window_ = std::make_unique<InstallUIMainWnd>(windowClass, std::move(env));
+  env.install.releaseInstanceLock = identity.releaseInstanceLock;
+  window_ = std::make_unique<InstallUIMainWnd>(identity.windowClass, std::move(env));
   // The title names the product for the taskbar and window lists.
   std::wstring title = L"Setup";
   if (!window_->Create(0, title, 0, 0, 650, 560)) {
@@ -81,11 +80,6 @@ void WindowRunner::WaitThreads() {
 void ShowUnsupportedSystemBox() {
   (void)MessageBoxWnd::Show(nullptr, install::kMsgNotSupportSystem, GetLanguageByLocalSystem(),
                             FuntionImpl::IsAutoRun());
-}
-
-WindowRunner& ProcessWindowRunner() {
-  static WindowRunner runner;
-  return runner;
 }
 
 }  // namespace window

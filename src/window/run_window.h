@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "common/process_identity.h"
 #include "window/install_ui_main_wnd.h"
 
 namespace window {
@@ -18,13 +19,12 @@ class WindowRunner {
   WindowRunner();
   ~WindowRunner();
 
-  // Creates the window of class `windowClass` and runs the loop until it
+  // Creates the window of `identity`'s class and runs the loop until it
   // closes. `setActivationHandler` receives the function that raises the
   // window (a second instance asks for it); it is called on the UI thread.
-  // `releaseInstanceLock` lets the automated restart hand the lock on.
-  void Run(const std::wstring& windowClass,
-           const std::function<void(std::function<void()>)>& setActivationHandler,
-           std::function<void()> releaseInstanceLock);
+  // The identity's lock release lets the automated restart hand the lock on.
+  void Run(const common::ProcessIdentity& identity,
+           const std::function<void(std::function<void()>)>& setActivationHandler);
   // After Run: waits up to 10 minutes per thread, then frees the window.
   void WaitThreads();
 
@@ -36,9 +36,6 @@ class WindowRunner {
 // 13 in the system's language, before any window exists. Returns when it
 // is closed. Main thread.
 void ShowUnsupportedSystemBox();
-
-// The process's runner (start-up's window hooks use it).
-WindowRunner& ProcessWindowRunner();
 
 }  // namespace window
 

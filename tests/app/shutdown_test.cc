@@ -34,9 +34,26 @@ bool staticCleanUpRan(bool senderEnded, int* exitCode) {
     std::atexit([] {
       if (FILE* f = std::fopen(g_marker.c_str(), "w")) std::fclose(f);
     });
+    // A window that closes at once, and a sender that has ended or not.
+    class NoWindow : public app::WindowRunnerHooks {
+     public:
+      void Run(const common::ProcessIdentity&, const app::ActivationRegistrar&) override {}
+      void WaitThreads() override {}
+      void Show32BitRefusal() override {}
+    } window;
+    class Sender : public app::TelemetryHooks {
+     public:
+      explicit Sender(bool ended) : ended_(ended) {}
+      void Init(const app::TelemetryInit&) override {}
+      void AddEvent(const std::string&, const std::string&, const std::string&, bool) override {}
+      bool WaitForExit() override { return ended_; }
+
+     private:
+      bool ended_;
+    } telemetry(senderEnded);
     app::StartupHooks hooks = app::DefaultStartupHooks();
-    hooks.runWindow = [](const std::wstring&, const std::function<void(std::function<void()>)>&) {};
-    hooks.waitTelemetry = [senderEnded] { return senderEnded; };
+    hooks.window = &window;
+    hooks.telemetry = &telemetry;
     std::exit(app::RunWebsetup(L"", hooks) == 0 ? 0 : 3);
   }
   int status = 0;
