@@ -19,6 +19,7 @@
 #include "common/log.h"
 #include "common/md5.h"
 #include "common/text.h"
+#include "net/transport_policy.h"
 #include "platform/executable_section.h"
 
 namespace FuntionImpl {
@@ -99,7 +100,7 @@ std::unique_ptr<X509_STORE, StoreFree> trustStore() {
   std::unique_ptr<X509_STORE, StoreFree> store(X509_STORE_new());
   if (!store) return store;
   X509_STORE_set_default_paths(store.get());
-  const std::string ca = TrustedCaPath();
+  const std::string ca = net::DeploymentCaFile();
   // A deployment without its own CA relies on the system store alone.
   if (std::ifstream(ca).good()) X509_STORE_load_file(store.get(), ca.c_str());
   // Our signing certificates are code-signing ones, not e-mail ones.
@@ -213,13 +214,6 @@ bool VerifyPinnedSignature(const std::wstring& path, const std::vector<std::stri
   LOG(INFO) << " Signer is not the maker's: certificate " << signer.certificateSha256
             << ", key " << signer.publicKeySha256 << " (" << pins.size() << " pinned)";
   return false;
-}
-
-std::string TrustedCaPath() {
-  if (const char* path = std::getenv("WEBSETUP_TRUSTED_CA"); path != nullptr && *path != '\0') {
-    return path;
-  }
-  return "/etc/websetup/trusted-ca.pem";
 }
 
 SignatureCheck CheckAppendedSignature(const std::string& path) {

@@ -34,7 +34,8 @@ constexpr uint32_t kTrustBadDigest = 0x80096010;          // content changed aft
 constexpr uint32_t kCryptBadSignatureBlock = 0x8009310B;  // signature block unreadable
 
 // Checks the appended signature of the file at `path` (UTF-8) against the
-// system trust store plus the deployment's CA certificate (TrustedCaPath()).
+// system trust store plus the deployment's CA certificate
+// (net::DeploymentCaFile(), the file TLS trusts too).
 // Never fails otherwise: every outcome is a status.
 SignatureCheck CheckAppendedSignature(const std::string& path);
 
@@ -63,10 +64,6 @@ std::wstring SignatureMessage(const SignatureCheck& check, const std::wstring& p
 // True only when the signature of `path` verifies. Logs
 // " VerifyEmbeddedSignature result is <status>, <message>" on every call.
 bool VerifyEmbeddedSignature(const std::wstring& path);
-
-// The deployment's trusted CA certificate (PEM): $WEBSETUP_TRUSTED_CA when
-// set, else /etc/websetup/trusted-ca.pem. A missing file adds nothing.
-std::string TrustedCaPath();
 
 // Name of the section that carries our executables' version lines.
 constexpr char kVersionSection[] = ".websetup_version";
