@@ -8,6 +8,7 @@
 #include "common/text.h"
 #include "uiframework/host.h"
 #include "uiframework/message_loop.h"
+#include "uiframework/x11_session.h"
 #include "uiframework/x11_transparency.h"
 
 namespace ui {
@@ -408,6 +409,7 @@ std::unique_ptr<WindowHost> CreateSdlHost(HostDelegate* delegate, const UiRect& 
       LOG(INFO) << " ui: SDL cannot start: " << SDL_GetError();
       return nullptr;
     }
+    if (SDL_strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) EndProgramWhenDisplayIsLost();
     // SDL starts with the input method on; it belongs to text fields only,
     // which switch it on while they have the focus.
     SDL_StopTextInput();

@@ -71,6 +71,27 @@ class Child {
   pid_t pid_ = -1;
 };
 
+// Starts a private Xvfb into `server`; its display name, or empty.
+std::string StartXvfb(Child* server) {
+  int fds[2];
+  if (pipe(fds) != 0) return "";
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    std::string fd = std::to_string(fds[1]);
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "400x300x24", "-nolisten",
+           "tcp", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  *server = Child(pid);
+  std::string number;
+  char c = 0;
+  while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+  close(fds[0]);
+  return number.empty() ? "" : ":" + number;
+}
+
 class X11TransparencyTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -221,6 +242,33 @@ TEST_F(X11TransparencyTest, TransparentPartsShowWhatLiesBehind) {
     window->Close();
     MessageLoop::Get()->RunPending();
   }
+}
+
+// Xlib's own answer to a lost display is exit(), which tears the program's
+// statics down under its running threads; the setup ends at once instead,
+// like a setup whose session ended. Run in a fresh process of its own.
+TEST(X11DisplayLossTest, ALostDisplayEndsTheProgramAtOnce) {
+  if (std::system("command -v Xvfb >/dev/null") != 0) GTEST_SKIP() << "needs Xvfb";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        Child server;
+        std::string name = StartXvfb(&server);
+        if (name.empty()) _exit(2);
+        setenv("DISPLAY", name.c_str(), 1);
+        SetHostKind(HostKind::kSdl);
+        SetSkinArchiveOverride(testing_archive::make({{"plain.xml", card(false)}}));
+        RecordingWindow window("plain.xml");
+        if (!window.Create(0, L"card", 0, 0, 200, 200)) _exit(2);
+        window.ShowWindow(true);
+        MessageLoop::Get()->RunPending();
+        server.Stop();
+        // The loop's next look at the display finds it gone.
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        MessageLoop::Get()->RunUntil([&] { return std::chrono::steady_clock::now() > end; });
+        _exit(3);  // still running without a display
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
