@@ -12,7 +12,7 @@ namespace app {
 
 namespace {
 
-CSingleUserLog& hub() { return CSingleUserLog::GetInstance(); }
+telemetry::CSingleUserLog& hub() { return telemetry::CSingleUserLog::GetInstance(); }
 
 // The hub, with the one server value the crash handler needs kept where a
 // signal handler can read it.

@@ -12,6 +12,8 @@
 #include "system/system_facts.h"
 #include "telemetry/galog.h"
 
+namespace telemetry {
+
 namespace {
 
 constexpr int kIdentityAttempts = 3;
@@ -22,8 +24,6 @@ CSingleUserLog* processInstance = nullptr;
 void EndProcessInstance() { processInstance->EndOfProcess(); }
 
 }  // namespace
-
-namespace telemetry {
 
 std::string ExeNameTagOf(const std::string& modulePath) {
   const size_t slash = modulePath.find_last_of("/\\");
@@ -47,13 +47,11 @@ TelemetryFacts CollectTelemetryFacts() {
   return facts;
 }
 
-}  // namespace telemetry
-
 SingleUserLogOptions SingleUserLogOptions::ForProcess() {
   FuntionImpl::SetBrandTable(config::processServices().brands());
   SingleUserLogOptions options;
   options.autoRun = platform::readDevSettings().autoRun;
-  options.facts = telemetry::CollectTelemetryFacts();
+  options.facts = CollectTelemetryFacts();
   return options;
 }
 
@@ -68,9 +66,9 @@ CSingleUserLog& CSingleUserLog::GetInstance() {
 }
 
 CSingleUserLog::CSingleUserLog(SingleUserLogOptions options) : options_(std::move(options)) {
-  const telemetry::TelemetryFacts& facts = options_.facts;
+  const TelemetryFacts& facts = options_.facts;
   setupVersion_ = facts.setupVersion;
-  exeNameTag_ = telemetry::ExeNameTagOf(facts.modulePath);
+  exeNameTag_ = ExeNameTagOf(facts.modulePath);
   osDescription_ = facts.osName + (facts.os64 ? " 64bit" : " 32bit");
   const size_t underscore = facts.uiLanguageName.find('_');
   uiLanguage_ = facts.uiLanguageName.substr(0, underscore);
@@ -96,13 +94,13 @@ CSingleUserLog::~CSingleUserLog() {
   if (sender_.joinable()) sender_.join();
   std::shared_ptr<IWebLog> webLog;
   {
-    std::lock_guard<std::mutex> lock(webLogMu_);
+    common::MutexLock lock(&webLogMu_);
     webLog.swap(webLog_);
   }
 }
 
 bool CSingleUserLog::SenderEnded() {
-  std::lock_guard<std::mutex> lock(wakeMu_);
+  common::MutexLock lock(&wakeMu_);
   return senderDone_;
 }
 
@@ -117,14 +115,14 @@ void CSingleUserLog::EndOfProcess() {
   }
   std::shared_ptr<IWebLog> webLog;
   {
-    std::lock_guard<std::mutex> lock(webLogMu_);
+    common::MutexLock lock(&webLogMu_);
     webLog.swap(webLog_);
   }
   // Destroyed here, or by the last synchronous send still holding it.
 }
 
 std::shared_ptr<IWebLog> CSingleUserLog::WebLogRef() const {
-  std::lock_guard<std::mutex> lock(webLogMu_);
+  common::MutexLock lock(&webLogMu_);
   return webLog_;
 }
 
@@ -132,7 +130,7 @@ void CSingleUserLog::Init(int siteId, const std::string& /*productVersion*/,
                           const std::string& productName, const std::string& downloadUrl,
                           bool flag277, int mainPid) {
   const bool isNew = IsFirstRunToday();
-  std::lock_guard<std::mutex> lock(initMu_);
+  common::MutexLock lock(&initMu_);
   siteId_ = siteId;
   productName_ = productName;
   downloadUrl_ = downloadUrl;
@@ -148,8 +146,9 @@ bool CSingleUserLog::WaitThreadForExit() {
   if (!sender_.joinable()) return true;
   bool ended;
   {
-    std::unique_lock<std::mutex> lock(wakeMu_);
-    ended = senderDoneCv_.wait_for(lock, options_.exitWait, [this] { return senderDone_; });
+    common::MutexLock lock(&wakeMu_);
+    const auto done = [this]() EXCLUSIVE_LOCKS_REQUIRED(wakeMu_) { return senderDone_; };
+    ended = senderDoneCv_.wait_for(wakeMu_, options_.exitWait, done);
   }
   if (ended) {
     sender_.join();
@@ -196,12 +195,12 @@ bool CSingleUserLog::IsFirstRunToday() {
   // Before the logging set-up there is no place for the file: every start
   // then counts as the first of the day.
   if (path.empty()) return true;
-  return telemetry::IsFirstRunTodayAt(path, platform::localTime());
+  return IsFirstRunTodayAt(path, platform::localTime());
 }
 
 void CSingleUserLog::UpdateGalogVersion() {
   const std::string path = GalogPath();
-  if (!path.empty()) telemetry::UpdateGalogVersionAt(path, setupVersion_);
+  if (!path.empty()) UpdateGalogVersionAt(path, setupVersion_);
 }
 
 // --- Queues and the sender thread ---
@@ -243,15 +242,15 @@ void CSingleUserLog::PutBack(GuardedQueue* queue, UserLogRecord record, int rc,
 }
 
 void CSingleUserLog::NotifySender() {
-  std::lock_guard<std::mutex> lock(wakeMu_);
+  common::MutexLock lock(&wakeMu_);
   wake_.notify_all();
 }
 
 // The idle pause of a pass that found both queues empty; a push or the
 // exit flag ends it early.
 void CSingleUserLog::WaitForWork() {
-  std::unique_lock<std::mutex> lock(wakeMu_);
-  wake_.wait_for(lock, options_.idlePause, [this] {
+  common::MutexLock lock(&wakeMu_);
+  wake_.wait_for(wakeMu_, options_.idlePause, [this] {
     return exit_.load() || ga4_.size.load() != 0 || funnel_.size.load() != 0;
   });
 }
@@ -288,7 +287,9 @@ void CSingleUserLog::SenderLoop() {
   } catch (...) {
     LOG(INFO) << " CSingleUserLog sender stopped by an exception";
   }
-  std::lock_guard<std::mutex> lock(wakeMu_);
+  common::MutexLock lock(&wakeMu_);
   senderDone_ = true;
   senderDoneCv_.notify_all();
 }
+
+}  // namespace telemetry

@@ -23,7 +23,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -46,8 +45,6 @@ struct TelemetryFacts {
 
 // The facts of this process, from the system services.
 TelemetryFacts CollectTelemetryFacts();
-
-}  // namespace telemetry
 
 // One queued report. GA4 records carry category, action and label; funnel
 // records carry the JSON text.
@@ -78,7 +75,7 @@ struct SingleUserLogOptions {
   bool autoRun = false;
   std::function<IWebLog*()> createWebLog = &CreateExportObj;
   std::function<void(IWebLog*)> destroyWebLog = &DestroyExportObj;
-  telemetry::TelemetryFacts facts;
+  TelemetryFacts facts;
   // Longest wait of WaitThreadForExit for the queues to drain.
   std::chrono::milliseconds exitWait{600000};
   // The sender's pause when both queues are empty.
@@ -112,12 +109,12 @@ class CSingleUserLog : public common::EventSink {
   static CSingleUserLog& GetInstance();
 
   // True once the sender thread has returned (or never ran).
-  bool SenderEnded();
+  bool SenderEnded() LOCKS_EXCLUDED(wakeMu_);
 
   // The at-exit step of the process instance: sets the exit flag and, when
   // the sender has ended, lets the web-log object go (after any send still
   // running on another thread). A sender still running keeps it.
-  void EndOfProcess();
+  void EndOfProcess() LOCKS_EXCLUDED(wakeMu_, webLogMu_);
 
   // A separate instance (tests). Starts the sender thread unless autoRun.
   explicit CSingleUserLog(SingleUserLogOptions options);
@@ -130,13 +127,13 @@ class CSingleUserLog : public common::EventSink {
   // Start-up values of the records. `productVersion` is not kept. Sets the
   // is-new flag from IsFirstRunToday(). Main thread, once.
   void Init(int siteId, const std::string& productVersion, const std::string& productName,
-            const std::string& downloadUrl, bool flag277, int mainPid);
+            const std::string& downloadUrl, bool flag277, int mainPid) LOCKS_EXCLUDED(initMu_);
 
   // Sets the exit flag and waits (at most the exit wait) for the sender to
   // send everything queued, retries included. When the wait runs out the
   // sender is abandoned: it ends after its current request, and what is
   // still queued is lost; SenderEnded() tells whether it has. Always true.
-  bool WaitThreadForExit();
+  bool WaitThreadForExit() LOCKS_EXCLUDED(wakeMu_);
 
   // Per-run locations (wide copies; empty before the logging set-up).
   std::wstring GetLogFilePath() const;
@@ -201,7 +198,7 @@ class CSingleUserLog : public common::EventSink {
   int SendGA4Event(const std::string& category, const std::string& action,
                    const std::string& label);
   // The "&ep.cd1=...&ep.cd8=N" tail of a GA4 event query.
-  std::string BuildCustomDimensions();
+  std::string BuildCustomDimensions() LOCKS_EXCLUDED(initMu_);
 
   // Derived at construction (exposed for tests).
   const std::string& ExeNameTag() const { return exeNameTag_; }
@@ -219,15 +216,15 @@ class CSingleUserLog : public common::EventSink {
   bool TryPop(GuardedQueue* queue, UserLogRecord* record);
   void PutBack(GuardedQueue* queue, UserLogRecord record, int rc, const char* what);
   void SenderLoop();
-  void WaitForWork();
-  void NotifySender();
-  std::string BuildFunnelJson(const Json::Value& actions, bool kit);
+  void WaitForWork() LOCKS_EXCLUDED(wakeMu_);
+  void NotifySender() LOCKS_EXCLUDED(wakeMu_);
+  std::string BuildFunnelJson(const Json::Value& actions, bool kit) LOCKS_EXCLUDED(initMu_);
   int SendFunnel(const std::string& json, const std::string& category, const std::string& action,
                  bool bWait);
   std::string GalogPath() const;
   // The web-log object, kept alive by the caller's copy while it sends;
   // null once it has been let go.
-  std::shared_ptr<IWebLog> WebLogRef() const;
+  std::shared_ptr<IWebLog> WebLogRef() const LOCKS_EXCLUDED(webLogMu_);
   const config::RunLocations& Locations() const;
 
   const SingleUserLogOptions options_;
@@ -240,13 +237,13 @@ class CSingleUserLog : public common::EventSink {
   std::string uiCountry_;
 
   // Init values: written once by the main thread, read by every thread.
-  std::mutex initMu_;
-  int32_t siteId_ = 0;
-  std::string productName_;
-  std::string downloadUrl_;
-  bool flag277_ = false;
-  int32_t mainPid_ = 0;
-  bool isNew_ = false;
+  common::Mutex initMu_;
+  int32_t siteId_ GUARDED_BY(initMu_) = 0;
+  std::string productName_ GUARDED_BY(initMu_);
+  std::string downloadUrl_ GUARDED_BY(initMu_);
+  bool flag277_ GUARDED_BY(initMu_) = false;
+  int32_t mainPid_ GUARDED_BY(initMu_) = 0;
+  bool isNew_ GUARDED_BY(initMu_) = false;
 
   std::atomic<bool> flowErrorStarted_{false};
   std::atomic<bool> toolkitErrorStarted_{false};
@@ -260,24 +257,24 @@ class CSingleUserLog : public common::EventSink {
   common::Mutex cacheMu_;
   std::map<std::string, int64_t> contentLengths_ GUARDED_BY(cacheMu_);
 
-  mutable std::mutex webLogMu_;
+  mutable common::Mutex webLogMu_;
   // Set at construction; reset at destruction or at the end of the process.
-  std::shared_ptr<IWebLog> webLog_;  // guarded by webLogMu_
+  std::shared_ptr<IWebLog> webLog_ GUARDED_BY(webLogMu_);
   GuardedQueue ga4_;
   GuardedQueue funnel_;
   std::atomic<bool> exit_{false};
   std::atomic<bool> abandon_{false};
-  std::mutex wakeMu_;
-  std::condition_variable wake_;
-  bool senderDone_ = false;  // guarded by wakeMu_
-  std::condition_variable senderDoneCv_;
+  common::Mutex wakeMu_;
+  std::condition_variable_any wake_;
+  bool senderDone_ GUARDED_BY(wakeMu_) = false;
+  std::condition_variable_any senderDoneCv_;
   std::thread sender_;
 };
 
-namespace telemetry {
 // The text between the last '_' and the last '.' of the file name of
 // `modulePath`; empty when the name has no '_' or no '.' after it.
 std::string ExeNameTagOf(const std::string& modulePath);
+
 }  // namespace telemetry
 
 #endif  // WEBSETUP_TELEMETRY_SINGLE_USER_LOG_H_

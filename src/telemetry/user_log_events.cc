@@ -7,6 +7,8 @@
 #include "system/system_facts.h"
 #include "telemetry/single_user_log.h"
 
+namespace telemetry {
+
 namespace {
 
 constexpr int kSyncAttempts = 3;
@@ -87,7 +89,7 @@ std::string CSingleUserLog::BuildFunnelJson(const Json::Value& actions, bool kit
   if (firstFunnel_.exchange(false)) UpdateGalogVersion();
   const FunnelWindowSource* window = mainWindow_.load();
   Json::Value root(Json::objectValue);
-  std::lock_guard<std::mutex> lock(initMu_);
+  common::MutexLock lock(&initMu_);
   root["is_new"] = isNew_ ? 1 : 0;
   root["brand"] = "PC";
   root["model"] = "PC";
@@ -169,7 +171,7 @@ std::string CSingleUserLog::BuildCustomDimensions() {
   std::string productName, downloadUrl;
   bool flag277;
   {
-    std::lock_guard<std::mutex> lock(initMu_);
+    common::MutexLock lock(&initMu_);
     siteId = siteId_;
     productName = productName_;
     downloadUrl = downloadUrl_;
@@ -218,3 +220,5 @@ void CSingleUserLog::ServerInteger(const std::string& tag, int32_t value) {
     SetAdditionalTime(value);
   }
 }
+
+}  // namespace telemetry

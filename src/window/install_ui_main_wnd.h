@@ -108,7 +108,7 @@ inline constexpr int kTaskbarError = 2;
 
 class InstallUIMainWnd : public ui::WindowImplBase,
                          public install::IInstallWindow,
-                         public FunnelWindowSource {
+                         public telemetry::FunnelWindowSource {
  public:
   // `windowClass` is the start-up's class name ("" for the default).
   InstallUIMainWnd(std::wstring windowClass, WindowEnvironment environment);

@@ -45,7 +45,7 @@ void WindowRunner::Run(const common::ProcessIdentity& identity,
     *logical = *width;
     return *width > 0;
   });
-  CSingleUserLog::GetInstance().SetMainWindow(window_.get());
+  telemetry::CSingleUserLog::GetInstance().SetMainWindow(window_.get());
   InstallUIMainWnd* raw = window_.get();
   const ui::WindowHandle handle = raw->GetHWND();
   setActivationHandler([raw, handle] {
@@ -69,7 +69,7 @@ void WindowRunner::Run(const common::ProcessIdentity& identity,
   ui::MessageLoop::Get()->Run();
   quit.stop();
   setActivationHandler([] {});
-  CSingleUserLog::GetInstance().SetMainWindow(nullptr);
+  telemetry::CSingleUserLog::GetInstance().SetMainWindow(nullptr);
 }
 
 void WindowRunner::WaitThreads() {

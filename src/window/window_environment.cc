@@ -26,7 +26,7 @@ WindowEnvironment WindowEnvironment::FromProcess() {
   env.autoRun = FuntionImpl::IsAutoRun();
   env.crashTest = FuntionImpl::IsCrashTest();
   env.modulePath = platform::modulePath();
-  env.runTimestamp = CSingleUserLog::GetInstance().GetRunTimestamp();
+  env.runTimestamp = telemetry::CSingleUserLog::GetInstance().GetRunTimestamp();
   env.screenSize = [](int* width, int* height) { (void)FuntionImpl::GetScreenSize(width, height); };
   env.open = [](const std::wstring& target) { (void)FuntionImpl::ShellOpen(target); };
   env.startProduct = [](const std::wstring& commandLine, int adminFlag) {
@@ -43,7 +43,7 @@ WindowEnvironment WindowEnvironment::FromProcess() {
                            done(common::utf8ToWide(*folder));
                          });
   };
-  env.logFilePath = CSingleUserLog::GetInstance().GetLogFilePath();
+  env.logFilePath = telemetry::CSingleUserLog::GetInstance().GetLogFilePath();
   env.startCloseReport = [](const std::vector<std::string>& arguments) {
     platform::SpawnOptions options;
     options.argv.push_back(platform::modulePath());

@@ -157,7 +157,7 @@ TEST_F(TlsTest, TelemetryToUntrustedHostIsRetriedThenDropped) {
   const std::wstring drive = common::utf8ToWide(work.file("drive/setup_x"));
   locations.setup(L"setup_x", common::utf8ToWide(work.path()), platform::localTime(),
                   [drive](const std::wstring&) { return drive; });
-  SingleUserLogOptions options;
+  telemetry::SingleUserLogOptions options;
   const std::string base = Https(valid_);
   const std::string store = registry.path();
   options.createWebLog = [base, store] {
@@ -173,7 +173,7 @@ TEST_F(TlsTest, TelemetryToUntrustedHostIsRetriedThenDropped) {
   options.idlePause = std::chrono::milliseconds(20);
   options.runLocations = &locations;
   {
-    CSingleUserLog log(std::move(options));
+    telemetry::CSingleUserLog log(std::move(options));
     log.AddUserLog_event("Other", "SetPath", "", false);
     EXPECT_TRUE(log.WaitThreadForExit());
   }

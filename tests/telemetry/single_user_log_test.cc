@@ -31,7 +31,7 @@ namespace {
 using testing_support::MakerServices;
 using namespace std::chrono_literals;
 
-class FakeWindow : public FunnelWindowSource {
+class FakeWindow : public telemetry::FunnelWindowSource {
  public:
   std::string SoftwareVersion() const override { return "9.1"; }
   std::string LanguageWebCode() const override { return "en"; }
@@ -120,8 +120,8 @@ class SingleUserLogTest : public ::testing::Test {
     el::Loggers::reconfigureLogger("default", conf);
   }
 
-  SingleUserLogOptions Options(bool autoRun = false) {
-    SingleUserLogOptions options;
+  telemetry::SingleUserLogOptions Options(bool autoRun = false) {
+    telemetry::SingleUserLogOptions options;
     options.autoRun = autoRun;
     const std::string base = services_.baseUrl();
     const std::string store = registry_.path();
@@ -183,7 +183,7 @@ class SingleUserLogTest : public ::testing::Test {
 };
 
 TEST_F(SingleUserLogTest, Ga4QueryCarriesEventAndCustomDimensions) {
-  CSingleUserLog log(Options());
+  telemetry::CSingleUserLog log(Options());
   log.Init(2, "ignored", "Orlastra", "http://dl.x.example/setup_bing_x.exe", false, 9666);
   EXPECT_EQ(log.AddUserLog_event("Download", "2.DownStart", "", true), 0);
   log.Init(999, "ignored", "Orlastra", "", true, 9666);
@@ -224,9 +224,9 @@ TEST_F(SingleUserLogTest, FactsComeFromTheSystemServices) {
   EXPECT_FALSE(facts.osName.empty());
   EXPECT_NE(facts.modulePath.find("telemetry_tests"), std::string::npos) << facts.modulePath;
 
-  SingleUserLogOptions options = Options();
+  telemetry::SingleUserLogOptions options = Options();
   options.facts = facts;
-  CSingleUserLog log(options);
+  telemetry::CSingleUserLog log(options);
   log.Init(999, "", "Orlastra", "", false, 1);
   const std::string tail = log.BuildCustomDimensions();
   EXPECT_EQ(tail.rfind(std::string("&ep.cd1=") + TELEMETRY_TESTS_VERSION + "&", 0), 0u) << tail;
@@ -248,8 +248,8 @@ TEST_F(SingleUserLogTest, ProcessOptionsBrandTheHitsFromTheServicesFile) {
   std::transform(base66.begin(), base66.end(), base66.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
 
-  (void)SingleUserLogOptions::ForProcess();
-  CSingleUserLog log(Options());
+  (void)telemetry::SingleUserLogOptions::ForProcess();
+  telemetry::CSingleUserLog log(Options());
   log.Init(2, "", "Orlastra", "http://dl.x.example/Setup_Bing_x.exe", false, 1);
   EXPECT_NE(log.BuildCustomDimensions().find("&ep.cd2=PPC&ep.cd3=" + brands.at(2) + "-Bing&"),
             std::string::npos)
@@ -266,7 +266,7 @@ TEST_F(SingleUserLogTest, ProcessOptionsBrandTheHitsFromTheServicesFile) {
 // The hub installed as the process's sink takes the reports of modules
 // below telemetry, and keeps the server's integers.
 TEST_F(SingleUserLogTest, InstalledAsEventSinkItQueuesModuleReports) {
-  CSingleUserLog log(Options());
+  telemetry::CSingleUserLog log(Options());
   log.Init(999, "", "Orlastra", "", false, 1);
   common::SetEventSink(&log);
   common::Events().Event("Setup", "StartWindowError", "code 5", false);
@@ -285,7 +285,7 @@ TEST_F(SingleUserLogTest, InstalledAsEventSinkItQueuesModuleReports) {
 }
 
 TEST_F(SingleUserLogTest, FunnelRecordMembers) {
-  CSingleUserLog log(Options());
+  telemetry::CSingleUserLog log(Options());
   log.Init(521, "", "Orlastra", "", true, 9666);
   log.AddUserLog_funnel("", "", 5, "Download", "SliceDownloading", "l", true, false);
   FakeWindow window;
@@ -339,7 +339,7 @@ TEST_F(SingleUserLogTest, FunnelRecordMembers) {
       galog);
   EXPECT_EQ(galog["version"], "2.3.4.5");
   // Second start on the same day.
-  CSingleUserLog again(Options());
+  telemetry::CSingleUserLog again(Options());
   again.Init(521, "", "Orlastra", "", true, 9666);
   again.AddUserLog_funnelPair(true, false, "a", "b", "k", "v");
   Json::Value doc;
@@ -348,8 +348,8 @@ TEST_F(SingleUserLogTest, FunnelRecordMembers) {
 }
 
 TEST_F(SingleUserLogTest, FlowErrorsOpenNumberAndCloseTheirSequence) {
-  auto hub = std::make_unique<CSingleUserLog>(Options());
-  CSingleUserLog& log = *hub;
+  auto hub = std::make_unique<telemetry::CSingleUserLog>(Options());
+  telemetry::CSingleUserLog& log = *hub;
   log.Init(521, "", "Orlastra", "", false, 1);
   EXPECT_EQ(log.AddUserLog_event("Other", "FlowError", "DL023", false), 0);
   EXPECT_EQ(log.AddUserLog_event("Other", "FlowError", "DL017", false), 0);
@@ -379,7 +379,7 @@ TEST_F(SingleUserLogTest, FlowErrorsOpenNumberAndCloseTheirSequence) {
 }
 
 TEST_F(SingleUserLogTest, CloseWithoutFlowErrorAddsNoEndRecord) {
-  CSingleUserLog log(Options());
+  telemetry::CSingleUserLog log(Options());
   EXPECT_EQ(log.AddUserLog_event("CrashRate", "Close", "1", true), 0);
   EXPECT_TRUE(log.WaitThreadForExit());
   EXPECT_EQ(Hits("/g/collect", 1).size(), 1u);
@@ -391,7 +391,7 @@ TEST_F(SingleUserLogTest, CloseWithoutFlowErrorAddsNoEndRecord) {
 TEST_F(SingleUserLogTest, FailingRecordsAreRetriedThreeTimes) {
   SetMode("ga4.status", "500");
   SetMode("collector.status", "503");
-  CSingleUserLog log(Options());
+  telemetry::CSingleUserLog log(Options());
   log.AddUserLog_event("Other", "SetPath", "", false);
   log.AddUserLog_funnelPair(false, false, "Download", "DownloadEnvReady", "", "");
   EXPECT_TRUE(log.WaitThreadForExit());
@@ -408,7 +408,7 @@ TEST_F(SingleUserLogTest, FailingRecordsAreRetriedThreeTimes) {
 // Everything queued before the exit wait reaches the journal exactly once,
 // also when many threads raise events at once.
 TEST_F(SingleUserLogTest, DrainsEverythingAtExit) {
-  CSingleUserLog log(Options());
+  telemetry::CSingleUserLog log(Options());
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&log, t] {
@@ -441,7 +441,7 @@ TEST_F(SingleUserLogTest, DrainsEverythingAtExit) {
 }
 
 TEST_F(SingleUserLogTest, AutoRunMakesEveryOperationAnswerMinus99) {
-  CSingleUserLog log(Options(/*autoRun=*/true));
+  telemetry::CSingleUserLog log(Options(/*autoRun=*/true));
   EXPECT_EQ(log.AddUserLog_event("Other", "FlowError", "DL023", false), -99);
   EXPECT_EQ(log.AddUserLog_event("Download", "1.Launch", "", true), -99);
   EXPECT_EQ(log.AddUserLog_funnel("", "", 0, "a", "b", "c", true, false), -99);
@@ -455,7 +455,7 @@ TEST_F(SingleUserLogTest, AutoRunMakesEveryOperationAnswerMinus99) {
 // the whole queue nor leave the sender with a destroyed web-log object.
 TEST_F(SingleUserLogTest, DestructionStopsTheSenderFirst) {
   SetMode("ga4.status", "500");
-  auto log = std::make_unique<CSingleUserLog>(Options());
+  auto log = std::make_unique<telemetry::CSingleUserLog>(Options());
   for (int i = 0; i < 200; ++i) log->AddUserLog_event("Other", "Busy", std::to_string(i), false);
   log.reset();
   EXPECT_LT(Hits("/g/collect", 0).size(), 800u);
@@ -474,9 +474,9 @@ TEST_F(SingleUserLogTest, TimedOutExitWaitAbandonsTheSenderAfterItsRequest) {
     std::unique_lock<std::mutex> lock(mu);
     cv.wait(lock, [&] { return open; });
   };
-  SingleUserLogOptions options = Options();
+  telemetry::SingleUserLogOptions options = Options();
   options.exitWait = 100ms;
-  CSingleUserLog log(std::move(options));
+  telemetry::CSingleUserLog log(std::move(options));
   for (int i = 0; i < 5; ++i) log.AddUserLog_event("Other", "Slow", std::to_string(i), false);
   ASSERT_TRUE(testing_support::waitFor([&] { return entered.load() == 1; }, 10s));
   EXPECT_TRUE(log.WaitThreadForExit());
@@ -501,12 +501,12 @@ TEST_F(SingleUserLogTest, EventsAfterTheExitStepFindNoWebLogObject) {
     setenv("WEBSETUP_SERVICES_BASE", services_.baseUrl().c_str(), 1);
     // Registered before the hub exists, so it runs after the hub's step.
     std::atexit([] {
-      CSingleUserLog& late = CSingleUserLog::GetInstance();
+      telemetry::CSingleUserLog& late = telemetry::CSingleUserLog::GetInstance();
       const int rc = late.AddUserLog_event("Other", "Late", "", true);
       late.AddUserLog_event("Other", "Later", "", false);
-      _exit(rc == CSingleUserLog::kNoWebLog ? 0 : 10);
+      _exit(rc == telemetry::CSingleUserLog::kNoWebLog ? 0 : 10);
     });
-    CSingleUserLog& hub = CSingleUserLog::GetInstance();
+    telemetry::CSingleUserLog& hub = telemetry::CSingleUserLog::GetInstance();
     hub.AddUserLog_event("Other", "Early", "", false);
     hub.WaitThreadForExit();
     std::exit(0);
@@ -519,7 +519,7 @@ TEST_F(SingleUserLogTest, EventsAfterTheExitStepFindNoWebLogObject) {
 }
 
 TEST_F(SingleUserLogTest, LocationsComeFromTheLoggingSetUp) {
-  CSingleUserLog log(Options(true));
+  telemetry::CSingleUserLog log(Options(true));
   EXPECT_EQ(log.GetLogDirectory(), locations_.getLogDirectory());
   EXPECT_EQ(log.GetRunTimestamp().size(), 17u);
   EXPECT_EQ(log.OsDescription(), "Windows 10 64bit");
