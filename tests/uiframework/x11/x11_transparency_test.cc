@@ -98,24 +98,9 @@ class X11TransparencyTest : public ::testing::Test {
     if (std::system("command -v Xvfb >/dev/null && command -v xcompmgr >/dev/null") != 0) {
       return;
     }
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    pid_t pid = fork();
-    if (pid == 0) {
-      close(fds[0]);
-      std::string fd = std::to_string(fds[1]);
-      execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "400x300x24", "-nolisten",
-             "tcp", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    close(fds[1]);
-    server_ = new Child(pid);
-    std::string number;
-    char c = 0;
-    while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (number.empty()) return;
-    display_name_ = ":" + number;
+    server_ = new Child();
+    display_name_ = StartXvfb(server_);
+    if (display_name_.empty()) return;
     setenv("DISPLAY", display_name_.c_str(), 1);
     display_ = XOpenDisplay(display_name_.c_str());
     if (display_ == nullptr) return;
