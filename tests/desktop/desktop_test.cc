@@ -449,11 +449,13 @@ void servePortal(DBusConnection* conn, DBusMessage* msg, const PortalScript& scr
   DBusMessage* reply = dbus_message_new_method_return(msg);
   dbus_message_append_args(reply, DBUS_TYPE_OBJECT_PATH, &handleText, DBUS_TYPE_INVALID);
   DBusMessage* signal = responseSignal(handle, dbus_message_get_sender(msg), script);
+  // Recorded before the answer goes out: the caller may check the journal
+  // as soon as its pick returns.
+  calls->add(call);
   if (script.respondBeforeReply) sendAndFree(conn, dbus_message_ref(signal));
   sendAndFree(conn, reply);
   if (script.respond && !script.respondBeforeReply) sendAndFree(conn, dbus_message_ref(signal));
   dbus_message_unref(signal);
-  calls->add(call);
 }
 
 class PickFolderTest : public DesktopTest {
