@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 
@@ -132,6 +133,13 @@ void InstallFlowTest::SetUp() {
 }
 
 void InstallFlowTest::TearDown() {
+  // A failure seen once on a loaded machine is a guess without the flow's
+  // own account of it.
+  if (HasFailure()) {
+    for (const std::string& line : LogLines::instance().containing("")) {
+      std::fprintf(stderr, "log:%s\n", line.c_str());
+    }
+  }
   for (const char* knob : kInstallerKnobs) unsetenv(knob);
   unsetenv("WEBSETUP_TRUSTED_CA");
   unsetenv("WEBSETUP_REGISTRY");
