@@ -139,11 +139,9 @@ class SdlHost : public WindowHost {
     SDL_SetWindowSize(window_, std::max(1, d.width()), std::max(1, d.height()));
   }
   UiRect GetBounds() const override {
-    int x = 0, y = 0, w = 0, h = 0;
-    SDL_GetWindowPosition(window_, &x, &y);
-    SDL_GetWindowSize(window_, &w, &h);
-    return UiRect{FromWindow(x), FromWindow(y), FromWindow(x) + FromWindow(w),
-                  FromWindow(y) + FromWindow(h)};
+    const UiRect r = GetBoundsInWindowUnits();
+    return UiRect{FromWindow(r.left), FromWindow(r.top), FromWindow(r.left) + FromWindow(r.width()),
+                  FromWindow(r.top) + FromWindow(r.height())};
   }
   void Show(bool show) override {
     if (show) {
