@@ -1,5 +1,6 @@
 #include "uiframework/automation.h"
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <optional>
@@ -180,6 +181,18 @@ std::string probePath(CWindowWnd* window) {
   return *probeFolder() + "/window-" + std::to_string(window->GetHWND()) + ".json";
 }
 
+// Renamed into place, so a reader never sees half a file.
+void writeWhole(const std::string& path, const std::string& text) {
+  const std::string tmp = path + ".tmp";
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    if (!out) return;
+    out << text;
+    if (!out.flush()) return;
+  }
+  std::rename(tmp.c_str(), path.c_str());
+}
+
 }  // namespace
 
 bool Click(CWindowWnd* window, const std::wstring& name) {
@@ -342,16 +355,18 @@ std::string Describe(CWindowWnd* window) {
 
 void UpdateProbe(CWindowWnd* window) {
   if (!probeFolder() || window->GetHWND() == 0) return;
-  const std::string text = Describe(window);
-  const std::string path = probePath(window);
-  const std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) return;
-    out << text;
-    if (!out.flush()) return;
-  }
-  std::rename(tmp.c_str(), path.c_str());
+  writeWhole(probePath(window), Describe(window));
+}
+
+void UpdateLoopProbe(const MessageLoop::Stall& stall) {
+  if (!probeFolder()) return;
+  char ms[32];
+  std::snprintf(ms, sizeof ms, "%.3f",
+                std::chrono::duration<double, std::milli>(stall.length).count());
+  std::string text = "{\"longest_stall_ms\":" + std::string(ms) + ",\"what\":";
+  appendJsonString(text, stall.what);
+  text += "}\n";
+  writeWhole(*probeFolder() + "/loop.json", text);
 }
 
 void RemoveProbe(CWindowWnd* window) {

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "uiframework/message_loop.h"
 #include "uiframework/window.h"
 
 namespace ui::automation {
@@ -77,6 +78,10 @@ std::string Describe(CWindowWnd* window);
 // so a reader never sees half a file. Off, these do nothing.
 void UpdateProbe(CWindowWnd* window);
 void RemoveProbe(CWindowWnd* window);
+// With the probe on, `<folder>/loop.json` holds the message loop's longest
+// stall so far ({"longest_stall_ms": 12.5, "what": "paint"}); it stays
+// after the windows are gone, for a benchmark to read at the end.
+void UpdateLoopProbe(const MessageLoop::Stall& stall);
 
 }  // namespace ui::automation
 

@@ -1,6 +1,9 @@
 #include "uiframework/message_loop.h"
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "uiframework/ui_types.h"
@@ -99,9 +102,46 @@ void MessageLoop::KillTimers(WindowHandle handle) {
   }
 }
 
+void MessageLoop::ResetStalls() {
+  longest_stall_ = Stall{};
+  stretch_open_ = false;
+}
+
+void MessageLoop::EndPiece(Clock::time_point started, const char* kind, uint64_t number) {
+  // A piece that ran a nested loop counts only from that loop's last wake.
+  Clock::duration length = Clock::now() - std::max(started, stretch_start_);
+  if (length <= stretch_piece_) return;
+  stretch_piece_ = length;
+  stretch_kind_ = kind;
+  stretch_number_ = number;
+}
+
+void MessageLoop::EndStretch() {
+  if (!stretch_open_) return;
+  stretch_open_ = false;
+  Clock::duration length = Clock::now() - stretch_start_;
+  const char* kind = stretch_kind_;
+  uint64_t number = stretch_number_;
+  stretch_piece_ = Clock::duration::zero();
+  stretch_kind_ = "";
+  if (length <= longest_stall_.length) return;
+  char what[48];
+  if (std::strcmp(kind, "message") == 0) {
+    std::snprintf(what, sizeof what, "message 0x%04" PRIx64, number);
+  } else if (std::strcmp(kind, "timer") == 0) {
+    std::snprintf(what, sizeof what, "timer %" PRIu64, number);
+  } else {
+    std::snprintf(what, sizeof what, "%s", *kind != 0 ? kind : "loop");
+  }
+  longest_stall_ = Stall{length, what};
+  if (stall_observer_) stall_observer_(longest_stall_);
+}
+
 void MessageLoop::Deliver(const Posted& posted) {
+  const Clock::time_point started = Clock::now();
   if (posted.task) {
     posted.task();
+    EndPiece(started, "task", 0);
     return;
   }
   MessageTarget* target = nullptr;
@@ -112,6 +152,11 @@ void MessageLoop::Deliver(const Posted& posted) {
   }
   // A window destroyed after the post simply loses the message.
   if (target != nullptr) target->DispatchMessage(posted.message, posted.wparam, posted.lparam);
+  if (posted.message == kWmTimer) {
+    EndPiece(started, "timer", posted.wparam);
+  } else {
+    EndPiece(started, "message", posted.message);
+  }
 }
 
 void MessageLoop::DispatchTimers() {
@@ -140,6 +185,10 @@ void MessageLoop::DispatchTimers() {
 }
 
 bool MessageLoop::Step(Clock::duration max_wait, const std::function<bool()>* done) {
+  // A round that follows another without a wait (RunPending, a nested loop
+  // starting inside a handler) ends the stretch that led to it.
+  EndStretch();
+  StartStretch();
   // Drain what is queued now; messages posted by handlers wait for the next
   // round so a chatty sender cannot starve timers.
   std::deque<Posted> batch;
@@ -153,11 +202,20 @@ bool MessageLoop::Step(Clock::duration max_wait, const std::function<bool()>* do
     if (QuitRequested()) return false;
   }
   DispatchTimers();
-  if (pump_ != nullptr) pump_->Pump();
-  if (idle_) idle_();
+  if (pump_ != nullptr) {
+    const Clock::time_point started = Clock::now();
+    pump_->Pump();
+    EndPiece(started, "input", 0);
+  }
+  if (idle_) {
+    const Clock::time_point started = Clock::now();
+    idle_();
+    EndPiece(started, "paint", 0);
+  }
   // A modal loop whose window closed in this round ends now, not after
   // the wait (half a second per message box otherwise).
   if (done != nullptr && (*done)()) return !QuitRequested();
+  EndStretch();
   Clock::time_point until = Clock::now() + max_wait;
   if (pump_ != nullptr && pump_->NeedsPolling()) until = std::min(until, Clock::now() + kPollInterval);
   common::MutexLock lock(&mu_);
@@ -167,12 +225,15 @@ bool MessageLoop::Step(Clock::duration max_wait, const std::function<bool()>* do
   cv_.wait_until(mu_, until, [this, order]() EXCLUSIVE_LOCKS_REQUIRED(mu_) {
     return quit_ || !queue_.empty() || timer_order_ != order;
   });
+  StartStretch();
   return !quit_;
 }
 
 int MessageLoop::Run() {
   while (Step(kLongWait)) {
   }
+  // What the thread does after the loop (shutting down) is not a stall.
+  stretch_open_ = false;
   common::MutexLock lock(&mu_);
   quit_ = false;  // consumed by the outermost loop, as WM_QUIT is
   return quit_code_;

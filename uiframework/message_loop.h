@@ -19,6 +19,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <string>
 #include <thread>
 
 #include "common/mutex.h"
@@ -89,6 +90,26 @@ class MessageLoop {
   // Clears a pending quit (tests that run several loops in one process).
   void ResetQuit();
 
+  // The longest stretch the loop's thread spent away from its events since
+  // the loop first ran: from waking (or starting a round) to its next wait
+  // or round, so a slow handler, timer, paint or input burst shows, and the
+  // time spent waiting does not. Work done before the first round (building
+  // the first window) is start-up, not a stall. `what` names the longest
+  // single piece of that stretch: "message 0x...", "timer N", "task",
+  // "input", "paint". UI thread.
+  struct Stall {
+    Clock::duration length{};
+    std::string what;
+  };
+  const Stall& LongestStall() const { return longest_stall_; }
+  // Called on the UI thread each time the longest stall grows (the window
+  // probe records it for a driver outside the process).
+  void SetStallObserver(std::function<void(const Stall&)> observer) {
+    stall_observer_ = std::move(observer);
+  }
+  // Forgets the longest stall (tests).
+  void ResetStalls();
+
  private:
   struct Posted {
     WindowHandle handle = 0;
@@ -110,6 +131,12 @@ class MessageLoop {
   bool Step(Clock::duration max_wait, const std::function<bool()>* done = nullptr);
   void DispatchTimers();
   void Deliver(const Posted& posted);
+  // The bookkeeping of stalls: a stretch of work ends at each round and each
+  // wait; pieces inside it (one message, one timer, the pump, the paint)
+  // say which was the longest.
+  void EndStretch();
+  void StartStretch() { stretch_open_ = true, stretch_start_ = Clock::now(); }
+  void EndPiece(Clock::time_point started, const char* kind, uint64_t number);
 
   mutable common::Mutex mu_;
   std::condition_variable_any cv_;
@@ -123,6 +150,14 @@ class MessageLoop {
   uint64_t timer_order_ GUARDED_BY(mu_) = 0;
   std::function<void()> idle_;
   EventPump* pump_ = nullptr;
+
+  bool stretch_open_ = false;
+  Clock::time_point stretch_start_;
+  Clock::duration stretch_piece_{};  // the longest piece of the open stretch
+  const char* stretch_kind_ = "";
+  uint64_t stretch_number_ = 0;
+  Stall longest_stall_;
+  std::function<void(const Stall&)> stall_observer_;
 };
 
 }  // namespace ui

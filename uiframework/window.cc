@@ -89,6 +89,7 @@ CWindowWnd::CWindowWnd() : services_(std::make_unique<Services>(this)) {
   static bool idle_set = false;
   if (!idle_set) {
     MessageLoop::Get()->SetIdleHandler(&CWindowWnd::PaintDirtyWindows);
+    MessageLoop::Get()->SetStallObserver(&automation::UpdateLoopProbe);
     idle_set = true;
   }
   paint_manager_.SetInvalidateCallback([this] { dirty_ = true; });
@@ -296,7 +297,8 @@ void CWindowWnd::EnsureSurface() {
 
 void CWindowWnd::Repaint() {
   EnsureSurface();
-  if (dirty_) {
+  const bool changed = dirty_;
+  if (changed) {
     dirty_ = false;
     cairo_save(cr_);
     cairo_set_operator(cr_, CAIRO_OPERATOR_CLEAR);
@@ -304,9 +306,11 @@ void CWindowWnd::Repaint() {
     cairo_restore(cr_);
     paint_manager_.Paint(cr_);
     cairo_surface_flush(surface_);
-    automation::UpdateProbe(this);
   }
   if (host_ != nullptr && host_->IsShown() && !host_->IsHeadless()) host_->Present(surface_);
+  // After the frame went out: a driver reading the probe finds on the
+  // screen what the probe describes.
+  if (changed) automation::UpdateProbe(this);
 }
 
 cairo_t* CWindowWnd::GetPaintContext() {

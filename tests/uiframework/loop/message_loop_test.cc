@@ -152,6 +152,50 @@ TEST_F(MessageLoopTest, QuitEndsNestedLoops) {
   EXPECT_FALSE(loop_->QuitRequested());
 }
 
+// The longest stall is the longest the thread stayed away from its events:
+// a slow handler counts and is named; waiting for work does not; a handler
+// that runs a nested loop (a modal box) counts its own work on either side
+// of that loop's waits, never the time the box waited for the user.
+TEST_F(MessageLoopTest, LongestStallCountsWorkNotWaiting) {
+  using std::chrono::milliseconds;
+  std::vector<MessageLoop::Stall> observed;
+  loop_->SetStallObserver([&](const MessageLoop::Stall& s) { observed.push_back(s); });
+  const uint32_t kSlow = kWmUser + 7, kModal = kWmUser + 8;
+  recorder_.on_message = [&](uint32_t message, uintptr_t) {
+    if (message == kSlow) std::this_thread::sleep_for(milliseconds(80));
+    if (message != kModal) return;
+    std::this_thread::sleep_for(milliseconds(30));
+    Clock::time_point until = Clock::now() + milliseconds(400);
+    loop_->RunUntil([&] { return Clock::now() >= until; });
+    std::this_thread::sleep_for(milliseconds(30));
+  };
+
+  loop_->ResetStalls();
+  loop_->SetTimer(handle_, 1, 400);
+  EXPECT_TRUE(runUntil([&] { return !recorder_.got.empty(); }));
+  loop_->KillTimer(handle_, 1);
+  loop_->RunPending();
+  EXPECT_LT(loop_->LongestStall().length, milliseconds(300));
+
+  loop_->ResetStalls();
+  observed.clear();
+  loop_->PostMessage(handle_, kSlow, 0, 0);
+  EXPECT_TRUE(runUntil([&] { return recorder_.got.back().message == kSlow; }));
+  loop_->RunPending();
+  EXPECT_GE(loop_->LongestStall().length, milliseconds(80));
+  EXPECT_EQ(loop_->LongestStall().what, "message 0x0407");
+  ASSERT_FALSE(observed.empty());
+  EXPECT_EQ(observed.back().length, loop_->LongestStall().length);
+
+  loop_->ResetStalls();
+  loop_->PostMessage(handle_, kModal, 0, 0);
+  EXPECT_TRUE(runUntil([&] { return recorder_.got.back().message == kModal; }));
+  loop_->RunPending();
+  EXPECT_GE(loop_->LongestStall().length, milliseconds(30));
+  EXPECT_LT(loop_->LongestStall().length, milliseconds(300));
+  loop_->SetStallObserver(nullptr);
+}
+
 // A modal window returns the result of the close that ended it, while its
 // owner's timers and posted messages go on being dispatched and the owner
 // takes no input.
