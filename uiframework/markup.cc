@@ -124,7 +124,9 @@ class Converter {
       case 'f': state_.fonts.push_back(std::atoi(arg.c_str())); break;
       case 'c': {
         UiColor c;
-        state_.colors.push_back(parseColor(arg, &c) ? std::optional<UiColor>(c) : std::nullopt);
+        const bool readable = parseColor(arg, &c);
+        state_.colors.push_back(readable ? std::optional<UiColor>(c) : std::nullopt);
+        if (!readable) result_.bad_colors.push_back(arg);
         break;
       }
       case 'a':

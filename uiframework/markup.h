@@ -36,6 +36,10 @@ struct MarkupResult {
   std::string pango;  // Pango markup
   std::string plain;  // the text without tags
   std::vector<LinkRange> links;
+  // The arguments of "{c ...}" tags that name no colour, in text order. The
+  // text still draws (in the colour around them); they are listed so a
+  // check of the language files can find a colour that silently falls back.
+  std::vector<std::string> bad_colors;
 };
 
 struct MarkupStyle {

@@ -2,6 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "uiframework/containers.h"
+#include "uiframework/layout_builder.h"
+#include "uiframework/window.h"
+
 namespace ui {
 namespace {
 
@@ -76,6 +86,77 @@ TEST_F(MarkupTest, FontsByIndex) {
   EXPECT_NE(r.pango.find("Bold 20px\" foreground=\"#000000\">big"), std::string::npos);
   EXPECT_NE(r.pango.find("12px\" foreground=\"#000000\">x"), std::string::npos);
   EXPECT_EQ(pangoFontDescription(fonts_[1]), "Noto Sans 14px");
+}
+
+// An unreadable colour draws in the colour around it, which passes for
+// black text and hides the fault everywhere else, so it is reported; a
+// readable one, in any of the written forms, is not.
+TEST_F(MarkupTest, ReportsColoursItCannotRead) {
+  struct Case {
+    const wchar_t* in;
+    std::vector<std::string> bad;
+  } cases[] = {
+      {L"{c #28BF74}a{/c}{c #FF28BF74}b{/c}{c 0x28bf74}c{/c}{c  #000000}d{/c}", {}},
+      {L"{f 0}{c 28BF74}%0.f%%{/c}{/f}", {"28BF74"}},
+      {L"{c #28BF7}a{/c}{c #@!ThemeColor#@!}b{/c}{c}c{/c}{c #28BG74}d{/c}",
+       {"#28BF7", "#@!ThemeColor#@!", "", "#28BG74"}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(convertMarkup(c.in, style_).bad_colors, c.bad) << common::wideToUtf8(c.in);
+  }
+  // The reported colour fell back: the figure is drawn in the text colour.
+  style_.text_color = 0xFF555555;
+  EXPECT_NE(convertMarkup(L"{c 28BF74}42%{/c}", style_).pango.find("#555555\">42%"),
+            std::string::npos);
+}
+
+void collectTexts(const CControlUI* control, std::vector<const CControlUI*>* out) {
+  if (!control->GetText().empty()) out->push_back(control);
+  if (const auto* container = dynamic_cast<const CContainerUI*>(control)) {
+    for (int i = 0; i < container->GetCount(); ++i) collectTexts(container->GetItemAt(i), out);
+  }
+}
+
+// Every text of every language file and layout of the shipped archive,
+// read as the window reads it, names only colours the markup reads: the
+// progress figure and the links of nineteen languages once lost the theme
+// colour to "{c 28BF74}", and nothing else showed it. The file list comes
+// from the source folder, so a language added later is checked too.
+TEST(ShippedMarkupTest, EveryColourOfTheSkinTextsParses) {
+  namespace fs = std::filesystem;
+  std::shared_ptr<SkinArchive> skin = GetSkinArchive("ZIPRES", 138);
+  ASSERT_NE(skin, nullptr);
+  std::vector<std::string> files;
+  for (const std::string folder : {"", "language/"}) {
+    for (const auto& entry : fs::directory_iterator(std::string(SKIN_SOURCE_DIR) + "/" + folder)) {
+      const std::string name = entry.path().filename().string();
+      if (entry.path().extension() == ".xml" && name != "services.xml") {
+        files.push_back(folder + name);
+      }
+    }
+  }
+  int languages = 0, colouredTexts = 0;
+  MarkupStyle style;
+  for (const std::string& file : files) {
+    SCOPED_TRACE(file);
+    if (file.starts_with("language/")) ++languages;
+    CDialogBuilder builder;
+    EnumUiResult result;
+    std::string error;
+    std::unique_ptr<CControlUI> root = builder.Create(file, *skin, nullptr, &result, &error);
+    ASSERT_NE(root, nullptr) << error;
+    std::vector<const CControlUI*> controls;
+    collectTexts(root.get(), &controls);
+    for (const CControlUI* control : controls) {
+      if (control->GetText().find(L"{c") != std::wstring::npos) ++colouredTexts;
+      const MarkupResult markup = convertMarkup(control->GetText(), style);
+      for (const std::string& bad : markup.bad_colors) {
+        ADD_FAILURE() << common::wideToUtf8(control->GetName()) << ": {c " << bad << "}";
+      }
+    }
+  }
+  EXPECT_GE(languages, 20);
+  EXPECT_GE(colouredTexts, 20 * 3);
 }
 
 }  // namespace
