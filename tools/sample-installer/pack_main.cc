@@ -42,7 +42,8 @@ int main(int argc, char** argv) {
   std::string error;
   const auto r = sample_installer::writeInstaller(stub, files, size, out, &error);
   if (r != sample_installer::PayloadResult::kOk) {
-    std::cerr << "sample-payload-pack: " << error << "\n";
+    std::cerr << "sample-payload-pack: " << sample_installer::payloadResultName(r) << ": " << error
+              << "\n";
     return 1;
   }
   return 0;

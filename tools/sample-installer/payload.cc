@@ -181,24 +181,36 @@ PayloadResult writeInstaller(const std::string& stub, const std::vector<PayloadS
                              uint64_t totalSize, const std::string& out, std::string* error) {
   const std::string tmp = out + ".tmp";
   std::ofstream dst(tmp, std::ios::binary | std::ios::trunc);
+  if (!dst) {
+    // Most often the output's folder is not there yet (a build step that
+    // runs too early): the reason is what tells that apart.
+    *error = "cannot write " + tmp + ": " + std::strerror(errno);
+    return PayloadResult::kWriteFailed;
+  }
+  // A run that fails part way leaves no half-written file for the next one.
+  auto fail = [&dst, &tmp](PayloadResult r) {
+    dst.close();
+    std::remove(tmp.c_str());
+    return r;
+  };
   auto copy = [&dst, error](const std::string& from) {
     std::ifstream src(from, std::ios::binary);
     if (!src) {
-      *error = "cannot read " + from;
+      *error = "cannot read " + from + ": " + std::strerror(errno);
       return false;
     }
     dst << src.rdbuf();
     return true;
   };
-  if (!dst || !copy(stub)) return PayloadResult::kUnreadable;
+  if (!copy(stub)) return fail(PayloadResult::kUnreadable);
   const auto archiveStart = static_cast<uint64_t>(dst.tellp());
   for (const PayloadSource& file : files) {
     std::error_code ec;
     const uint64_t size = std::filesystem::file_size(file.path, ec);
     struct stat st {};
     if (ec || ::stat(file.path.c_str(), &st) != 0) {
-      *error = "cannot read " + file.path;
-      return PayloadResult::kUnreadable;
+      *error = "cannot read " + file.path + ": " + (ec ? ec.message() : std::strerror(errno));
+      return fail(PayloadResult::kUnreadable);
     }
     std::string header;
     putLittleEndian(&header, file.name.size(), 2);
@@ -206,7 +218,7 @@ PayloadResult writeInstaller(const std::string& stub, const std::vector<PayloadS
     putLittleEndian(&header, st.st_mode & 07777, 4);
     putLittleEndian(&header, size, 8);
     dst.write(header.data(), static_cast<std::streamsize>(header.size()));
-    if (!copy(file.path)) return PayloadResult::kUnreadable;
+    if (!copy(file.path)) return fail(PayloadResult::kUnreadable);
   }
   dst.write("\0\0", 2);
   const uint64_t used = static_cast<uint64_t>(dst.tellp()) + kPayloadTrailerLen;
@@ -222,7 +234,7 @@ PayloadResult writeInstaller(const std::string& stub, const std::vector<PayloadS
   dst.write(trailer.data(), static_cast<std::streamsize>(trailer.size()));
   dst.close();
   if (!dst || ::chmod(tmp.c_str(), 0755) != 0 || std::rename(tmp.c_str(), out.c_str()) != 0) {
-    *error = "cannot write " + out;
+    *error = "cannot write " + out + ": " + std::strerror(errno);
     std::remove(tmp.c_str());
     return PayloadResult::kWriteFailed;
   }

@@ -69,7 +69,8 @@ struct PayloadSource {
 // Writes to `out` the program `stub` followed by an archive of `files`,
 // filler and the trailer, so the whole file is `totalSize` bytes (or just
 // as long as needed when that is too small), runnable (0755). Returns kOk,
-// kUnreadable when an input cannot be read, or kWriteFailed.
+// kUnreadable when an input cannot be read, or kWriteFailed, with the file
+// and the system's reason in *error; a failure leaves no file behind.
 [[nodiscard]] PayloadResult writeInstaller(const std::string& stub,
                                            const std::vector<PayloadSource>& files,
                                            uint64_t totalSize, const std::string& out,
