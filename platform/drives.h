@@ -17,6 +17,9 @@ struct DriveFacts {
   bool usb = false;        // the device hangs off a USB bus (sysfs path)
   bool writable = false;   // mounted read-write and we may write to its root
   uint64_t freeBytes = 0;  // free to this user (statvfs f_bavail)
+  // Programs may be started from it: not mounted noexec, and for a root
+  // run not nosuid either.
+  bool runsPrograms = false;
 };
 
 // Every mounted block-device file system, in mount order (the order of

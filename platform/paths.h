@@ -62,6 +62,25 @@ bool pathExists(const std::string& path);
 // such mark, as a Windows file needs none). kOk when it can be run.
 [[nodiscard]] PlatformResult makeExecutable(const std::string& path);
 
+// Makes `path` a folder that only this user may change, for files that are
+// checked and then run: missing folders are made (the last one 0700); an
+// existing last folder that is a link, belongs to another user or that
+// others may write to is moved aside and made anew, since what lies in it
+// may have been put there by them. Every folder above must be
+// root's or ours, and writable by others only when sticky (as /tmp).
+// kAccessDenied when that cannot be had.
+[[nodiscard]] PlatformResult ensurePrivateFolder(const std::string& path);
+
+// True when programs may be started from the volume of `path` (not mounted
+// noexec; for a root run, not nosuid either, since a setup that runs
+// elevated may start programs that expect their rights).
+bool volumeRunsPrograms(const std::string& path);
+
+// Makes a new folder below `parent` named `prefix` plus a unique tail,
+// 0700, and stores its path in *out.
+[[nodiscard]] PlatformResult makeUniqueFolder(const std::string& parent, const std::string& prefix,
+                                              std::string* out);
+
 }  // namespace platform
 
 #endif  // WEBSETUP_PLATFORM_PATHS_H_

@@ -45,6 +45,8 @@ void reapInBackground(int pid);
 // How to start a program.
 struct SpawnOptions {
   std::vector<std::string> argv;   // argv[0] is the program's path
+  // The file to start when it is not argv[0]'s path (a HeldFile's path).
+  std::string program;
   std::string workingDir;          // empty: ours
   // Starts the child in a session of its own, detached from our terminal
   // and process group, so it outlives us and our signals.

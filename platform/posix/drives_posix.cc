@@ -84,7 +84,10 @@ std::vector<DriveFacts> listDrives() {
     bool removable = false;
     deviceFacts(majMin, &removable, &drive.usb);
     drive.fixed = !removable;
-    const bool readOnly = ("," + options + ",").find(",ro,") != std::string::npos;
+    const std::string flags = "," + options + ",";
+    const bool readOnly = flags.find(",ro,") != std::string::npos;
+    drive.runsPrograms = flags.find(",noexec,") == std::string::npos &&
+                         (geteuid() != 0 || flags.find(",nosuid,") == std::string::npos);
     drive.writable = !readOnly && access(mountPoint.c_str(), W_OK) == 0;
     struct statvfs vfs {};
     if (statvfs(mountPoint.c_str(), &vfs) == 0) {

@@ -3,9 +3,11 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -149,6 +151,63 @@ PlatformResult makeExecutable(const std::string& path) {
   if (stat(path.c_str(), &st) != 0) return resultFromErrno(errno);
   // Only the owner gains the right: the cache is the user's.
   if (chmod(path.c_str(), (st.st_mode & 07777) | S_IXUSR) != 0) return resultFromErrno(errno);
+  return PlatformResult::kOk;
+}
+
+namespace {
+
+// An ancestor of a private folder: nobody but root and us may rename or
+// replace what lies in it, unless it is sticky (then only owners may).
+bool trustedAncestor(const struct stat& st) {
+  if (!S_ISDIR(st.st_mode)) return false;
+  if (st.st_uid != 0 && st.st_uid != geteuid()) return false;
+  return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (st.st_mode & S_ISVTX) != 0;
+}
+
+bool ownPrivate(const struct stat& st) {
+  return S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+}  // namespace
+
+PlatformResult ensurePrivateFolder(const std::string& path) {
+  const std::string folder = withoutTrailingSlash(path);
+  if (folder.empty() || folder[0] != '/' || folder == "/") return PlatformResult::kInvalidArgument;
+  const std::string parent = folder.substr(0, std::max<size_t>(1, folder.rfind('/')));
+  const PlatformResult made = createDirectoryChain(parent);
+  if (made != PlatformResult::kOk) return made;
+  // The walk follows links as the kernel will when the folder is used.
+  for (size_t at = 0; at != std::string::npos; at = folder.find('/', at + 1)) {
+    const std::string prefix = at == 0 ? "/" : folder.substr(0, at);
+    struct stat st {};
+    if (stat(prefix.c_str(), &st) != 0 || !trustedAncestor(st)) {
+      return PlatformResult::kAccessDenied;
+    }
+  }
+  struct stat st {};
+  if (lstat(folder.c_str(), &st) == 0 && !ownPrivate(st)) {
+    const std::string aside = folder + ".untrusted-" + std::to_string(getpid()) + "-" +
+                              std::to_string(static_cast<long long>(time(nullptr)));
+    if (rename(folder.c_str(), aside.c_str()) != 0) return PlatformResult::kAccessDenied;
+  }
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return resultFromErrno(errno);
+  if (lstat(folder.c_str(), &st) != 0 || !ownPrivate(st)) return PlatformResult::kAccessDenied;
+  if ((st.st_mode & 0077) != 0 && chmod(folder.c_str(), 0700) != 0) return resultFromErrno(errno);
+  return PlatformResult::kOk;
+}
+
+bool volumeRunsPrograms(const std::string& path) {
+  struct statvfs vfs {};
+  if (statvfs(resolveExistingPrefix(path).c_str(), &vfs) != 0) return false;
+  if ((vfs.f_flag & ST_NOEXEC) != 0) return false;
+  return geteuid() != 0 || (vfs.f_flag & ST_NOSUID) == 0;
+}
+
+PlatformResult makeUniqueFolder(const std::string& parent, const std::string& prefix,
+                                std::string* out) {
+  std::string pattern = withoutTrailingSlash(parent) + "/" + prefix + "XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) return resultFromErrno(errno);
+  *out = pattern;
   return PlatformResult::kOk;
 }
 

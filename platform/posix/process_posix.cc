@@ -115,6 +115,7 @@ PlatformResult spawnAsUser(const SpawnOptions& options, int* pid, int* osError) 
   std::vector<char*> argv;
   for (auto& a : argStore) argv.push_back(a.data());
   argv.push_back(nullptr);
+  const char* program = options.program.empty() ? argv[0] : options.program.c_str();
 
   // The child reports a failing step through this pipe; a closed pipe
   // without data means exec succeeded.
@@ -144,7 +145,7 @@ PlatformResult spawnAsUser(const SpawnOptions& options, int* pid, int* osError) 
       err = errno;
     }
     if (err == 0) {
-      execve(argv[0], argv.data(), envp.data());
+      execve(program, argv.data(), envp.data());
       err = errno;
     }
     (void)!write(errPipe[1], &err, sizeof(err));
@@ -271,7 +272,8 @@ PlatformResult spawnProcess(const SpawnOptions& options, int* pid, int* osError)
   for (auto& a : argStore) argv.push_back(a.data());
   argv.push_back(nullptr);
   pid_t child = 0;
-  const int rc = posix_spawn(&child, argv[0], &actions, &attr, argv.data(), environ);
+  const char* program = options.program.empty() ? argv[0] : options.program.c_str();
+  const int rc = posix_spawn(&child, program, &actions, &attr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   if (rc != 0) {

@@ -33,6 +33,7 @@ inline constexpr char kNoWorkerThread[] = "DL028";       // download result 8
 inline constexpr char kLengthShort[] = "DL030";          // download result 12
 inline constexpr char kFileTooSmall[] = "DL031";         // download result 15
 inline constexpr char kInstallerFailed[] = "DL032";      // installer exit code not 0 or 8
+inline constexpr char kInstallThreadFailed[] = "DL033";  // the install thread ended by an exception
 
 }  // namespace common::flow
 

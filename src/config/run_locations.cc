@@ -56,12 +56,16 @@ int RunLocations::setup(const std::wstring& stem, const std::wstring& appData,
     cacheDir_ = root + kVendorFolder + L"/" + stem;
     if (bestDrive) cacheDir_ = bestDrive(cacheDir_);
   }
-  if (platform::createDirectoryChain(common::wideToUtf8(cacheDir_)) != platform::PlatformResult::kOk) {
+  // The installer is checked in the cache and then started from it, with
+  // the setup's rights: another user who can change the folder could swap
+  // it in between. So the folder is ours alone, or not used.
+  if (platform::ensurePrivateFolder(common::wideToUtf8(cacheDir_)) !=
+      platform::PlatformResult::kOk) {
     // A volume root is often not writable by a user on this platform, where
     // a Windows drive root is: keep the cache beside the logs instead of
     // handing the install flow a folder it cannot use.
     cacheDir_ = appData + L"/" + kVendorFolder + L"/" + stem;
-    createChain(cacheDir_);
+    (void)platform::ensurePrivateFolder(common::wideToUtf8(cacheDir_));
   }
   configured_ = true;
   return 1;

@@ -153,6 +153,13 @@ EnumPackResult PackAndUpload(const std::wstring& argument, const std::string& la
     LOG(INFO) << " Report upload: no log folder, nothing packed";
     return EnumPackResult::kArchiveNotCreated;
   }
+  // The name comes from a command line anyone can write: it names a file
+  // of the log folder, never one elsewhere.
+  if (argument.empty() || argument.find_first_of(L"/\\") != std::wstring::npos ||
+      argument.find(L"..") != std::wstring::npos) {
+    LOG(INFO) << " Report upload: refused file name " << narrow(argument);
+    return EnumPackResult::kArchiveNotCreated;
+  }
   const std::wstring folder = env.logDirectory + L"/";
   const std::wstring logFile = folder + argument;
   const std::wstring logCopy = logFile + L"_copy.log";

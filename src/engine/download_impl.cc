@@ -212,9 +212,10 @@ std::string CDownLoadImpl::fileMd5(const std::string& path) {
 }
 
 int CDownLoadImpl::checkMD5(const std::wstring& filePath, const std::wstring& md5,
-                            const std::wstring& md5Extra, const std::wstring& label) {
+                            const std::wstring& md5Extra, const std::wstring& label,
+                            const std::string& readPath) {
   const std::string path = common::wideToUtf8(filePath);
-  const std::string digest = fileMd5(path);
+  const std::string digest = fileMd5(readPath.empty() ? path : readPath);
   LOG(INFO) << " MD5 of file " << path << " is " << digest;
   if (FILE* record = std::fopen((path + ".db").c_str(), "wb+")) {
     const std::string text = common::wideToUtf8(label) + "###" + digest;

@@ -50,9 +50,11 @@ class CDownLoadImpl {
 
   // Hashes `filePath`, writes the hash record filePath + ".db" (label,
   // "###", digest) and returns 1 when the digest equals `md5` or `md5Extra`
-  // exactly, else 0. A file that cannot be read hashes as no bytes.
+  // exactly, else 0. A file that cannot be read hashes as no bytes. The
+  // bytes are read through `readPath` when given (a held file's path).
   static int checkMD5(const std::wstring& filePath, const std::wstring& md5,
-                      const std::wstring& md5Extra, const std::wstring& label);
+                      const std::wstring& md5Extra, const std::wstring& label,
+                      const std::string& readPath = "");
 
   // The 32 lower-case hexadecimal digits of the file's MD5 (of no bytes
   // when it cannot be read).

@@ -26,6 +26,8 @@
 #include "install/error_report.h"
 #include "install/install_window.h"
 #include "platform/clock.h"
+#include "platform/held_file.h"
+#include "platform/process.h"
 
 namespace install {
 
@@ -58,6 +60,9 @@ struct InstallSettings {
   std::function<int(const std::string& service)> stopService;
   // Pending file renames of the system (PendingFileRenameOperations).
   std::function<std::vector<std::string>()> pendingRenames;
+  // Folders where a private copy of the verified installer may run when
+  // the cache's volume does not allow programs (first that does).
+  std::vector<std::string> runFolders;
   // Download attempts (12) and the engine's knobs.
   int downloadAttempts = 12;
   int downloadThreads = 0;
@@ -139,15 +144,26 @@ class CInstallFlow {
   // The installed product's executable: install folder + process name,
   // else the first of that name in its subfolders; empty when unfilled.
   std::wstring ProductExePath() const;
-  // The installer's command line (begins with a space).
+  // The installer's switches, one element each: no text from the server
+  // or the user can add, remove or split one.
+  std::vector<std::wstring> BuildInstallerArguments(const platform::LocalTime& now) const;
+  // The same switches as one line for the log and the length limit
+  // (begins with a space).
   std::wstring BuildInstallerCommandLine(const platform::LocalTime& now) const;
 
  private:
   // The record's version and extra URL (see LocalInstallerName).
   void RecordNames(bool mayWait, std::wstring* version, std::wstring* extraUrl) const;
   static bool IsExeUrl(const std::wstring& url);
-  // Install thread, after a successful verification.
-  uint32_t RunInstaller(uint32_t downloadEnd);
+  // Install thread, after a successful verification of `installer`, which
+  // is held open from its check to its start.
+  uint32_t RunInstaller(uint32_t downloadEnd, const platform::HeldFile& installer);
+  // Starts the held installer; when its volume may not start programs, a
+  // private copy on one that may. *copyFolder names the copy's folder.
+  platform::PlatformResult StartInstaller(const platform::HeldFile& installer,
+                                          platform::SpawnOptions spawn, int* pid, int* osError,
+                                          std::string* copyFolder);
+  uint32_t InstallThreadBody();
   // The end of a failed installer run: as a time-out, without waiting for
   // the progress bar.
   uint32_t EndAsTimedOut(const char* why);
@@ -174,6 +190,12 @@ std::wstring ProductPageControl(int index);
 // The /sptrack tag: the executable's file name when `useTag` and it holds
 // '_', else "null".
 std::wstring ExecutableTag(const std::string& modulePath, bool useTag);
+// True when `text` may be part of a file name: no path separator, no "..",
+// no control character. Server text that is not is taken as absent.
+bool IsSafeNamePart(const std::wstring& text);
+// The installer's log file name for the product `softwareName` at `now`;
+// characters a file name may not hold become '_'.
+std::wstring InstallerLogName(const std::wstring& softwareName, const platform::LocalTime& now);
 // The product service of a software id ("" for none).
 std::string ProductServiceOf(int32_t softwareId);
 // The installer ended well: exit code 0, or 8 (restart needed).

@@ -66,6 +66,7 @@ InstallSettings InstallSettings::FromProcess() {
     return static_cast<int>(platform::stopService(name));
   };
   s.pendingRenames = &readPendingRenames;
+  s.runFolders = {platform::tempDir(), common::wideToUtf8(s.logDir), platform::homeDir()};
   return s;
 }
 

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cwchar>
+#include <filesystem>
 #include <thread>
 
 #include "common/flow_errors.h"
@@ -41,6 +43,17 @@ constexpr const wchar_t* kProductPages[] = {
 
 void removeIfPresent(const std::wstring& path) { std::remove(narrow(path).c_str()); }
 
+// Removes the private copy of an installer that could not run from the
+// cache, once the copy is no longer running.
+struct CopyRemover {
+  std::string folder;
+  void now() const {
+    if (folder.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+  }
+};
+
 }  // namespace
 
 std::wstring InstallerLanguageCode(int languageIndex, int32_t downloaderId) {
@@ -70,16 +83,46 @@ std::wstring ExecutableTag(const std::string& modulePath, bool useTag) {
 
 bool InstallerSucceeded(int exitCode) { return exitCode == 0 || exitCode == 8; }
 
+bool IsSafeNamePart(const std::wstring& text) {
+  if (text.find(L"..") != std::wstring::npos) return false;
+  for (const wchar_t c : text) {
+    if (c == L'/' || c == L'\\' || c < 0x20 || c == 0x7F) return false;
+  }
+  return true;
+}
+
+std::wstring InstallerLogName(const std::wstring& softwareName, const platform::LocalTime& now) {
+  std::wstring name = softwareName;
+  for (wchar_t& c : name) {
+    if (c < 0x20 || c == 0x7F || std::wcschr(L"/\\:*?\"<>|", c) != nullptr) c = L'_';
+  }
+  wchar_t stamp[64] = {};
+  std::swprintf(stamp, 64, L"_Setup_%.4d%.2d%.2d%.2d%.2d%.2d.log", now.year, now.month, now.day,
+                now.hour, now.minute, now.second);
+  return name + stamp;
+}
+
+std::vector<std::wstring> CInstallFlow::BuildInstallerArguments(
+    const platform::LocalTime& now) const {
+  return {L"/VERYSILENT",
+          L"/SP-",
+          L"/NORESTART",
+          L"/DIR=" + window_->GetInstallPath(),
+          L"/LANG=" + InstallerLanguageCode(window_->LanguageIndex(), record_->downloaderId),
+          L"/LOG=" + settings_.logDir + L"/" + InstallerLogName(record_->softwareName, now),
+          L"/sptrack",
+          ExecutableTag(settings_.modulePath, settings_.exeTagFlag)};
+}
+
 std::wstring CInstallFlow::BuildInstallerCommandLine(const platform::LocalTime& now) const {
-  wchar_t logName[520] = {};
-  std::swprintf(logName, 520, L"%ls_Setup_%.4d%.2d%.2d%.2d%.2d%.2d.log",
-                record_->softwareName.c_str(), now.year, now.month, now.day, now.hour, now.minute,
-                now.second);
-  std::wstring line = L" /VERYSILENT /SP- /NORESTART /DIR=\"";
-  line += window_->GetInstallPath();
-  line += L"\" /LANG=" + InstallerLanguageCode(window_->LanguageIndex(), record_->downloaderId);
-  line += L" /LOG=\"" + settings_.logDir + L"/" + logName + L"\"";
-  line += L" /sptrack " + ExecutableTag(settings_.modulePath, settings_.exeTagFlag);
+  // The folders are shown in quotes, as a person would type them; the
+  // installer gets each switch as an argument of its own.
+  std::wstring line;
+  for (const std::wstring& arg : BuildInstallerArguments(now)) {
+    const bool quoted = arg.rfind(L"/DIR=", 0) == 0 || arg.rfind(L"/LOG=", 0) == 0;
+    line += L' ';
+    line += quoted ? arg.substr(0, 5) + L'"' + arg.substr(5) + L'"' : arg;
+  }
   return line;
 }
 
@@ -100,13 +143,50 @@ uint32_t CInstallFlow::EndAsTimedOut(const char* code) {
   return kInstallFailed;
 }
 
-uint32_t CInstallFlow::RunInstaller(uint32_t downloadEnd) {
+platform::PlatformResult CInstallFlow::StartInstaller(const platform::HeldFile& installer,
+                                                      platform::SpawnOptions spawn, int* pid,
+                                                      int* osError, std::string* copyFolder) {
+  spawn.program = installer.path();
+  platform::PlatformResult started = platform::spawnProcess(spawn, pid, osError);
+  if (started != platform::PlatformResult::kAccessDenied) return started;
+  // A data volume mounted noexec: the verified bytes run from a private
+  // copy on a volume that allows programs.
+  for (const std::string& parent : settings_.runFolders) {
+    if (parent.empty() || !platform::volumeRunsPrograms(parent)) continue;
+    std::string folder;
+    if (platform::makeUniqueFolder(parent, "websetup-run-", &folder) !=
+        platform::PlatformResult::kOk) {
+      continue;
+    }
+    const std::string base = installer.origin().substr(installer.origin().rfind('/') + 1);
+    const std::string copy = folder + "/" + base;
+    if (installer.copyTo(copy) != platform::PlatformResult::kOk) {
+      std::error_code ec;
+      std::filesystem::remove_all(folder, ec);
+      continue;
+    }
+    LOG(INFO) << " Installer volume does not allow programs; running a private copy: " << copy;
+    spawn.program = copy;
+    started = platform::spawnProcess(spawn, pid, osError);
+    if (started == platform::PlatformResult::kOk) {
+      *copyFolder = folder;
+    } else {
+      std::error_code ec;
+      std::filesystem::remove_all(folder, ec);
+    }
+    return started;
+  }
+  return started;
+}
+
+uint32_t CInstallFlow::RunInstaller(uint32_t downloadEnd, const platform::HeldFile& held) {
   shared_->slowProgressStop = 1;
   window_->SetAnimationTimer(false);
   events_->Event("Download", "4.DownFinsh", shared_->firstOrRetry(), false);
 
-  const std::wstring installer = InstallerPath();
-  const std::wstring commandLine = BuildInstallerCommandLine(platform::localTime());
+  const std::wstring installer = common::utf8ToWide(held.origin());
+  const platform::LocalTime now = platform::localTime();
+  const std::wstring commandLine = BuildInstallerCommandLine(now);
   shared_->installStartTick = platform::tickCount();
   LOG(INFO) << " [Download File Path]: " << narrow(installer);
   LOG(INFO) << " [Start Install CmdLine]: " << narrow(commandLine);
@@ -120,17 +200,19 @@ uint32_t CInstallFlow::RunInstaller(uint32_t downloadEnd) {
               << " characters); not started";
     return EndAsTimedOut(common::flow::kInstallerTimedOut);
   }
+  // A close the user confirmed during the verification: nothing new runs.
+  if (shared_->closing.load()) {
+    LOG(INFO) << " Install thread ends: the window closed before the installer started";
+    return kInstallFailed;
+  }
   platform::SpawnOptions spawn;
   spawn.argv.push_back(narrow(installer));
-  for (std::string& arg : FuntionImpl::SplitCommandLine(narrow(commandLine))) {
-    spawn.argv.push_back(std::move(arg));
-  }
-  // Verified just now; a download carries no mark that lets it run here.
-  if (platform::makeExecutable(spawn.argv[0]) != platform::PlatformResult::kOk) {
-    LOG(INFO) << " Installer could not be made executable: " << spawn.argv[0];
-  }
+  for (const std::wstring& arg : BuildInstallerArguments(now)) spawn.argv.push_back(narrow(arg));
   int pid = -1, osError = 0;
-  const platform::PlatformResult started = platform::spawnProcess(spawn, &pid, &osError);
+  std::string copyFolder;
+  const platform::PlatformResult started = StartInstaller(held, spawn, &pid, &osError, &copyFolder);
+  // The copy goes once the installer ended; one left running keeps it.
+  const CopyRemover removeCopy{copyFolder};
   shared_->installerFinished = false;
   window_->PostInstallMessage(MSG_INSTALLER_STARTED, 0);
   if (started != platform::PlatformResult::kOk) {
@@ -146,7 +228,10 @@ uint32_t CInstallFlow::RunInstaller(uint32_t downloadEnd) {
   for (;;) {
     const platform::PlatformResult w =
         platform::waitProcess(pid, std::chrono::milliseconds(1000), &exitCode);
-    if (w == platform::PlatformResult::kOk) break;
+    if (w == platform::PlatformResult::kOk) {
+      removeCopy.now();
+      break;
+    }
     if (w != platform::PlatformResult::kTimedOut || n > limit) {
       LOG(INFO) << " Cmd nWaitSeconds timed out: " << record_->installTimeout;
       return EndAsTimedOut(common::flow::kInstallerTimedOut);

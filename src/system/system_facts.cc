@@ -80,7 +80,8 @@ std::wstring GetBestDrivePath(const std::wstring& path) {
   if (narrow + "/" == root) return common::utf8ToWide(root);
   std::vector<DriveCandidate> candidates;
   for (const auto& d : platform::listDrives()) {
-    candidates.push_back({common::utf8ToWide(d.root), d.fixed, d.usb, d.writable, d.freeBytes});
+    candidates.push_back(
+        {common::utf8ToWide(d.root), d.fixed, d.usb, d.writable, d.freeBytes, d.runsPrograms});
   }
   return MoveToBestDrive(path, common::utf8ToWide(root), candidates);
 }

@@ -107,7 +107,9 @@ std::wstring MoveToBestDrive(const std::wstring& path, const std::wstring& pathR
   if (pathRoot.empty() || path.compare(0, pathRoot.size(), pathRoot) != 0) return path;
   const DriveCandidate* best = nullptr;
   for (const auto& d : drives) {
-    if (!d.fixed || d.usb || !d.writable) continue;
+    // The cache holds the installer and the install folder the product: a
+    // volume that may not start programs breaks every install.
+    if (!d.fixed || d.usb || !d.writable || !d.runsPrograms) continue;
     if (best == nullptr || d.freeBytes > best->freeBytes) best = &d;
   }
   if (best == nullptr) return path;

@@ -65,10 +65,11 @@ struct DriveCandidate {
   bool usb = false;
   bool writable = true;
   uint64_t freeBytes = 0;
+  bool runsPrograms = true;  // not mounted noexec (nor nosuid, for root)
 };
 
 // Moves `path`, whose drive root is `pathRoot` (a prefix of it), to the
-// qualifying drive (fixed, not USB, writable) with most free space; ties
+// qualifying drive (fixed, not USB, writable, may start programs) with most free space; ties
 // keep the earlier drive. The path is unchanged when no drive qualifies or
 // `pathRoot` is not a prefix of it.
 std::wstring MoveToBestDrive(const std::wstring& path, const std::wstring& pathRoot,

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -74,6 +77,66 @@ TEST(RunLocationsTest, UnwritableCacheFallsBackBesideTheLogs) {
             [&](const std::wstring&) { return appData + L"/blocker/RUDarodiridu/s"; });
   EXPECT_EQ(loc.getCacheDirectory(), appData + L"/RUDarodiridu/s");
   EXPECT_TRUE(platform::pathExists(common::wideToUtf8(loc.getCacheDirectory())));
+}
+
+// Catches a cache folder that another user can change: the installer is
+// checked there and then started with the setup's rights, so a file put
+// there by them could run in its place.
+TEST(RunLocationsTest, CacheFolderOthersCouldChangeIsReplacedByOurOwn) {
+  testing_support::TempDir tmp;
+  const std::wstring appData = common::utf8ToWide(tmp.path());
+  const std::string cache = tmp.path() + "/drive/RUDarodiridu/setup_x";
+  struct Case {
+    const char* name;
+    mode_t mode;
+    bool otherOwner;  // only a root run can give the folder away
+  } cases[] = {
+      {"others may write", 0777, false},
+      {"the group may write", 0770, false},
+      {"another user's", 0755, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.otherOwner && geteuid() != 0) continue;
+    std::filesystem::remove_all(tmp.path() + "/drive");
+    ASSERT_EQ(platform::createDirectoryChain(cache), platform::PlatformResult::kOk);
+    testing_support::writeFile(cache + "/setup_x_1.0.exe", "planted");
+    ASSERT_EQ(chmod(cache.c_str(), c.mode), 0);
+    if (c.otherOwner) {
+      ASSERT_EQ(chown(cache.c_str(), 65534, 65534), 0);
+    }
+
+    RunLocations loc;
+    loc.setup(L"setup_x", appData, platform::localTime(),
+              [&](const std::wstring&) { return common::utf8ToWide(cache); });
+    ASSERT_EQ(loc.getCacheDirectory(), common::utf8ToWide(cache));
+    struct stat st {};
+    ASSERT_EQ(lstat(cache.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, geteuid());
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_FALSE(platform::pathExists(cache + "/setup_x_1.0.exe"))
+        << "the planted file is still there";
+  }
+  // Our own folder is kept with what it holds (a resumable download).
+  testing_support::writeFile(cache + "/setup_x_1.0.exe", "partial");
+  RunLocations again;
+  again.setup(L"setup_x", appData, platform::localTime(),
+              [&](const std::wstring&) { return common::utf8ToWide(cache); });
+  EXPECT_TRUE(platform::pathExists(cache + "/setup_x_1.0.exe"));
+}
+
+// A folder above the cache that others may write lets them move the cache
+// away and put their own in its place: it is not used.
+TEST(RunLocationsTest, CacheBelowAFolderOthersMayWriteFallsBackBesideTheLogs) {
+  testing_support::TempDir tmp;
+  const std::wstring appData = common::utf8ToWide(tmp.path());
+  const std::string open = tmp.path() + "/shared";
+  ASSERT_EQ(platform::createDirectoryChain(open), platform::PlatformResult::kOk);
+  ASSERT_EQ(chmod(open.c_str(), 0777), 0);
+  RunLocations loc;
+  loc.setup(L"s", appData, platform::localTime(),
+            [&](const std::wstring&) { return common::utf8ToWide(open + "/RUDarodiridu/s"); });
+  EXPECT_EQ(loc.getCacheDirectory(), appData + L"/RUDarodiridu/s");
 }
 
 TEST(RunLocationsTest, TwoRunsInOneSecondGetDistinctLogFiles) {

@@ -83,6 +83,25 @@ TEST_F(ReportUploadTest, CloseReportPacksOnlyTheLogCopy) {
   EXPECT_TRUE(run_.filesEndingWith("_copy.log").empty());
 }
 
+// Catches a report run's argument joined to the log folder unchecked: it
+// would pack (and upload) a file from anywhere, and write its copy there.
+TEST_F(ReportUploadTest, ReportNameThatLeavesTheLogFolderIsRefused) {
+  const std::string outside = tmp_.file("secret.log");
+  ASSERT_TRUE(writeFile(outside, "not the setup's\n"));
+  std::filesystem::create_directories(run_.logDir());
+  const std::string up = std::filesystem::relative(outside, run_.logDir()).string();
+  ASSERT_EQ(up.rfind("../", 0), 0u) << up;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-dmp", up}, std::vector<std::string>{"-close03", up},
+        std::vector<std::string>{"-dmp", "a\\..\\b.log"}}) {
+    SCOPED_TRACE(args[1]);
+    EXPECT_EQ(run_.run(args), 0);
+  }
+  EXPECT_TRUE(services_.requestsTo(kUploadPath, 1, std::chrono::seconds(2)).empty());
+  EXPECT_FALSE(std::filesystem::exists(outside + "_copy.log"));
+  EXPECT_TRUE(run_.filesEndingWith(".zip").empty());
+}
+
 // An upload the collector refuses keeps the archive, exactly as sent, and
 // the log copy.
 TEST_F(ReportUploadTest, RefusedUploadKeepsTheArchiveAndTheLogCopy) {

@@ -187,6 +187,7 @@ InstallSettings InstallFlowTest::settings() {
     return 0;
   };
   s.pendingRenames = [this] { return pendingRenames_; };
+  s.runFolders = {work_.path()};
   s.downloadThreads = 4;
   return s;
 }

@@ -4,10 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <algorithm>
 #include <chrono>
-#include <filesystem>
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "common/text.h"
 #include "engine/download_impl.h"
 #include "install/window_messages.h"
 #include "install_flow_fixture.h"
@@ -164,10 +171,10 @@ TEST_F(InstallFlowTest, InstallerPastItsTimeoutIsLeftRunning) {
 // whole limit as if it ran.
 TEST_F(InstallFlowTest, InstallerThatCannotStartTimesOutAtOnce) {
   const std::string pin = signerPin_;
-  // The file goes between its check and its start.
+  // The bytes go between the check and the start: nothing is left to run.
   verifySignature_ = [pin](const std::wstring& path) {
     const bool valid = FuntionImpl::VerifyPinnedSignature(path, {pin});
-    fs::remove(fs::path(path));
+    std::ofstream(common::wideToUtf8(path), std::ios::trunc).flush();
     return valid;
   };
   // Waiting out the limit would take 12 s.
@@ -178,6 +185,105 @@ TEST_F(InstallFlowTest, InstallerThatCannotStartTimesOutAtOnce) {
   EXPECT_EQ(run->window.messages().back(), MSG_INSTALL_TIMEOUT);
   EXPECT_EQ(events_.labels("FlowError"), std::vector<std::string>{"DL016"});
   EXPECT_FALSE(fs::exists(argsFile_));
+}
+
+// Catches text from the server or the user that ends its own argument: a
+// '"' in the product name closed the quote of /LOG and added a second
+// /DIR, and a version with "../" put the installer outside the cache.
+TEST_F(InstallFlowTest, ServerTextNeverAddsSwitchesOrLeavesTheCache) {
+  const std::string elsewhere = work_.file("elsewhere");
+  setField("Software_name", "Orlastra\" /DIR=\"" + elsewhere + "\" /../x");
+  setField("Software_version", "../../1.0.0.0");
+  auto run = newRun();
+  EXPECT_EQ(runToEnd(*run), kInstallRan);
+
+  const std::vector<std::string> args = installerArgs();
+  ASSERT_EQ(args.size(), 8u);
+  EXPECT_EQ(std::count_if(args.begin(), args.end(),
+                          [](const std::string& a) { return a.rfind("/DIR=", 0) == 0; }),
+            1);
+  EXPECT_EQ(args[3], "/DIR=" + installDir_);
+  ASSERT_EQ(args[5].rfind("/LOG=" + logDir_ + "/", 0), 0u) << args[5];
+  const std::string logName = args[5].substr(6 + logDir_.size());
+  EXPECT_EQ(logName.find_first_of("/\\"), std::string::npos) << logName;
+  EXPECT_TRUE(fs::exists(installDir_ + "/" SAMPLE_PRODUCT_EXE));
+  EXPECT_FALSE(fs::exists(elsewhere));
+
+  // The version is refused as a file name, not the download.
+  const auto paths = LogLines::instance().containing(" [Download File Path]: ");
+  ASSERT_EQ(paths.size(), 1u);
+  EXPECT_NE(paths[0].find(" [Download File Path]: " + cacheDir_ + "/setup_orlastra_.exe"),
+            std::string::npos)
+      << paths[0];
+}
+
+// Catches the installer started by its path after its check: a file put in
+// its place meanwhile ran with the setup's rights.
+TEST_F(InstallFlowTest, FilePutAtTheInstallerPathAfterItsCheckDoesNotRun) {
+  const std::string marker = work_.file("hostile-ran");
+  const std::string hostile = work_.file("hostile.exe");
+  ASSERT_TRUE(testing_support::writeFile(hostile, "#!/bin/sh\ntouch '" + marker + "'\n"));
+  fs::permissions(hostile, fs::perms::owner_all);
+  const std::string pin = signerPin_;
+  const std::string target = installerPath();
+  verifySignature_ = [pin, hostile, target](const std::wstring& path) {
+    const bool valid = FuntionImpl::VerifyPinnedSignature(path, {pin});
+    fs::rename(hostile, target);
+    return valid;
+  };
+  auto run = newRun();
+  EXPECT_EQ(runToEnd(*run), kInstallRan);
+  EXPECT_FALSE(fs::exists(marker)) << "the file put in its place ran";
+  EXPECT_TRUE(fs::exists(installDir_ + "/" SAMPLE_PRODUCT_EXE));
+}
+
+// Catches a cache on a volume mounted noexec: no installer could start
+// from it, and every try ended at once as a time-out.
+TEST_F(InstallFlowTest, CacheOnANoexecVolumeStillInstalls) {
+  if (mount("tmpfs", cacheDir_.c_str(), "tmpfs", MS_NOEXEC | MS_NOSUID, "size=64m") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  }
+  struct Unmount {
+    std::string at;
+    ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+  } unmount{cacheDir_};
+  auto run = newRun();
+  EXPECT_EQ(runToEnd(*run), kInstallRan);
+  EXPECT_EQ(events_.labels("FlowError"), std::vector<std::string>{});
+  EXPECT_TRUE(fs::exists(installDir_ + "/" SAMPLE_PRODUCT_EXE));
+  EXPECT_EQ(LogLines::instance().containing(" running a private copy: ").size(), 1u);
+  // The copy went with the installer's end.
+  for (const auto& entry : fs::directory_iterator(work_.path())) {
+    EXPECT_NE(entry.path().filename().string().rfind("websetup-run-", 0), 0u) << entry.path();
+  }
+}
+
+// Catches an exception that ended the install thread silently: the window
+// stayed on its running page with no way forward.
+TEST_F(InstallFlowTest, ExceptionInTheInstallThreadShowsTheRetryPage) {
+  verifySignature_ = [](const std::wstring&) -> bool { throw std::runtime_error("disk gone"); };
+  auto run = newRun();
+  EXPECT_EQ(runToEnd(*run), kInstallFailed);
+  EXPECT_EQ(run->window.messages(),
+            (std::vector<uint32_t>{MSG_VERIFY_STARTED, MSG_DOWNLOAD_FAILED}));
+  EXPECT_EQ(events_.labels("FlowError"), std::vector<std::string>{"DL033"});
+  EXPECT_EQ(LogLines::instance().containing("ended by an exception: disk gone").size(), 1u);
+}
+
+// Catches a close confirmed during the verification that still installed
+// the product afterwards, behind the user's back.
+TEST_F(InstallFlowTest, CloseConfirmedDuringVerificationStartsNoInstaller) {
+  InstallShared* shared = nullptr;
+  const std::string pin = signerPin_;
+  verifySignature_ = [&shared, pin](const std::wstring& path) {
+    shared->closing = true;
+    return FuntionImpl::VerifyPinnedSignature(path, {pin});
+  };
+  auto run = newRun();
+  shared = &run->shared;
+  EXPECT_EQ(runToEnd(*run), kInstallFailed);
+  EXPECT_FALSE(fs::exists(argsFile_)) << "the installer ran";
+  EXPECT_EQ(run->window.messages(), std::vector<uint32_t>{MSG_VERIFY_STARTED});
 }
 
 // A folder path of exactly `length` characters below `base`, in parts of

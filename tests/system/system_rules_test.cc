@@ -123,6 +123,11 @@ TEST(BestDriveTest, PicksFixedNonUsbWritableDriveWithMostFreeSpace) {
   EXPECT_EQ(MoveToBestDrive(L"/b/cache/x", L"/b/", ties), L"/a/cache/x");
   EXPECT_EQ(MoveToBestDrive(L"/b/x", L"/b/", {ties[2], ties[3]}), L"/b/x");
   EXPECT_EQ(MoveToBestDrive(L"relative/x", L"/b/", ties), L"relative/x");
+
+  // A data volume mounted noexec has the most space, and no installer
+  // could start from it.
+  const DriveCandidate noexec{L"/data/", true, false, true, 900 * gb, false};
+  EXPECT_EQ(MoveToBestDrive(L"/b/x", L"/b/", {ties[0], noexec}), L"/a/x");
 }
 
 TEST(VersionCompareTest, ComparesFirstFourPartsNumerically) {
