@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <map>
+#include <vector>
 
 #include "common/log.h"
 #include "common/text.h"
@@ -154,6 +156,7 @@ class SdlHost : public WindowHost {
       if (!mapped_once_ && (!placed_.empty() || wants_alpha)) Recreate();
       if (!mapped_once_ && x11_ != nullptr) x11_->HideUntilFirstFrame();
       mapped_once_ = true;
+      repaint_all_ = true;
       SDL_ShowWindow(window_);
     } else {
       SDL_HideWindow(window_);
@@ -180,25 +183,42 @@ class SdlHost : public WindowHost {
   }
   void Focus() override { SDL_RaiseWindow(window_); }
   void Present(cairo_surface_t* frame) override {
-    if (x11_ != nullptr && x11_->Present(frame)) return;
-    SDL_Surface* src = wrap(frame);
+    if (x11_ != nullptr && x11_->Present(frame)) {
+      repaint_all_ = true;
+      return;
+    }
     SDL_Surface* dst = SDL_GetWindowSurface(window_);
+    SDL_Surface* src = wrap(frame);
     if (src != nullptr && dst != nullptr) {
       // A plain X window has no per-pixel alpha: transparent parts of a
       // frame (the splash's corners) show over white instead of black.
-      SDL_FillRect(dst, nullptr, SDL_MapRGB(dst->format, 255, 255, 255));
+      const Uint32 white = SDL_MapRGB(dst->format, 255, 255, 255);
       SDL_SetSurfaceBlendMode(src, SDL_BLENDMODE_BLEND);
       if (src->w == dst->w && src->h == dst->h) {
-        SDL_BlitSurface(src, nullptr, dst, nullptr);
+        if (dst != shown_surface_) repaint_all_ = true;
+        shown_surface_ = dst;
+        SDL_Rect damage = Damage(frame);
+        if (damage.w > 0 && damage.h > 0) {
+          SDL_FillRect(dst, &damage, white);
+          SDL_Rect to = damage;
+          SDL_BlitSurface(src, &damage, dst, &to);
+          SDL_UpdateWindowSurfaceRects(window_, &damage, 1);
+        }
       } else {
         // Only while a resize is on its way (or SDL's surface counts
         // points): better stretched for a frame than cut.
+        SDL_FillRect(dst, nullptr, white);
         SDL_BlitScaled(src, nullptr, dst, nullptr);
+        SDL_UpdateWindowSurface(window_);
+        shown_.clear();
+        shown_surface_ = nullptr;
       }
-      SDL_UpdateWindowSurface(window_);
     }
     if (src != nullptr) SDL_FreeSurface(src);
   }
+  // The window lost its pixels (exposed, resized, restored): the next
+  // frame goes out whole.
+  void RepaintAll() { repaint_all_ = true; }
   void Recreate() {
     UiRect d = placed_.empty() ? GetBoundsInWindowUnits() : ToWindow(placed_);
     unsigned long visual = transparent_ ? X11Transparency::CompositedVisual(window_) : 0;
@@ -211,6 +231,8 @@ class SdlHost : public WindowHost {
     if (visual != 0) SDL_ResetHint(SDL_HINT_VIDEO_X11_WINDOW_VISUALID);
     if (fresh == nullptr) return;
     x11_.reset();
+    repaint_all_ = true;
+    shown_surface_ = nullptr;
     SdlPump::Get()->Remove(SDL_GetWindowID(window_));
     SDL_SetWindowOpacity(fresh, opacity_);
     SDL_DestroyWindow(window_);
@@ -267,6 +289,47 @@ class SdlHost : public WindowHost {
         SDL_PIXELFORMAT_ARGB8888);
   }
 
+  // The part of `frame` that differs from the frame shown before, which
+  // becomes the shown one: a progress step or a blinking caret sends a
+  // strip to the X server, not the window. The whole frame after
+  // RepaintAll() or a change of size; empty when nothing changed.
+  SDL_Rect Damage(cairo_surface_t* frame) {
+    const int width = cairo_image_surface_get_width(frame);
+    const int height = cairo_image_surface_get_height(frame);
+    const int stride = cairo_image_surface_get_stride(frame);
+    const unsigned char* data = cairo_image_surface_get_data(frame);
+    const size_t row_bytes = static_cast<size_t>(width) * 4;
+    auto row = [&](int y) {
+      return reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride);
+    };
+    auto shown_row = [&](int y) { return shown_.data() + static_cast<size_t>(y) * width; };
+    if (repaint_all_ || shown_width_ != width || shown_height_ != height) {
+      shown_.resize(static_cast<size_t>(width) * height);
+      for (int y = 0; y < height; ++y) std::memcpy(shown_row(y), row(y), row_bytes);
+      shown_width_ = width;
+      shown_height_ = height;
+      repaint_all_ = false;
+      return SDL_Rect{0, 0, width, height};
+    }
+    int top = height, bottom = -1, left = width, right = -1;
+    for (int y = 0; y < height; ++y) {
+      const uint32_t* now = row(y);
+      uint32_t* before = shown_row(y);
+      if (std::memcmp(now, before, row_bytes) == 0) continue;
+      top = std::min(top, y);
+      bottom = y;
+      int l = 0;
+      while (now[l] == before[l]) ++l;
+      int r = width - 1;
+      while (now[r] == before[r]) --r;
+      left = std::min(left, l);
+      right = std::max(right, r);
+      std::memcpy(before + l, now + l, static_cast<size_t>(r - l + 1) * 4);
+    }
+    if (bottom < 0) return SDL_Rect{0, 0, 0, 0};
+    return SDL_Rect{left, top, right - left + 1, bottom - top + 1};
+  }
+
   // Picks the two scales once the window exists. Where the system scales
   // windows itself (Wayland, macOS: window size in points, drawable in
   // pixels), frames are drawn at that ratio and coordinates stay points;
@@ -303,6 +366,12 @@ class SdlHost : public WindowHost {
   float opacity_ = 1;
   bool transparent_ = false;
   std::unique_ptr<X11Transparency> x11_;  // set while transparent on X11
+  // The frame the window shows, to send only what changed.
+  std::vector<uint32_t> shown_;
+  int shown_width_ = 0;
+  int shown_height_ = 0;
+  SDL_Surface* shown_surface_ = nullptr;  // SDL's window surface it went to
+  bool repaint_all_ = true;
 };
 
 SDL_HitTestResult hitTest(SDL_Window* window, const SDL_Point* point, void* data) {
@@ -335,6 +404,7 @@ void dispatchWindowEvent(SdlHost* host, const SDL_WindowEvent& e) {
   }
   if (e.event == SDL_WINDOWEVENT_EXPOSED || e.event == SDL_WINDOWEVENT_SIZE_CHANGED ||
       e.event == SDL_WINDOWEVENT_RESTORED) {
+    host->RepaintAll();
     host->delegate()->OnHostExposed();
   }
 }
@@ -407,7 +477,16 @@ std::unique_ptr<WindowHost> CreateSdlHost(HostDelegate* delegate, const UiRect& 
       LOG(INFO) << " ui: SDL cannot start: " << SDL_GetError();
       return nullptr;
     }
-    if (SDL_strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) EndProgramWhenDisplayIsLost();
+    if (SDL_strcmp(SDL_GetCurrentVideoDriver(), "x11") == 0) {
+      EndProgramWhenDisplayIsLost();
+      // Frames are finished by Cairo; X11 shows them from shared memory
+      // (MIT-SHM) as they are. Left to itself SDL would put a GPU renderer
+      // between them and the window (on a machine without a GPU driver,
+      // Mesa's llvmpipe: some 60 MiB and a tenth of a second before the
+      // first frame) only to copy the same pixels. Drivers without a window
+      // surface of their own (Wayland) still need that renderer.
+      SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    }
     // SDL starts with the input method on; it belongs to text fields only,
     // which switch it on while they have the focus.
     SDL_StopTextInput();

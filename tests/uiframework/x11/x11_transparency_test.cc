@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "../test_archive.h"
@@ -38,6 +39,16 @@ const char kCard[] = R"(<?xml version="1.0" encoding="UTF-8"?>
   <VerticalLayout>
     <Control float="true" pos="0,0,40,40" bkcolor="#80FF0000" />
     <Control float="true" pos="50,50,150,150" bkcolor="#FFFFFFFF" />
+  </VerticalLayout>
+</Window>)";
+
+// 200 x 200 of dark blue with two named strips, to change parts of a
+// frame.
+const char kStrips[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<Window size="200,200" caption="0,0,0,0">
+  <VerticalLayout bkcolor="#FF204060">
+    <Control name="a" float="true" pos="10,10,60,30" bkcolor="#FF00FF00" />
+    <Control name="b" float="true" pos="120,150,190,190" bkcolor="#FF0000FF" />
   </VerticalLayout>
 </Window>)";
 
@@ -123,7 +134,8 @@ class X11TransparencyTest : public ::testing::Test {
 
   void SetUp() override {
     if (display_ == nullptr) GTEST_SKIP() << "needs Xvfb and xcompmgr";
-    archive_ = testing_archive::make({{"trans.xml", card(true)}, {"plain.xml", card(false)}});
+    archive_ = testing_archive::make(
+        {{"trans.xml", card(true)}, {"plain.xml", card(false)}, {"strips.xml", kStrips}});
     ASSERT_NE(archive_, nullptr);
     SetSkinArchiveOverride(archive_);
   }
@@ -171,6 +183,36 @@ class X11TransparencyTest : public ::testing::Test {
     return window;
   }
 
+  // Runs the loop until the screen shows `colour` at (x, y) or a few
+  // seconds have passed.
+  static void WaitFor(int x, int y, unsigned long colour) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    MessageLoop::Get()->RunUntil(
+        [&] { return ScreenAt(x, y) == colour || std::chrono::steady_clock::now() > end; });
+  }
+
+  // How many pixels of the 200 x 200 window at (100, 50) differ on the
+  // screen from the window's own frame.
+  static int DifferingPixels(RecordingWindow* window) {
+    cairo_surface_t* frame = cairo_get_target(window->GetPaintContext());
+    cairo_surface_flush(frame);
+    XSync(display_, False);
+    XImage* image =
+        XGetImage(display_, DefaultRootWindow(display_), 100, 50, 200, 200, AllPlanes, ZPixmap);
+    if (image == nullptr) return -1;
+    const unsigned char* data = cairo_image_surface_get_data(frame);
+    const int stride = cairo_image_surface_get_stride(frame);
+    int differing = 0;
+    for (int y = 0; y < 200; ++y) {
+      const auto* row = reinterpret_cast<const uint32_t*>(data + y * stride);
+      for (int x = 0; x < 200; ++x) {
+        differing += (XGetPixel(image, x, y) & 0xffffff) != (row[x] & 0xffffff);
+      }
+    }
+    XDestroyImage(image);
+    return differing;
+  }
+
   static bool Near(unsigned long got, unsigned long want) {
     for (int shift : {16, 8, 0}) {
       int a = static_cast<int>((got >> shift) & 0xff), b = static_cast<int>((want >> shift) & 0xff);
@@ -190,6 +232,56 @@ Child* X11TransparencyTest::server_ = nullptr;
 Child X11TransparencyTest::compositor_;
 Display* X11TransparencyTest::display_ = nullptr;
 std::string X11TransparencyTest::display_name_;
+
+// Frames go to the window from SDL's window surface, sending only the part
+// that changed: after any mix of changes, hiding and showing again, the
+// screen holds exactly the last frame. And no OpenGL library is loaded to
+// get it there (a GPU renderer weighed some 60 MiB for copying pixels).
+TEST_F(X11TransparencyTest, ScreenFollowsEveryFrameWithoutOpenGl) {
+  auto window = std::make_unique<RecordingWindow>("strips.xml");
+  ASSERT_TRUE(window->Create(0, L"strips", 100, 50, 200, 200));
+  window->ShowWindow(true);
+  WaitFor(135, 70, 0x00ff00);
+  EXPECT_EQ(DifferingPixels(window.get()), 0);
+
+  CPaintManagerUI& pm = window->GetPaintManager();
+  CControlUI* a = pm.FindControl(L"a");
+  CControlUI* b = pm.FindControl(L"b");
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  a->SetBkColor(0xFFFF0000);
+  WaitFor(135, 70, 0xff0000);
+  EXPECT_EQ(ScreenAt(255, 220), 0x0000ffu) << "an unchanged part stays";
+  EXPECT_EQ(DifferingPixels(window.get()), 0);
+
+  // Two changes far apart in one frame, then one back to an earlier colour.
+  a->SetBkColor(0xFF00FF00);
+  b->SetBkColor(0xFFFFFF00);
+  WaitFor(255, 220, 0xffff00);
+  EXPECT_EQ(DifferingPixels(window.get()), 0);
+  a->SetBkColor(0xFFFF0000);
+  WaitFor(135, 70, 0xff0000);
+  EXPECT_EQ(DifferingPixels(window.get()), 0);
+
+  // Unmapped, the window loses its pixels; shown again it gets them all.
+  window->ShowWindow(false);
+  MessageLoop::Get()->RunPending();
+  window->ShowWindow(true);
+  WaitFor(135, 70, 0xff0000);
+  auto settle = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+  MessageLoop::Get()->RunUntil([&] { return std::chrono::steady_clock::now() > settle; });
+  EXPECT_EQ(DifferingPixels(window.get()), 0);
+
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  while (std::getline(maps, line)) {
+    for (const char* gl : {"libGL.so", "libGLX", "libEGL", "_dri.so", "libLLVM"}) {
+      EXPECT_EQ(line.find(gl), std::string::npos) << line;
+    }
+  }
+  window->Close();
+  MessageLoop::Get()->RunPending();
+}
 
 // One test walks both desktops in order: the choice of visual is made when
 // a window is created, and the compositor, once started, stays.
