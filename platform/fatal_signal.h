@@ -14,10 +14,11 @@
 // at once with exit code 128 + signal. A fault on a second thread while
 // the first is being handled waits for the first to end the process.
 //
-// Everything a callback may use is declared here and is async-signal-safe:
-// no allocation, no stdio, no lock any other code takes.
+// A callback may use only what is async-signal-safe: no allocation, no
+// stdio, no lock any other code takes. The calls made for it are the two
+// below that say so, and those of crash_dump.h, signal_safe_io.h and
+// signal_safe_spawn.h.
 
-#include <cstddef>
 #include <cstdint>
 
 #include "platform/clock.h"
@@ -53,20 +54,6 @@ using FatalSignalCallback = void (*)(const FatalSignal& fault);
 // failing system call's result. Not for signal handlers.
 [[nodiscard]] PlatformResult installAlternateSignalStackForThisThread();
 
-// Writes the body of a crash dump to `fd`: the signal and its reason, the
-// registers, the faulting thread's backtrace (each frame with its module,
-// its offset in the module and the nearest symbol) and a copy of
-// /proc/self/maps. Async-signal-safe; uses static buffers, so only the
-// handler's callback may call it. Returns false when a write failed.
-bool writeFatalSignalDump(int fd, const FatalSignal& fault);
-
-// Starts `program` with `argv` (null-terminated, argv[0] first) in a
-// session of its own, with no signal blocked and only descriptors 0-2
-// kept, so it outlives this process. Async-signal-safe. Returns the child's
-// id, or -1 when it could not be created (a failed exec ends the child with
-// code 127).
-int spawnDetachedFromSignalHandler(const char* program, const char* const* argv);
-
 // The local time, computed without locks from the clock and the offset from
 // UTC that installFatalSignalHandler() saw. Async-signal-safe.
 LocalTime localTimeFromSignalHandler();
@@ -77,42 +64,6 @@ const char* tempDirFromSignalHandler();
 
 // Writes to address 0: the developer's crash test. Never returns.
 [[noreturn]] void crashTest();
-
-// Builds one text in a fixed buffer and writes it with write(2): the
-// handler's stand-in for a formatted stream. A text longer than the buffer
-// is cut. Async-signal-safe.
-class SignalSafeWriter {
- public:
-  static constexpr size_t kCapacity = 1024;
-
-  SignalSafeWriter& text(const char* s);
-  SignalSafeWriter& text(const char* s, size_t n);
-  SignalSafeWriter& decimal(int64_t value);
-  // 0x-prefixed, at least `digits` hexadecimal digits.
-  SignalSafeWriter& hex(uint64_t value, int digits = 1);
-  // Decimal with leading zeros to `digits` digits.
-  SignalSafeWriter& padded(int64_t value, int digits);
-  // The 17-digit stamp year..millisecond.
-  SignalSafeWriter& stamp(const LocalTime& t);
-
-  const char* data() const { return buffer_; }
-  size_t size() const { return size_; }
-  void clear() {
-    size_ = 0;
-    buffer_[0] = '\0';
-  }
-  // Writes the whole text to `fd`, retrying short writes. Returns false on
-  // failure.
-  bool writeTo(int fd) const;
-
- private:
-  char buffer_[kCapacity + 1] = {};
-  size_t size_ = 0;
-};
-
-// write(2) of all of `n` bytes, retried on short writes and EINTR.
-// Async-signal-safe. Returns false on failure.
-bool writeAllFromSignalHandler(int fd, const char* data, size_t n);
 
 }  // namespace platform
 

@@ -1,12 +1,10 @@
 #include "crash/crash_handler.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <pthread.h>
-#include <unistd.h>
-
 #include "crash/crash_context.h"
+#include "platform/crash_dump.h"
 #include "platform/fatal_signal.h"
+#include "platform/signal_safe_io.h"
+#include "platform/signal_safe_spawn.h"
 
 namespace crash {
 
@@ -43,7 +41,7 @@ void logLine(int fd, const SignalSafeWriter& message) {
   line.padded(t.year, 4).text("-").padded(t.month, 2).text("-").padded(t.day, 2).text(" ");
   line.padded(t.hour, 2).text(":").padded(t.minute, 2).text(":").padded(t.second, 2);
   line.text(",").padded(t.millisecond, 3).text("--[Thread](");
-  line.decimal(static_cast<int64_t>(pthread_self())).text(") ");
+  line.decimal(platform::threadIdFromSignalHandler()).text(") ");
   line.text(message.data(), message.size()).text("\n");
   (void)line.writeTo(fd);
 }
@@ -106,37 +104,40 @@ void onCrash(const platform::FatalSignal& fault) {
     append(g_logPath, sizeof g_logPath, "/");
     append(g_logPath, sizeof g_logPath, g_logFileName);
   }
-  const int logFd = g_logPath[0] != '\0' ? open(g_logPath, O_WRONLY | O_APPEND | O_CLOEXEC) : -1;
+  const int logFd = g_logPath[0] != '\0' ? platform::openForAppendFromSignalHandler(g_logPath) : -1;
   logText(logFd, " Exception handler entered.");
 
   // The report process may start a setup again; it must find the lock free.
   const int lockFd = c.instanceLockFd.exchange(-1);
   if (lockFd >= 0) {
-    const bool closed = close(lockFd) == 0;
+    const bool closed = platform::closeFromSignalHandler(lockFd);
     logLine(logFd, SignalSafeWriter()
                        .text(" Release mutex: ")
                        .decimal(closed ? 1 : 0)
                        .text(", ")
-                       .decimal(closed ? 0 : errno));
+                       .decimal(closed ? 0 : platform::lastErrorFromSignalHandler()));
   }
 
   chooseDumpPath(c);
-  const int dumpFd = open(g_dumpPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int dumpFd = platform::createFileFromSignalHandler(g_dumpPath);
   logLine(logFd, SignalSafeWriter()
                      .text(" Create dmp file: ")
                      .decimal(dumpFd >= 0 ? 1 : 0)
                      .text(", ")
-                     .decimal(dumpFd >= 0 ? 0 : errno)
+                     .decimal(dumpFd >= 0 ? 0 : platform::lastErrorFromSignalHandler())
                      .text(", ")
                      .text(g_dumpPath));
+  // The closes below drop their result: the writes before them already
+  // said whether the bytes went out, the process ends right after this
+  // callback, and a failed close of the log has no log left to tell.
   if (dumpFd < 0) {
-    if (logFd >= 0) close(logFd);
+    if (logFd >= 0) (void)platform::closeFromSignalHandler(logFd);
     return;
   }
   bool written = writeDumpHeader(dumpFd, c);
   written = platform::writeFatalSignalDump(dumpFd, fault) && written;
-  const int writeError = written ? 0 : errno;
-  close(dumpFd);
+  const int writeError = written ? 0 : platform::lastErrorFromSignalHandler();
+  (void)platform::closeFromSignalHandler(dumpFd);
   logLine(logFd, SignalSafeWriter()
                      .text(" Write dmp file: ")
                      .decimal(written ? 1 : 0)
@@ -148,7 +149,7 @@ void onCrash(const platform::FatalSignal& fault) {
   if (written && (downloaderConfig == 1 || downloaderConfig == 2) && g_logFileName[0] != '\0') {
     startReportProcess(logFd);
   }
-  if (logFd >= 0) close(logFd);
+  if (logFd >= 0) (void)platform::closeFromSignalHandler(logFd);
 }
 
 }  // namespace
