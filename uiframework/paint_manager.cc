@@ -114,6 +114,13 @@ cairo_surface_t* CPaintManagerUI::GetImage(const std::string& name) {
   return image;
 }
 
+bool CPaintManagerUI::HasImage(const std::string& name) {
+  if (name.empty()) return false;
+  if (images_.count(imageKey(name)) != 0) return true;
+  if (name.front() == '/') return GetImage(name) != nullptr;
+  return archive_ != nullptr && archive_->Contains(name);
+}
+
 void CPaintManagerUI::AddImage(const std::string& name, cairo_surface_t* image) {
   if (image == nullptr) return;
   RemoveImage(name);

@@ -112,6 +112,9 @@ class CPaintManagerUI {
   // when it is neither cached nor a PNG of the archive. Names are matched
   // with `\` and `/` alike.
   cairo_surface_t* GetImage(const std::string& name);
+  // Whether GetImage(name) has a picture to give, without decoding one of
+  // the archive: counting pictures must not load them all.
+  bool HasImage(const std::string& name);
   // Caches `image` under `name` (taking a reference), replacing any.
   void AddImage(const std::string& name, cairo_surface_t* image);
   void RemoveImage(const std::string& name);

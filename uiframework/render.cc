@@ -174,19 +174,31 @@ void DrawFocusRing(cairo_t* cr, const UiRect& rect) {
 
 int LinkAtPoint(cairo_t* cr, const MarkupResult& text, const UiRect& rect, unsigned flags,
                 int x, int y) {
-  if (text.links.empty()) return -1;
+  return LinksAtPoints(cr, text, rect, flags, {{x, y}}).front();
+}
+
+std::vector<int> LinksAtPoints(cairo_t* cr, const MarkupResult& text, const UiRect& rect,
+                               unsigned flags, const std::vector<std::pair<int, int>>& points) {
+  std::vector<int> out(points.size(), -1);
+  if (text.links.empty() || points.empty()) return out;
   double oy = 0;
   PangoLayout* layout = CreateTextLayout(cr, text, rect, flags, &oy);
-  int index = 0, trailing = 0;
-  bool inside = pango_layout_xy_to_index(layout, (x - rect.left) * PANGO_SCALE,
-                                         static_cast<int>((y - oy) * PANGO_SCALE), &index,
-                                         &trailing);
-  g_object_unref(layout);
-  if (!inside) return -1;
-  for (size_t i = 0; i < text.links.size(); ++i) {
-    if (index >= text.links[i].start && index < text.links[i].end) return static_cast<int>(i);
+  for (size_t p = 0; p < points.size(); ++p) {
+    int index = 0, trailing = 0;
+    if (!pango_layout_xy_to_index(layout, (points[p].first - rect.left) * PANGO_SCALE,
+                                  static_cast<int>((points[p].second - oy) * PANGO_SCALE), &index,
+                                  &trailing)) {
+      continue;
+    }
+    for (size_t i = 0; i < text.links.size(); ++i) {
+      if (index >= text.links[i].start && index < text.links[i].end) {
+        out[p] = static_cast<int>(i);
+        break;
+      }
+    }
   }
-  return -1;
+  g_object_unref(layout);
+  return out;
 }
 
 }  // namespace ui

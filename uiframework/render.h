@@ -8,6 +8,8 @@
 #include <pango/pangocairo.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "uiframework/markup.h"
 #include "uiframework/ui_types.h"
@@ -53,6 +55,10 @@ void DrawFocusRing(cairo_t* cr, const UiRect& rect);
 // The index of the link of `text` under window point (x, y), or -1.
 int LinkAtPoint(cairo_t* cr, const MarkupResult& text, const UiRect& rect, unsigned flags,
                 int x, int y);
+// LinkAtPoint for many points, laying the text out once: the link under
+// each point, or -1.
+std::vector<int> LinksAtPoints(cairo_t* cr, const MarkupResult& text, const UiRect& rect,
+                               unsigned flags, const std::vector<std::pair<int, int>>& points);
 
 }  // namespace ui
 

@@ -1,5 +1,7 @@
 #include "uiframework/window.h"
 
+#include <pango/pangocairo.h>
+
 #include <algorithm>
 #include <cmath>
 #include <map>
@@ -110,6 +112,15 @@ CWindowWnd::~CWindowWnd() {
 bool CWindowWnd::Create(WindowHandle owner, const std::wstring& title, int x, int y, int cx,
                         int cy) {
   owner_ = owner;
+  // Pango reads fontconfig's configuration and caches on a thread of its
+  // own, started with the font map; the first text measured waits for it.
+  // Started here, it runs while the host opens the display and the layout
+  // and its pictures are loaded, instead of after.
+  static bool fonts_started = false;
+  if (!fonts_started) {
+    fonts_started = true;
+    (void)pango_cairo_font_map_get_default();
+  }
   EnumUiResult result;
   host_ = CreateHost(this, UiRect{x, y, x + cx, y + cy}, &result);
   if (host_ == nullptr) return false;
