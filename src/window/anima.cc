@@ -57,7 +57,8 @@ void drawCentred(cairo_t* cr, const std::wstring& text, const ui::FontSpec& font
 
 int CountAnimaFrames(ui::CPaintManagerUI* images) {
   int n = 0;
-  while (images != nullptr && images->GetImage(builtInFrame(n + 1)) != nullptr) ++n;
+  // Counted at start-up: the pictures themselves wait for the running page.
+  while (images != nullptr && images->HasImage(builtInFrame(n + 1))) ++n;
   return n;
 }
 
