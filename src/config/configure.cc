@@ -98,9 +98,20 @@ std::string narrow(const std::wstring& text) { return common::wideToUtf8(text); 
 
 }  // namespace
 
-
 CConfigure::CConfigure(int32_t downloaderId, int32_t languageId, int32_t siteId)
-    : downloaderId(downloaderId), siteId(siteId), languageId(languageId) {}
+    : ConfigureFields(downloaderId, languageId, siteId) {}
+
+ConfigureFields CConfigure::copy() {
+  common::MutexLock lock(&fetchMutex_);
+  return *this;
+}
+
+std::optional<ConfigureFields> CConfigure::tryCopy() {
+  if (!fetchMutex_.tryLock()) return std::nullopt;
+  ConfigureFields fields = *this;
+  fetchMutex_.unlock();
+  return fields;
+}
 
 void CConfigure::reset() {
   state = kNotFilled;

@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,11 +33,45 @@
 
 namespace config {
 
-class CConfigure {
- public:
+// The record's values, copyable (see CConfigure::copy).
+struct ConfigureFields {
   enum State : int32_t { kNotFilled = 1, kFilled = 2 };
   enum Source : int32_t { kSourceNone = 0, kSourceServer = 1, kSourceEmbedded = 2 };
 
+  ConfigureFields(int32_t downloaderId, int32_t languageId, int32_t siteId)
+      : downloaderId(downloaderId), siteId(siteId), languageId(languageId) {}
+
+  int32_t state = kNotFilled;
+  int32_t source = kSourceNone;
+  int64_t fileSize = 0;
+  int32_t downloaderId;
+  int32_t softwareId = 0;
+  int32_t siteId;
+  int32_t languageId;
+  int32_t downloaderType = 3;
+  int32_t downloaderConfig = 0;
+  int32_t additionalTime = 0;
+  int32_t installTimeout = 240;
+  std::wstring softwareName;
+  std::wstring softwareVersion;
+  std::wstring downloadUrl;
+  std::wstring md5;
+  std::wstring processName;
+  std::wstring installUrl;
+  std::wstring bannerUrl;
+  std::wstring licensefileUrl;
+  std::wstring extraDownloadUrl;
+  std::vector<std::wstring> urlList;
+  std::wstring md5Extra;
+  std::wstring cnetDownloadUrl;
+  std::string queryUrl;
+  // The <Downloader> block as received; empty until one was stored. Written
+  // once and never cleared.
+  std::string rawAnswer;
+};
+
+class CConfigure : public ConfigureFields {
+ public:
   // The longest software name kept from the server answer, in characters.
   static constexpr size_t kMaxSoftwareName = 259;
 
@@ -73,38 +108,16 @@ class CConfigure {
   // Serialises every writer of the record (see the class comment).
   common::Mutex* fetchMutex() { return &fetchMutex_; }
 
-  int32_t state = kNotFilled;
-  int32_t source = kSourceNone;
-  int64_t fileSize = 0;
-  int32_t downloaderId;
-  int32_t softwareId = 0;
-  int32_t siteId;
-  int32_t languageId;
-  int32_t downloaderType = 3;
-  int32_t downloaderConfig = 0;
-  int32_t additionalTime = 0;
-  int32_t installTimeout = 240;
-  std::wstring softwareName;
-  std::wstring softwareVersion;
-  std::wstring downloadUrl;
-  std::wstring md5;
-  std::wstring processName;
-  std::wstring installUrl;
-  std::wstring bannerUrl;
-  std::wstring licensefileUrl;
-  std::wstring extraDownloadUrl;
-  std::vector<std::wstring> urlList;
-  std::wstring md5Extra;
-  std::wstring cnetDownloadUrl;
-  std::string queryUrl;
-  // The <Downloader> block as received; empty until one was stored. Written
-  // once and never cleared.
-  std::string rawAnswer;
+  // A copy of the fields taken under the lock, for a reader that may wait.
+  ConfigureFields copy() LOCKS_EXCLUDED(fetchMutex_);
+  // The same without waiting, for the window's thread: nullopt while a
+  // writer holds the lock (a fetch in flight), when the caller goes on
+  // with the embedded configuration's values.
+  std::optional<ConfigureFields> tryCopy() LOCKS_EXCLUDED(fetchMutex_);
 
  private:
   common::Mutex fetchMutex_;
 };
-
 
 }  // namespace config
 

@@ -25,6 +25,7 @@
 #include "install/download_info_query.h"
 #include "install/error_report.h"
 #include "install/install_window.h"
+#include "install/installer_cache.h"
 #include "platform/clock.h"
 #include "platform/held_file.h"
 #include "platform/process.h"
@@ -115,7 +116,8 @@ class CInstallFlow {
   bool PendingRenameNames(const std::wstring& directory) const;
   // Starts the asynchronous configuration fetch.
   void StartAsyncFetch();
-  // Waits up to 10 minutes for each thread the flow started. Returns 0.
+  // Waits up to 10 minutes in all for the threads the flow started.
+  // Returns how many still run (0: all have ended).
   int WaitForAllThreadExit();
 
   // --- any thread ---
@@ -132,14 +134,15 @@ class CInstallFlow {
   void AsyncGetCbsInfoThreadFunc();
 
   // --- rules over the record, any thread ---
-  // stem of the embedded Extra_download_url + '_' + version + ".exe"/".apk",
-  // read under the record's lock. With mayWait false (the window's thread,
-  // which never waits for a fetch in flight) a record being filled gives
-  // the embedded configuration's version and URL instead.
-  std::wstring LocalInstallerName(bool mayWait = true) const;
+  // The installer's files in the cache (installer_cache.h), named from the
+  // embedded Extra_download_url and the record's version, read under the
+  // record's lock. With mayWait false (the window's thread, which never
+  // waits for a fetch in flight) a record being filled gives the embedded
+  // configuration's version and URL instead.
+  InstallerFiles FilesOfRecord(bool mayWait = true) const;
   std::wstring InstallerPath(bool mayWait = true) const;
   // The record's extra download URL names an installer program (or
-  // nothing), read as LocalInstallerName reads it.
+  // nothing), read as FilesOfRecord reads it.
   bool ExtraUrlIsExe(bool mayWait = true) const;
   // The installed product's executable: install folder + process name,
   // else the first of that name in its subfolders; empty when unfilled.
@@ -152,22 +155,46 @@ class CInstallFlow {
   std::wstring BuildInstallerCommandLine(const platform::LocalTime& now) const;
 
  private:
-  // The record's version and extra URL (see LocalInstallerName).
+  // The record's version and extra URL (see FilesOfRecord).
   void RecordNames(bool mayWait, std::wstring* version, std::wstring* extraUrl) const;
-  static bool IsExeUrl(const std::wstring& url);
-  // Install thread, after a successful verification of `installer`, which
-  // is held open from its check to its start.
-  uint32_t RunInstaller(uint32_t downloadEnd, const platform::HeldFile& installer);
+  void ClearInstallerFiles(const InstallerFiles& files);
+
+  // The install thread's steps, in their order.
+  uint32_t InstallThreadBody();
+  void CompleteTheConfiguration();
+  // The URL to download from; empty when there is none (the failure is
+  // reported and posted).
+  std::wstring ChooseDownloadUrl();
+  // The hash record decides what stays of an earlier download.
+  void PrepareCache(const InstallerFiles& files);
+  int DownloadWithRetries(const std::wstring& url, const std::wstring& path);
+  // The download's end events; returns the tick of its end.
+  uint32_t ReportDownloadEnd(uint32_t downloadStart);
+  void ReportDownloadSuccess(const std::wstring& used);
+  // MD5 and signature of the held installer, with their events and error
+  // report. True when the signature is the maker's (it decides).
+  bool VerifyInstaller(const InstallerFiles& files, const platform::HeldFile& held);
+  // After a successful verification of the installer, which is held open
+  // from its check to its start.
+  uint32_t RunInstaller(uint32_t downloadEnd, const InstallerFiles& files,
+                        const platform::HeldFile& held);
+  // Starts the installer and waits for it within the time limit. nullptr
+  // when it ended (its code in *exitCode), else the flow error to end with.
+  const char* StartAndWait(const InstallerFiles& files, const platform::HeldFile& held,
+                           const platform::LocalTime& now, int* exitCode);
   // Starts the held installer; when its volume may not start programs, a
   // private copy on one that may. *copyFolder names the copy's folder.
   platform::PlatformResult StartInstaller(const platform::HeldFile& installer,
                                           platform::SpawnOptions spawn, int* pid, int* osError,
                                           std::string* copyFolder);
-  uint32_t InstallThreadBody();
+  void ReportInstallerSucceeded();
+  // The product page of the chosen language, in the browser.
+  void OpenProductPage();
+  // The automated run starts the setup again once it has installed.
+  void RestartForAutomatedRun(const InstallerFiles& files);
   // The end of a failed installer run: as a time-out, without waiting for
   // the progress bar.
   uint32_t EndAsTimedOut(const char* why);
-  int DownloadWithRetries(const std::wstring& url, const std::wstring& path, uint32_t* tDl);
   void Flow(const char* code);
   void Funnel(const std::string& coreFunc, int32_t step, const std::string& category,
               const std::string& action);
@@ -190,9 +217,6 @@ std::wstring ProductPageControl(int index);
 // The /sptrack tag: the executable's file name when `useTag` and it holds
 // '_', else "null".
 std::wstring ExecutableTag(const std::string& modulePath, bool useTag);
-// True when `text` may be part of a file name: no path separator, no "..",
-// no control character. Server text that is not is taken as absent.
-bool IsSafeNamePart(const std::wstring& text);
 // The installer's log file name for the product `softwareName` at `now`;
 // characters a file name may not hold become '_'.
 std::wstring InstallerLogName(const std::wstring& softwareName, const platform::LocalTime& now);

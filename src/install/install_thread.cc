@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "common/flow_errors.h"
@@ -23,13 +23,6 @@ namespace install {
 namespace {
 
 std::string narrow(const std::wstring& text) { return common::wideToUtf8(text); }
-
-std::wstring toLower(std::wstring text) {
-  for (wchar_t& c : text) {
-    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-  }
-  return text;
-}
 
 const char* flowErrorOf(int result) {
   switch (result) {
@@ -52,8 +45,6 @@ std::string defaultDouble(double value) {
   return out.str();
 }
 
-void removeIfPresent(const std::wstring& path) { std::remove(narrow(path).c_str()); }
-
 }  // namespace
 
 void CInstallFlow::Flow(const char* code) {
@@ -65,84 +56,42 @@ void CInstallFlow::Funnel(const std::string& coreFunc, int32_t step, const std::
   events_->Funnel("CoreFuncEvent", coreFunc, step, category, action, "null", false, false);
 }
 
-std::wstring CInstallFlow::LocalInstallerName(bool mayWait) const {
-  std::wstring name = window_->getLabelText(L"Extra_download_url");
-  const size_t slash = name.rfind(L'/');
-  if (slash != std::wstring::npos) name = name.substr(slash + 1);
-  const size_t dot = name.find(L'.');
-  if (dot != std::wstring::npos) name = name.substr(0, dot);
+InstallerFiles CInstallFlow::FilesOfRecord(bool mayWait) const {
   std::wstring version, extraUrl;
   RecordNames(mayWait, &version, &extraUrl);
-  // The version comes from the server: one that could leave the cache
-  // folder or break the name is no version.
-  if (!IsSafeNamePart(version)) version.clear();
-  return name + L"_" + version + (IsExeUrl(extraUrl) ? L".exe" : L".apk");
+  return InstallerFilesFor(settings_.cacheDir, window_->getLabelText(L"Extra_download_url"),
+                           version, extraUrl);
 }
 
 void CInstallFlow::RecordNames(bool mayWait, std::wstring* version, std::wstring* extraUrl) const {
-  common::Mutex* mu = record_->fetchMutex();
-  auto copy = [&]() EXCLUSIVE_LOCKS_REQUIRED(mu) {
-    *version = record_->softwareVersion;
-    *extraUrl = record_->extraDownloadUrl;
-  };
-  if (mayWait) {
-    common::MutexLock lock(mu);
-    copy();
-  } else if (mu->tryLock()) {
-    copy();
-    mu->unlock();
+  const std::optional<config::ConfigureFields> fields = mayWait ? record_->copy()
+                                                                : record_->tryCopy();
+  if (fields) {
+    *version = fields->softwareVersion;
+    *extraUrl = fields->extraDownloadUrl;
   } else {
     *version = window_->getLabelText(L"Software_version");
     *extraUrl = window_->getLabelText(L"Extra_download_url");
   }
 }
 
-bool CInstallFlow::IsExeUrl(const std::wstring& url) {
-  return url.size() < 4 || url.compare(url.size() - 4, 4, L".exe") == 0;
-}
-
 bool CInstallFlow::ExtraUrlIsExe(bool mayWait) const {
   std::wstring version, extraUrl;
   RecordNames(mayWait, &version, &extraUrl);
-  return IsExeUrl(extraUrl);
+  return IsInstallerUrl(extraUrl);
 }
 
 std::wstring CInstallFlow::InstallerPath(bool mayWait) const {
-  return settings_.cacheDir + L"/" + LocalInstallerName(mayWait);
+  return FilesOfRecord(mayWait).installer;
 }
 
-// Phase 3, step 10: a hash record from a completed download of this very
-// version and MD5 keeps the installer; any other one clears the cache.
-static void applyHashRecord(const config::CConfigure& record, const std::wstring& installer) {
-  const std::string dbPath = narrow(installer + L".db");
-  std::ifstream db(dbPath, std::ios::binary);
-  if (!db) return;
-  std::string line;
-  std::getline(db, line);
-  if (line.size() > 260) line.resize(260);
-  db.close();
-  std::wstring version, md5;
-  const std::wstring text = common::utf8ToWide(line);
-  const size_t mark = text.find(L"###");
-  if (mark != std::wstring::npos) {
-    version = text.substr(0, mark);
-    md5 = text.substr(mark + 3);
-  }
-  bool keep = false;
-  if (version == record.softwareVersion) {
-    md5 = toLower(md5);
-    keep = md5 == record.md5 || md5 == record.md5Extra;
-  }
-  if (!keep) {
-    removeIfPresent(installer);
-    removeIfPresent(installer + L".xml");
-  }
-  std::remove(dbPath.c_str());
+void CInstallFlow::ClearInstallerFiles(const InstallerFiles& files) {
+  int error = 0;
+  const bool removed = RemoveInstallerFiles(files, &error);
+  LOG(INFO) << " Clear cache: " << (removed ? 1 : 0) << ", " << error;
 }
 
-int CInstallFlow::DownloadWithRetries(const std::wstring& url, const std::wstring& path,
-                                      uint32_t* tDl) {
-  (void)tDl;
+int CInstallFlow::DownloadWithRetries(const std::wstring& url, const std::wstring& path) {
   const int hostClass = HostClass(url);
   const std::string kind = hostClass == kHostAliCdn ? "Extra_download_url" : "Download_url";
   events_->Event("Download", "3.Downloading...", shared_->firstOrRetry(), false);
@@ -206,98 +155,127 @@ uint32_t CInstallFlow::InstallThreadFunc() {
 }
 
 uint32_t CInstallFlow::InstallThreadBody() {
-  // Phase 1: configuration.
-  const uint32_t t0 = platform::tickCount();
-  shared_->downloadPartIndex = 0;
-  shared_->abandon = true;
-  CompleteConfiguration(record_, *window_, settings_.query);
-  if (record_->state == config::CConfigure::kFilled) record_->printContent();
-  events_->FunnelPair("Download", "DownloadConfigReady", "default_config",
-                      record_->source == config::CConfigure::kSourceEmbedded ? "1" : "0");
-
-  // Phase 2: the download URL.
-  std::wstring used = checkRemotePath(record_->urlList, kSelectFirstDirect, record_->softwareName);
-  float osVersion = config::kModernOsVersion;
-  if (settings_.query.systemName) (void)settings_.query.systemName(&osVersion);
-  used = CheckLegacyLink(used, osVersion, *window_);
-  shared_->setUsedUrl(used);
-  if (used.size() < 5) {
-    LOG(INFO) << "url is empty";
-    record_->state = config::CConfigure::kNotFilled;
-    Flow(common::flow::kNoDownloadUrl);
-    window_->PostInstallMessage(MSG_DOWNLOAD_FAILED, kNoUrlResult);
-    return kInstallFailed;
-  }
-  uint32_t tDl = platform::tickCount();
+  const uint32_t configStart = platform::tickCount();
+  CompleteTheConfiguration();
+  const std::wstring used = ChooseDownloadUrl();
+  if (used.empty()) return kInstallFailed;
+  const uint32_t downloadStart = platform::tickCount();
   LOG(INFO) << " Speed-Test Totally Take "
-            << defaultDouble(std::trunc(double(tDl - t0) * 100) / 100) << " ms";
+            << defaultDouble(std::trunc(double(downloadStart - configStart) * 100) / 100) << " ms";
   (void)GetIEProxyConfig();
 
-  // Phase 3: the cache.
-  const std::wstring installer = InstallerPath();
-  applyHashRecord(*record_, installer);
-  window_->SetAnimationTimer(true);
-  if (record_->source == config::CConfigure::kSourceEmbedded) {
-    LOG(INFO) << " Configure Load From File, clearAppData Before Download! ";
-    ClearAPPData();
-  }
-
-  // Phase 4: the attempts.
-  const int res = DownloadWithRetries(used, installer, &tDl);
+  // The installer's files are named once for the whole run.
+  const InstallerFiles files = FilesOfRecord();
+  PrepareCache(files);
+  const int res = DownloadWithRetries(used, files.installer);
   if (res == engine::kErrStopped) {
     LOG(INFO) << " Install thread ends: the window closed during the download";
     return kInstallFailed;
   }
-
-  // Phase 5: after the attempts.
-  Funnel("Downloading", 3, "Download", "DownFinsh");
-  const uint32_t s = (platform::tickCount() - tDl) / 1000;
-  events_->Event("Other", "MDownloadTime", std::to_string(s), false);
-  Funnel("Downloading", 0, "Download", "CoreFuncEnd");
-  char speed[64] = {};
-  // A download shorter than a second is measured in milliseconds: whole
-  // seconds would divide by zero and report "infMB/s".
-  const uint32_t ms = std::max<uint32_t>(1, platform::tickCount() - tDl);
-  const float quotient =
-      s > 0 ? static_cast<float>(shared_->packageSize.load()) / static_cast<float>(s)
-            : static_cast<float>(shared_->packageSize.load()) * 1000.0f / static_cast<float>(ms);
-  std::snprintf(speed, sizeof(speed), "%.2fMB/s", quotient / 1024.0f / 1024.0f);
-  events_->Event("Other", "DownloadSpeed", speed, false);
-  const uint32_t tEnd = platform::tickCount();
-  shared_->downloadDoneTick = tEnd;
-  const uint32_t t = static_cast<uint32_t>((tEnd - tDl) / 1000.0);
-  events_->Event("Other", "DownloadTime", std::to_string(t), false);
-  LOG(INFO) << " DownloadTime total use " << t;
-  events_->FunnelPair("RunningTime", "DownloadDuration", "DownloadCompleted",
-                      std::to_string((tEnd - shared_->installClickTick.load()) / 1000) + "S");
+  const uint32_t downloadEnd = ReportDownloadEnd(downloadStart);
   if (res != engine::kErrSuccess) {
     events_->Event("Other", "DownErrorCode", "error_" + std::to_string(res), false);
     window_->PostInstallMessage(MSG_DOWNLOAD_FAILED, static_cast<uintptr_t>(res));
     return kInstallFailed;
   }
-  events_->FunnelPair("Download", "DownloadSuccess", "", "");
-  events_->FunnelEx("Download", "MDownSuccess",
-                    {{"AddressType", "NO"},
-                     {"Download address",
-                      HostClass(used) == kHostAliCdn ? "Extra_download_url" : "Download_url"}},
-                    false, false);
+  ReportDownloadSuccess(used);
   if (!ExtraUrlIsExe()) {
     window_->PostInstallMessage(MSG_PACKAGE_DOWNLOADED, 0);
     LOG(INFO) << "APP DownloaderSucceed";
     return kPackageOnly;
   }
 
-  // Phase 6: verification, of the very file that will run: it is held
-  // open from here to its start, so nothing put at its path meanwhile is
+  // The very file that is checked is the one that runs: it is held open
+  // from here to its start, so nothing put at its path meanwhile is
   // checked or started.
   platform::HeldFile held;
   int openError = 0;
   const platform::PlatformResult opened =
-      platform::HeldFile::open(narrow(installer), &held, &openError);
+      platform::HeldFile::open(narrow(files.installer), &held, &openError);
   if (opened != platform::PlatformResult::kOk) {
     LOG(INFO) << " Installer not opened for verification: " << platform::resultName(opened) << ", "
               << openError;
   }
+  if (!VerifyInstaller(files, held)) {
+    // The signature decides: a file the maker did not sign never runs.
+    shared_->slowProgressStop = 1;
+    window_->PostInstallMessage(MSG_VERIFY_FAILED, 0);
+    return kInstallFailed;
+  }
+  // A close the user confirmed during the verification: nothing new runs.
+  if (shared_->closing.load()) {
+    LOG(INFO) << " Install thread ends: the window closed during the verification";
+    return kInstallFailed;
+  }
+  return RunInstaller(downloadEnd, files, held);
+}
+
+void CInstallFlow::CompleteTheConfiguration() {
+  shared_->downloadPartIndex = 0;
+  shared_->abandon = true;
+  CompleteConfiguration(record_, *window_, settings_.query);
+  if (record_->state == config::CConfigure::kFilled) record_->printContent();
+  events_->FunnelPair("Download", "DownloadConfigReady", "default_config",
+                      record_->source == config::CConfigure::kSourceEmbedded ? "1" : "0");
+}
+
+std::wstring CInstallFlow::ChooseDownloadUrl() {
+  std::wstring used = checkRemotePath(record_->urlList, kSelectFirstDirect, record_->softwareName);
+  float osVersion = config::kModernOsVersion;
+  if (settings_.query.systemName) (void)settings_.query.systemName(&osVersion);
+  used = CheckLegacyLink(used, osVersion, *window_);
+  shared_->setUsedUrl(used);
+  if (used.size() >= 5) return used;
+  LOG(INFO) << "url is empty";
+  record_->state = config::CConfigure::kNotFilled;
+  Flow(common::flow::kNoDownloadUrl);
+  window_->PostInstallMessage(MSG_DOWNLOAD_FAILED, kNoUrlResult);
+  return L"";
+}
+
+void CInstallFlow::PrepareCache(const InstallerFiles& files) {
+  ApplyHashRecord(files, record_->softwareVersion, record_->md5, record_->md5Extra);
+  window_->SetAnimationTimer(true);
+  if (record_->source == config::CConfigure::kSourceEmbedded) {
+    LOG(INFO) << " Configure Load From File, clearAppData Before Download! ";
+    ClearInstallerFiles(files);
+  }
+}
+
+uint32_t CInstallFlow::ReportDownloadEnd(uint32_t downloadStart) {
+  Funnel("Downloading", 3, "Download", "DownFinsh");
+  const uint32_t s = (platform::tickCount() - downloadStart) / 1000;
+  events_->Event("Other", "MDownloadTime", std::to_string(s), false);
+  Funnel("Downloading", 0, "Download", "CoreFuncEnd");
+  char speed[64] = {};
+  // A download shorter than a second is measured in milliseconds: whole
+  // seconds would divide by zero and report "infMB/s".
+  const uint32_t ms = std::max<uint32_t>(1, platform::tickCount() - downloadStart);
+  const float bytes = static_cast<float>(shared_->packageSize.load());
+  const float quotient = s > 0 ? bytes / static_cast<float>(s)
+                               : bytes * 1000.0f / static_cast<float>(ms);
+  std::snprintf(speed, sizeof(speed), "%.2fMB/s", quotient / 1024.0f / 1024.0f);
+  events_->Event("Other", "DownloadSpeed", speed, false);
+  const uint32_t end = platform::tickCount();
+  shared_->downloadDoneTick = end;
+  const uint32_t t = static_cast<uint32_t>((end - downloadStart) / 1000.0);
+  events_->Event("Other", "DownloadTime", std::to_string(t), false);
+  LOG(INFO) << " DownloadTime total use " << t;
+  events_->FunnelPair("RunningTime", "DownloadDuration", "DownloadCompleted",
+                      std::to_string((end - shared_->installClickTick.load()) / 1000) + "S");
+  return end;
+}
+
+void CInstallFlow::ReportDownloadSuccess(const std::wstring& used) {
+  events_->FunnelPair("Download", "DownloadSuccess", "", "");
+  events_->FunnelEx("Download", "MDownSuccess",
+                    {{"AddressType", "NO"},
+                     {"Download address",
+                      HostClass(used) == kHostAliCdn ? "Extra_download_url" : "Download_url"}},
+                    false, false);
+}
+
+bool CInstallFlow::VerifyInstaller(const InstallerFiles& files, const platform::HeldFile& held) {
   shared_->verifyStartTick = platform::tickCount();
   shared_->slowProgressStop = 0;
   window_->PostInstallMessage(MSG_VERIFY_STARTED, 0);
@@ -309,7 +287,7 @@ uint32_t CInstallFlow::InstallThreadBody() {
   if (record_->source == config::CConfigure::kSourceEmbedded) {
     md5 = 1;
   } else if (held.isOpen()) {
-    md5 = engine::CDownLoadImpl::checkMD5(installer, record_->md5, record_->md5Extra,
+    md5 = engine::CDownLoadImpl::checkMD5(files.installer, record_->md5, record_->md5Extra,
                                           record_->softwareVersion, held.path());
   }
   LOG(INFO) << " after md5 ";
@@ -324,7 +302,6 @@ uint32_t CInstallFlow::InstallThreadBody() {
   events_->FunnelPair("RunningTime", "VerificationDuration", "VerificationDurationPar", secs + "S");
   events_->Event("Download", "Md5CheckFinsh", "", false);
 
-  const int32_t pid = common::parseLeadingInt32(window_->getLabelText(L"Downloader_id"));
   if (md5 != 1 || !signature) {
     const EnumVerifyFailure failure =
         !signature ? (md5 == 1 ? EnumVerifyFailure::kSignature : EnumVerifyFailure::kBoth)
@@ -332,20 +309,10 @@ uint32_t CInstallFlow::InstallThreadBody() {
     Flow(failure == EnumVerifyFailure::kMd5         ? common::flow::kMd5Mismatch
          : failure == EnumVerifyFailure::kSignature ? common::flow::kSignatureInvalid
                                                     : common::flow::kBothInvalid);
+    const int32_t pid = common::parseLeadingInt32(window_->getLabelText(L"Downloader_id"));
     (void)SendErrorReport2(failure, pid, *record_, shared_->usedUrl(), settings_.reports);
   }
-  if (!signature) {
-    // The signature decides: a file the maker did not sign never runs.
-    shared_->slowProgressStop = 1;
-    window_->PostInstallMessage(MSG_VERIFY_FAILED, 0);
-    return kInstallFailed;
-  }
-  // A close the user confirmed during the verification: nothing new runs.
-  if (shared_->closing.load()) {
-    LOG(INFO) << " Install thread ends: the window closed during the verification";
-    return kInstallFailed;
-  }
-  return RunInstaller(tEnd, held);
+  return signature;
 }
 
 }  // namespace install

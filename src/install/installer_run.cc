@@ -83,14 +83,6 @@ std::wstring ExecutableTag(const std::string& modulePath, bool useTag) {
 
 bool InstallerSucceeded(int exitCode) { return exitCode == 0 || exitCode == 8; }
 
-bool IsSafeNamePart(const std::wstring& text) {
-  if (text.find(L"..") != std::wstring::npos) return false;
-  for (const wchar_t c : text) {
-    if (c == L'/' || c == L'\\' || c < 0x20 || c == 0x7F) return false;
-  }
-  return true;
-}
-
 std::wstring InstallerLogName(const std::wstring& softwareName, const platform::LocalTime& now) {
   std::wstring name = softwareName;
   for (wchar_t& c : name) {
@@ -179,16 +171,16 @@ platform::PlatformResult CInstallFlow::StartInstaller(const platform::HeldFile& 
   return started;
 }
 
-uint32_t CInstallFlow::RunInstaller(uint32_t downloadEnd, const platform::HeldFile& held) {
+uint32_t CInstallFlow::RunInstaller(uint32_t downloadEnd, const InstallerFiles& files,
+                                    const platform::HeldFile& held) {
   shared_->slowProgressStop = 1;
   window_->SetAnimationTimer(false);
   events_->Event("Download", "4.DownFinsh", shared_->firstOrRetry(), false);
 
-  const std::wstring installer = common::utf8ToWide(held.origin());
   const platform::LocalTime now = platform::localTime();
   const std::wstring commandLine = BuildInstallerCommandLine(now);
   shared_->installStartTick = platform::tickCount();
-  LOG(INFO) << " [Download File Path]: " << narrow(installer);
+  LOG(INFO) << " [Download File Path]: " << narrow(files.installer);
   LOG(INFO) << " [Start Install CmdLine]: " << narrow(commandLine);
   events_->Event("Download", "5.ProgramInstall", shared_->firstOrRetry(), false);
   Funnel("Installing", 0, "Download", "CoreFuncStart");
@@ -205,44 +197,9 @@ uint32_t CInstallFlow::RunInstaller(uint32_t downloadEnd, const platform::HeldFi
     LOG(INFO) << " Install thread ends: the window closed before the installer started";
     return kInstallFailed;
   }
-  platform::SpawnOptions spawn;
-  spawn.argv.push_back(narrow(installer));
-  for (const std::wstring& arg : BuildInstallerArguments(now)) spawn.argv.push_back(narrow(arg));
-  int pid = -1, osError = 0;
-  std::string copyFolder;
-  const platform::PlatformResult started = StartInstaller(held, spawn, &pid, &osError, &copyFolder);
-  // The copy goes once the installer ended; one left running keeps it.
-  const CopyRemover removeCopy{copyFolder};
-  shared_->installerFinished = false;
-  window_->PostInstallMessage(MSG_INSTALLER_STARTED, 0);
-  if (started != platform::PlatformResult::kOk) {
-    // Waiting the whole limit for a process that never started helps nobody.
-    LOG(INFO) << " Installer not started: " << platform::resultName(started) << ", " << osError;
-    LOG(INFO) << " Cmd nWaitSeconds timed out: " << record_->installTimeout;
-    return EndAsTimedOut(common::flow::kInstallerTimedOut);
-  }
-
-  const uint32_t limit = static_cast<uint32_t>(record_->installTimeout);
-  uint32_t n = 0;
   int exitCode = -1;
-  for (;;) {
-    const platform::PlatformResult w =
-        platform::waitProcess(pid, std::chrono::milliseconds(1000), &exitCode);
-    if (w == platform::PlatformResult::kOk) {
-      removeCopy.now();
-      break;
-    }
-    if (w != platform::PlatformResult::kTimedOut || n > limit) {
-      LOG(INFO) << " Cmd nWaitSeconds timed out: " << record_->installTimeout;
-      return EndAsTimedOut(common::flow::kInstallerTimedOut);
-    }
-    ++n;
-  }
-
-  const uint32_t s = (platform::tickCount() - shared_->installStartTick.load()) / 1000;
-  events_->Event("Other", "MInstallTime", std::to_string(s), false);
-  Funnel("Installing", 2, "Download", "ProgramFinsh");
-  LOG(INFO) << " install Finished, nWaitSeconds: " << n;
+  const char* failure = StartAndWait(files, held, now, &exitCode);
+  if (failure != nullptr) return EndAsTimedOut(failure);
 
   // An installer that failed installed nothing that Start could run.
   const std::wstring exe = ProductExePath();
@@ -252,28 +209,8 @@ uint32_t CInstallFlow::RunInstaller(uint32_t downloadEnd, const platform::HeldFi
     events_->Event("Other", "InstallerExitCode", std::to_string(exitCode), false);
     return EndAsTimedOut(common::flow::kInstallerFailed);
   }
-
-  shared_->installerFinished = true;
-  const int p = window_->GetProgressValue();
-  LOG(INFO) << " install Finished, progress: " << p;
-  if (p >= 99) shared_->progressFinish100.set();
-  events_->Event("Download", "6.ProgramFinsh", shared_->firstOrRetry(), false);
-  Funnel("Installing", 0, "Download", "CoreFuncEnd");
-  const uint32_t s2 = (platform::tickCount() - shared_->installStartTick.load()) / 1000;
-  events_->Event("Other", "InstallTime", std::to_string(s2), false);
-  if (!record_->softwareVersion.empty()) {
-    events_->Event("Other", "ProductVersion", narrow(record_->softwareVersion), false);
-  }
-  events_->FunnelPair("RunningTime", "ActualTime", "InstCompletedClosed", std::to_string(s2) + "S");
-
-  const int pageIndex =
-      window_->ProductPageIndex() == -1 ? window_->LanguageIndex() : window_->ProductPageIndex();
-  const std::wstring pageControl = ProductPageControl(pageIndex);
-  const std::wstring page = pageControl.empty() ? L"" : window_->getLabelText(pageControl);
-  if (!page.empty()) {
-    LOG(INFO) << " Open Url: " << narrow(page);
-    if (settings_.openUrl) settings_.openUrl(page);
-  }
+  ReportInstallerSucceeded();
+  OpenProductPage();
   window_->WriteProductLanguage();
 
   shared_->progressFinish100.wait();
@@ -287,30 +224,97 @@ uint32_t CInstallFlow::RunInstaller(uint32_t downloadEnd, const platform::HeldFi
   char text[64] = {};
   std::snprintf(text, sizeof(text), "%.1f", minutes);
   LOG(INFO) << " Install Totally Take " << text << " minutes And Send To Server";
-  ClearAPPData();
+  ClearInstallerFiles(files);
 
-  if (settings_.autoRun) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
-    LOG(INFO) << " Force Exit 1";
-    removeIfPresent(installer);
-    LOG(INFO) << " Force Exit 2";
-    removeIfPresent(installer + L".xml");
-    LOG(INFO) << " Force Exit 3";
-    removeIfPresent(installer + L".db");
-    LOG(INFO) << " Force Exit 4";
-    if (settings_.releaseInstanceLock) settings_.releaseInstanceLock();
-    LOG(INFO) << " Force Exit 5";
-    const std::string self = settings_.modulePath;
-    LOG(INFO) << " Force Exit 6";
-    const int r = settings_.restartSelf ? settings_.restartSelf(self) : -1;
-    LOG(INFO) << " Force Exit 7 error code = " << r << ", " << errno;
-    window_->RequestClose();
-    LOG(INFO) << " Force Exit 8";
-  }
+  if (settings_.autoRun) RestartForAutomatedRun(files);
   if (common::parseLeadingInt32(window_->getLabelText(L"NeedStart_flag")) == 1) {
     window_->ClickStartApp();
   }
   return kInstallRan;
+}
+
+const char* CInstallFlow::StartAndWait(const InstallerFiles& files, const platform::HeldFile& held,
+                                       const platform::LocalTime& now, int* exitCode) {
+  platform::SpawnOptions spawn;
+  spawn.argv.push_back(narrow(files.installer));
+  for (const std::wstring& arg : BuildInstallerArguments(now)) spawn.argv.push_back(narrow(arg));
+  int pid = -1, osError = 0;
+  std::string copyFolder;
+  const platform::PlatformResult started = StartInstaller(held, spawn, &pid, &osError, &copyFolder);
+  // The copy goes once the installer ended; one left running keeps it.
+  const CopyRemover removeCopy{copyFolder};
+  shared_->installerFinished = false;
+  window_->PostInstallMessage(MSG_INSTALLER_STARTED, 0);
+  if (started != platform::PlatformResult::kOk) {
+    // Waiting the whole limit for a process that never started helps nobody.
+    LOG(INFO) << " Installer not started: " << platform::resultName(started) << ", " << osError;
+    LOG(INFO) << " Cmd nWaitSeconds timed out: " << record_->installTimeout;
+    return common::flow::kInstallerTimedOut;
+  }
+  const uint32_t limit = static_cast<uint32_t>(record_->installTimeout);
+  uint32_t n = 0;
+  for (;;) {
+    const platform::PlatformResult w =
+        platform::waitProcess(pid, std::chrono::milliseconds(1000), exitCode);
+    if (w == platform::PlatformResult::kOk) {
+      removeCopy.now();
+      break;
+    }
+    if (w != platform::PlatformResult::kTimedOut || n > limit) {
+      LOG(INFO) << " Cmd nWaitSeconds timed out: " << record_->installTimeout;
+      return common::flow::kInstallerTimedOut;
+    }
+    ++n;
+  }
+  const uint32_t s = (platform::tickCount() - shared_->installStartTick.load()) / 1000;
+  events_->Event("Other", "MInstallTime", std::to_string(s), false);
+  Funnel("Installing", 2, "Download", "ProgramFinsh");
+  LOG(INFO) << " install Finished, nWaitSeconds: " << n;
+  return nullptr;
+}
+
+void CInstallFlow::ReportInstallerSucceeded() {
+  shared_->installerFinished = true;
+  const int p = window_->GetProgressValue();
+  LOG(INFO) << " install Finished, progress: " << p;
+  if (p >= 99) shared_->progressFinish100.set();
+  events_->Event("Download", "6.ProgramFinsh", shared_->firstOrRetry(), false);
+  Funnel("Installing", 0, "Download", "CoreFuncEnd");
+  const uint32_t s = (platform::tickCount() - shared_->installStartTick.load()) / 1000;
+  events_->Event("Other", "InstallTime", std::to_string(s), false);
+  if (!record_->softwareVersion.empty()) {
+    events_->Event("Other", "ProductVersion", narrow(record_->softwareVersion), false);
+  }
+  events_->FunnelPair("RunningTime", "ActualTime", "InstCompletedClosed", std::to_string(s) + "S");
+}
+
+void CInstallFlow::OpenProductPage() {
+  const int pageIndex =
+      window_->ProductPageIndex() == -1 ? window_->LanguageIndex() : window_->ProductPageIndex();
+  const std::wstring pageControl = ProductPageControl(pageIndex);
+  const std::wstring page = pageControl.empty() ? L"" : window_->getLabelText(pageControl);
+  if (page.empty()) return;
+  LOG(INFO) << " Open Url: " << narrow(page);
+  if (settings_.openUrl) settings_.openUrl(page);
+}
+
+void CInstallFlow::RestartForAutomatedRun(const InstallerFiles& files) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+  LOG(INFO) << " Force Exit 1";
+  removeIfPresent(files.installer);
+  LOG(INFO) << " Force Exit 2";
+  removeIfPresent(files.taskFile());
+  LOG(INFO) << " Force Exit 3";
+  removeIfPresent(files.hashRecord());
+  LOG(INFO) << " Force Exit 4";
+  if (settings_.releaseInstanceLock) settings_.releaseInstanceLock();
+  LOG(INFO) << " Force Exit 5";
+  const std::string self = settings_.modulePath;
+  LOG(INFO) << " Force Exit 6";
+  const int r = settings_.restartSelf ? settings_.restartSelf(self) : -1;
+  LOG(INFO) << " Force Exit 7 error code = " << r << ", " << errno;
+  window_->RequestClose();
+  LOG(INFO) << " Force Exit 8";
 }
 
 }  // namespace install

@@ -2,6 +2,8 @@
 // downloaded: the product is not running, the disks can take the download
 // and the installation, the install folder can be made.
 
+#include <optional>
+
 #include "common/flow_errors.h"
 #include "common/log.h"
 #include "common/text.h"
@@ -29,14 +31,12 @@ std::string ProductServiceOf(int32_t softwareId) {
 
 CInstallFlow::RecordFacts CInstallFlow::FactsForChecks() const {
   RecordFacts facts;
-  common::Mutex* mu = record_->fetchMutex();
-  if (mu->tryLock()) {
-    facts.fromServer = record_->state == config::CConfigure::kFilled &&
-                       record_->source == config::CConfigure::kSourceServer;
-    facts.fileSize = record_->fileSize;
-    facts.softwareId = record_->softwareId;
-    facts.processName = record_->processName;
-    mu->unlock();
+  if (const std::optional<config::ConfigureFields> fields = record_->tryCopy()) {
+    facts.fromServer = fields->state == config::CConfigure::kFilled &&
+                       fields->source == config::CConfigure::kSourceServer;
+    facts.fileSize = fields->fileSize;
+    facts.softwareId = fields->softwareId;
+    facts.processName = fields->processName;
   } else {
     // A request is in flight: never wait for it on the window's thread.
     facts.softwareId = common::parseLeadingInt32(window_->getLabelText(L"Software_id"));
