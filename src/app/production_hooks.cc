@@ -63,7 +63,7 @@ class SetupWindow : public WindowRunnerHooks {
            const ActivationRegistrar& setActivationHandler) override {
     runner_.Run(identity, setActivationHandler);
   }
-  void WaitThreads() override { runner_.WaitThreads(); }
+  bool WaitThreads() override { return runner_.WaitThreads(); }
   void Show32BitRefusal() override { window::ShowUnsupportedSystemBox(); }
 
  private:

@@ -105,14 +105,17 @@ bool runWindowAndShutDown(const StartupHooks& hooks, SetupProcess* process) {
 
   process->identity.releaseInstanceLock();
   LOG(INFO) << " Wait exit 1";
-  hooks.window->WaitThreads();
+  const bool windowThreadsEnded = hooks.window->WaitThreads();
   // Only now may the lock object go: the window's threads release it too.
-  process->identity.releaseInstanceLock = [] {};
-  process->instanceLock.reset();
+  // While one still runs, the lock stays until the process ends.
+  if (windowThreadsEnded) {
+    process->identity.releaseInstanceLock = [] {};
+    process->instanceLock.reset();
+  }
   LOG(INFO) << " Wait exit 2";
   const bool telemetryEnded = hooks.telemetry->WaitForExit();
   LOG(INFO) << " Wait exit 3";
-  return telemetryEnded;
+  return windowThreadsEnded && telemetryEnded;
 }
 
 // What the crash handler will need, once logging has named its files.
@@ -153,10 +156,11 @@ int RunWebsetup(const std::wstring& commandLine, const StartupHooks& hooks) {
   SetupProcess process;
   if (!passSetupChecks(product, dev, hooks, &process)) return 0;
   if (!runWindowAndShutDown(hooks, &process)) {
-    // The sender is still in a request: libcurl's global state and the
-    // program's static objects stay as they are, and the process ends
-    // without the clean-up and the destructors that would run under it.
-    LOG(INFO) << " Telemetry sender still running: exit without clean-up";
+    // The sender is still in a request, or a window thread still runs:
+    // libcurl's global state and the program's static objects stay as they
+    // are, and the process ends without the clean-up and the destructors
+    // that would run under it.
+    LOG(INFO) << " A worker still running: exit without clean-up";
     el::Loggers::flushAll();
     std::fflush(nullptr);
     _exit(0);

@@ -43,7 +43,7 @@ class LoggingWindow : public WindowRunnerHooks {
               << "): running until SIGINT or SIGTERM";
     waitForQuitSignal();
   }
-  void WaitThreads() override {}
+  bool WaitThreads() override { return true; }
   void Show32BitRefusal() override { LOG(INFO) << " [seam] 32-bit refusal message box"; }
 };
 

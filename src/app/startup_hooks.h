@@ -49,8 +49,10 @@ class WindowRunnerHooks {
   // until the window has closed.
   virtual void Run(const common::ProcessIdentity& identity,
                    const ActivationRegistrar& setActivationHandler) = 0;
-  // Waits for the window's worker threads.
-  virtual void WaitThreads() = 0;
+  // Stops the window's worker threads and waits for them; true when all
+  // have ended (false: one still runs, so nothing it uses may be torn
+  // down, and what the window holds stays to the end of the process).
+  virtual bool WaitThreads() = 0;
   // The refusal message box on a 32-bit system; returns when it closes.
   virtual void Show32BitRefusal() = 0;
 };

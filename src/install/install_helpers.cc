@@ -1,7 +1,9 @@
 // The flow's small operations: its settings, cache clearing, proxy
 // discovery, the asynchronous configuration fetch and the shutdown wait.
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 
 #include "common/log.h"
@@ -80,13 +82,16 @@ CInstallFlow::CInstallFlow(config::CConfigure* record, IInstallWindow* window,
       settings_(std::move(settings)) {}
 
 CInstallFlow::~CInstallFlow() {
-  // The threads use this object: a destructor that ran beside them would
-  // pull it away under their feet.
+  // The threads use this object: it never goes while one runs. Its owner
+  // waits with the limit first (WaitForAllThreadExit) and keeps the flow
+  // to the end of the process when a thread outlives it, so these waits
+  // end at once; they stop anyone else from freeing it under a thread.
   OnWindowClosing();
-  asyncThread_.waitFor(kThreadWaitMs);
-  installThread_.waitFor(kThreadWaitMs);
-  asyncThread_.close();
-  installThread_.close();
+  for (common::CThreadHandle* thread : {&asyncThread_, &installThread_}) {
+    while (!thread->waitFor(kThreadWaitMs))
+      LOG(INFO) << " Waiting for a thread of the install flow";
+    thread->close();
+  }
 }
 
 void CInstallFlow::ClearAPPData(bool mayWait) {
@@ -153,9 +158,17 @@ void CInstallFlow::AsyncGetCbsInfoThreadFunc() {
 
 int CInstallFlow::WaitForAllThreadExit() {
   LOG(INFO) << "InstallUIMainWnd WaitForAllThreadExit";
-  asyncThread_.waitFor(kThreadWaitMs);
-  installThread_.waitFor(kThreadWaitMs);
-  return 0;
+  // One limit for both: the threads run side by side, so a second full
+  // wait would only double the time a stuck one keeps the process.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kThreadWaitMs);
+  int running = 0;
+  for (common::CThreadHandle* thread : {&asyncThread_, &installThread_}) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (!thread->waitFor(static_cast<uint32_t>(std::max<int64_t>(0, left.count())))) ++running;
+  }
+  if (running > 0) LOG(INFO) << " Install flow threads still running: " << running;
+  return running;
 }
 
 }  // namespace install

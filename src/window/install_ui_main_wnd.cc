@@ -35,6 +35,9 @@ constexpr wchar_t kGaPcKey[] = L"SOFTWARE\\Quillmont\\Downloader2.5.0";
 constexpr int kWidth = 650;
 constexpr int kHeightOpen = 560;
 constexpr int kHeightClosed = 360;
+// How long the banner thread is waited for: it stops within a second of
+// being told to.
+constexpr uint32_t kBannerWaitMs = 10000;
 
 std::string narrow(const std::wstring& text) { return common::wideToUtf8(text); }
 
@@ -56,8 +59,14 @@ InstallUIMainWnd::InstallUIMainWnd(std::wstring windowClass, WindowEnvironment e
 
 InstallUIMainWnd::~InstallUIMainWnd() {
   alive_ = false;
+  bannerStop_ = true;
   if (flow_) flow_->OnWindowClosing();
   flow_.reset();  // joins its threads before the state they use goes
+  // The banner thread writes into this object: it ends before anything
+  // goes. Its runner frees a window only once WaitForAllThreadExit saw
+  // every thread end, so this wait returns at once there.
+  while (!bannerThread_.waitFor(kBannerWaitMs)) LOG(INFO) << " Waiting for the banner thread";
+  bannerThread_.close();
 }
 
 std::string InstallUIMainWnd::GetWindowClassName() const {
@@ -696,9 +705,12 @@ void InstallUIMainWnd::StartBannerThreadIfNeeded() {
     engine::CLibcurlTool curl;
     return curl.httpGet(url.c_str(), *body, false);
   };
-  fetch.download = [](const std::wstring& url, const std::wstring& path) {
+  // A picture download ends within a second of the window closing.
+  fetch.download = [stop = &bannerStop_](const std::wstring& url, const std::wstring& path) {
+    engine::DownloadOptions options;
+    options.stop = stop;
     std::string cdn;
-    return engine::CDownLoadImpl::SuperDownloadFile(url, path, &cdn);
+    return engine::CDownLoadImpl::SuperDownloadFile(url, path, &cdn, options);
   };
   fetch.isPicture = [](const std::wstring& path) {
     cairo_surface_t* picture = ui::DecodeImageFile(common::wideToUtf8(path));
@@ -767,10 +779,18 @@ int InstallUIMainWnd::ShowMessageBox(install::EnumMsgType kind) {
   return MessageBoxWnd::Show(this, kind, language_.load(), env_.autoRun);
 }
 
-int InstallUIMainWnd::WaitForAllThreadExit() {
+bool InstallUIMainWnd::WaitForAllThreadExit() {
+  // Each worker is told to stop before it is waited for; each wait has
+  // its limit once.
   bannerStop_ = true;
-  (void)bannerThread_.waitFor(10000);
-  return flow_ ? flow_->WaitForAllThreadExit() : 0;
+  if (flow_) flow_->OnWindowClosing();
+  const bool bannerEnded = bannerThread_.waitFor(kBannerWaitMs);
+  const bool flowEnded = !flow_ || flow_->WaitForAllThreadExit() == 0;
+  if (!bannerEnded && !bannerThread_.waitFor(0)) {
+    LOG(INFO) << " The banner thread is still running";
+    return false;
+  }
+  return flowEnded;
 }
 
 void InstallUIMainWnd::Activate() {
@@ -849,6 +869,7 @@ void InstallUIMainWnd::ReportClose() {
 
 intptr_t InstallUIMainWnd::OnClose(uint32_t, uintptr_t, intptr_t, bool& handled) {
   ReportClose();
+  bannerStop_ = true;
   if (flow_) flow_->OnWindowClosing();
   handled = false;
   return 0;

@@ -127,7 +127,10 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   void ShowRetryPage();
   void StartProductAndClose();
   void OnDownloadProgress(int64_t downloaded, int64_t total) override;
-  int WaitForAllThreadExit();
+  // Stops the window's workers and waits for them (the banner thread up
+  // to 10 s, the install flow's up to 10 minutes). False when one still
+  // runs: the window must then stay until the process ends.
+  bool WaitForAllThreadExit();
   // Brings the window to the front (a second instance asked).
   void Activate();
   // The estimate of the installer's run in seconds for `packageSize` bytes.

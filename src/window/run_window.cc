@@ -72,9 +72,15 @@ void WindowRunner::Run(const common::ProcessIdentity& identity,
   telemetry::CSingleUserLog::GetInstance().SetMainWindow(nullptr);
 }
 
-void WindowRunner::WaitThreads() {
-  if (window_) window_->WaitForAllThreadExit();
+bool WindowRunner::WaitThreads() {
+  if (!window_) return true;
+  if (!window_->WaitForAllThreadExit()) {
+    LOG(INFO) << " Window threads still running: the window stays until the process ends";
+    (void)window_.release();  // a running thread still uses it
+    return false;
+  }
   window_.reset();
+  return true;
 }
 
 void ShowUnsupportedSystemBox() {

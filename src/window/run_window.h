@@ -25,8 +25,11 @@ class WindowRunner {
   // The identity's lock release lets the automated restart hand the lock on.
   void Run(const common::ProcessIdentity& identity,
            const std::function<void(std::function<void()>)>& setActivationHandler);
-  // After Run: waits up to 10 minutes per thread, then frees the window.
-  void WaitThreads();
+  // After Run: stops the window's threads and waits for them within their
+  // limits, then frees the window. Returns false when a thread still runs:
+  // the window is then never freed, and the process must end without the
+  // destructors that would run under that thread.
+  bool WaitThreads();
 
  private:
   std::unique_ptr<InstallUIMainWnd> window_;

@@ -19,10 +19,11 @@ using testing_support::TempDir;
 
 std::string g_marker;
 
-// Runs a setup whose window closes at once and whose telemetry wait says
-// `senderEnded`, in a child; true when the child's static clean-up ran
-// (an at-exit function registered before the run left its marker).
-bool staticCleanUpRan(bool senderEnded, int* exitCode) {
+// Runs a setup whose window closes at once, whose window threads' wait
+// says `threadsEnded` and whose telemetry wait says `senderEnded`, in a
+// child; true when the child's static clean-up ran (an at-exit function
+// registered before the run left its marker).
+bool staticCleanUpRan(bool threadsEnded, bool senderEnded, int* exitCode) {
   TempDir tmp;
   g_marker = tmp.file("marker");
   const pid_t child = fork();
@@ -34,13 +35,18 @@ bool staticCleanUpRan(bool senderEnded, int* exitCode) {
     std::atexit([] {
       if (FILE* f = std::fopen(g_marker.c_str(), "w")) std::fclose(f);
     });
-    // A window that closes at once, and a sender that has ended or not.
+    // A window that closes at once, whose threads have ended or not, and a
+    // sender that has ended or not.
     class NoWindow : public app::WindowRunnerHooks {
      public:
+      explicit NoWindow(bool ended) : ended_(ended) {}
       void Run(const common::ProcessIdentity&, const app::ActivationRegistrar&) override {}
-      void WaitThreads() override {}
+      bool WaitThreads() override { return ended_; }
       void Show32BitRefusal() override {}
-    } window;
+
+     private:
+      bool ended_;
+    } window(threadsEnded);
     class Sender : public app::TelemetryHooks {
      public:
       explicit Sender(bool ended) : ended_(ended) {}
@@ -63,13 +69,16 @@ bool staticCleanUpRan(bool senderEnded, int* exitCode) {
   return std::filesystem::exists(g_marker);
 }
 
-// A sender still in a request when the exit wait ran out would otherwise
-// find libcurl cleaned up and the program's statics destroyed under it.
-TEST(ShutdownTest, NoCleanUpUnderARunningTelemetrySender) {
+// A sender still in a request when the exit wait ran out, or a window
+// thread that outlived its wait, would otherwise find libcurl cleaned up
+// and the program's statics destroyed under it.
+TEST(ShutdownTest, NoCleanUpUnderARunningThread) {
   int code = -1;
-  EXPECT_FALSE(staticCleanUpRan(false, &code));
+  EXPECT_FALSE(staticCleanUpRan(true, false, &code));
   EXPECT_EQ(code, 0);
-  EXPECT_TRUE(staticCleanUpRan(true, &code));
+  EXPECT_FALSE(staticCleanUpRan(false, true, &code));
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(staticCleanUpRan(true, true, &code));
   EXPECT_EQ(code, 0);
 }
 
