@@ -351,7 +351,7 @@ void InstallUIMainWnd::OnClick(ui::TNotifyUI& msg) {
   } else if (name == L"browser_btn") {
     OnBrowse();
   } else if (sender == licenseCheck_) {
-    if (installBtn_ != nullptr) installBtn_->SetEnabled(true);
+    if (installBtn_ != nullptr && !pickerOpen_) installBtn_->SetEnabled(true);
   } else if (name == L"start_app") {
     OnStartAppClick();
   } else if (name == L"install_setting") {
@@ -367,6 +367,11 @@ void InstallUIMainWnd::PressButton(const wchar_t* name) {
 }
 
 void InstallUIMainWnd::OnInstallClick() {
+  if (pickerOpen_) {
+    // The automatic run presses the button without the mouse.
+    LOG(INFO) << " Install waits for the folder picker";
+    return;
+  }
   LOG(INFO) << " Click install button";
   shared_.installClickTick = platform::tickCount();
   events_->FunnelPair("RunningTime", "DurationFordownLoading", "LoadingStart",
@@ -411,7 +416,9 @@ void InstallUIMainWnd::OnStartAppClick() {
     events_->Funnel("CoreFuncEvent", "Downloading", 0, "Download", "CoreFuncStart", "null", false,
                     false);
     shared_.retry = true;
-    // The one place the bar goes back: a new run starts from nothing.
+    // The one place the bar goes back: a new run starts from nothing, and
+    // no timer of the last run may raise it.
+    StopProgressTimers();
     progress_ = 0;
     if (progressBar_ != nullptr) progressBar_->SetValue(0);
     ApplyProgressToControls();
@@ -554,18 +561,27 @@ void InstallUIMainWnd::SetInstallPathText(const std::wstring& path) {
 }
 
 void InstallUIMainWnd::OnBrowse() {
-  if (!env_.pickFolder) return;
+  if (!env_.pickFolder || pickerOpen_) return;
+  // The picker's answer may come much later: until it has, no install may
+  // start, or the folder would change under a run that checked another.
+  SetPickerOpen(true);
   const ui::WindowHandle self = GetHWND();
   env_.pickFolder(GetInstallPathText(), [this, self](std::optional<std::wstring> folder) {
-    if (!folder || folder->empty()) return;
-    const std::wstring chosen = *folder;
     // The answer may come on any thread; the window may be gone by then.
-    ui::MessageLoop::Get()->PostTask([this, self, chosen] {
+    ui::MessageLoop::Get()->PostTask([this, self, folder = std::move(folder)] {
       if (!ui::MessageLoop::Get()->IsWindow(self)) return;
-      UpdateSpaceLabels(chosen);
-      SetInstallPathText(PickedFolderPath(chosen));
+      SetPickerOpen(false);
+      if (!folder || folder->empty()) return;
+      UpdateSpaceLabels(*folder);
+      SetInstallPathText(PickedFolderPath(*folder));
     });
   });
+}
+
+void InstallUIMainWnd::SetPickerOpen(bool open) {
+  pickerOpen_ = open;
+  if (installBtn_ != nullptr) installBtn_->SetEnabled(!open);
+  if (auto* browse = FindControl(L"browser_btn")) browse->SetEnabled(!open);
 }
 
 void InstallUIMainWnd::UpdateSpaceLabels(const std::wstring& folder) {
@@ -695,7 +711,13 @@ void InstallUIMainWnd::OnBannersReady() {
 }
 
 void InstallUIMainWnd::StartBannerThreadIfNeeded() {
-  if (bannersReady_ || bannerThread_.started() || env_.bannerBase.empty()) return;
+  if (bannersReady_ || bannersFetched_.load() || env_.bannerBase.empty()) return;
+  if (bannerThread_.started()) {
+    // A fetch still under way is left to finish; one that ended without
+    // banners is tried again with this run.
+    if (!bannerThread_.waitFor(0)) return;
+    bannerThread_.close();
+  }
   BannerFetch fetch;
   fetch.queryUrl = GetBannerPicUrl(env_.bannerBase, Language(language_.load()).webCode, mainPid_,
                                    static_cast<int64_t>(std::time(nullptr)));
@@ -728,6 +750,7 @@ void InstallUIMainWnd::StartBannerThreadIfNeeded() {
           common::MutexLock lock(&bannerMu_);
           banners_ = std::move(banners);
         }
+        bannersFetched_ = true;
         (void)ui::MessageLoop::Get()->PostMessage(self, install::MSG_BANNERS_READY, 0, 0);
       })) {
     LOG(INFO) << " banner thread not started";

@@ -199,6 +199,8 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   void ToggleLowerArea(bool settings);
   void SetLowerAreaOpen(bool open);
   void OnBrowse();
+  // While the folder picker is open, Install and Browse take no clicks.
+  void SetPickerOpen(bool open);
   // Measures `folder` and shows the space texts; an empty folder re-applies
   // the formats to the kept figures (after a language change).
   void UpdateSpaceLabels(const std::wstring& folder);
@@ -207,6 +209,8 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   void OnTimer(uint32_t id);
   void ApplyProgressToControls();
   void StartInstallEstimate();
+  // Ends timers 1920, 1921 and 1923 (a run has ended).
+  void StopProgressTimers();
   void EndOfRun();
   void StopCarousel();
   void Taskbar(int state);
@@ -260,6 +264,7 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   int currentFrame_ = 1;
   common::CThreadHandle bannerThread_;
   std::atomic<bool> bannerStop_{false};
+  std::atomic<bool> bannersFetched_{false};  // every picture is in the cache
   common::Mutex bannerMu_;
   std::map<int32_t, BannerRecord> banners_ GUARDED_BY(bannerMu_);
 
@@ -279,6 +284,7 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   bool licenceOpen_ = false;
   bool startTimeSent_ = false;
   bool lowerOpen_ = false;
+  bool pickerOpen_ = false;
 
   // Copies the flow's threads read: labels (fixed at InitWindow) and the
   // install path box.

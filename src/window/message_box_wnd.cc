@@ -140,12 +140,20 @@ void MessageBoxWnd::PostToOwner(uint32_t message) {
 void MessageBoxWnd::OnClick(ui::TNotifyUI& msg) {
   if (msg.pSender == nullptr) return;
   const std::wstring& name = msg.pSender->GetName();
+  if (name == L"minbtn") {
+    SendMessage(ui::kWmSysCommand, ui::kScMinimize);
+  } else if (name == L"closebtn" || name == L"btn_yes" || name == L"btn_no") {
+    Answer(name);
+  }
+}
+
+void MessageBoxWnd::Answer(const std::wstring& name) {
+  if (answered_) return;
+  answered_ = true;
   const bool retryKind = kind_ == install::kMsgInstallTimeout || kind_ == install::kMsgVerifyFailed;
   if (name == L"closebtn") {
     if (retryKind) PostToOwner(install::MSG_CLEAR_DATA);
     Close(2);
-  } else if (name == L"minbtn") {
-    SendMessage(ui::kWmSysCommand, ui::kScMinimize);
   } else if (name == L"btn_yes") {
     if (kind_ == install::kMsgPlain || kind_ == install::kMsgCancelInstall) {
       // The confirmed cancel makes the setup disappear at once.
@@ -166,6 +174,14 @@ void MessageBoxWnd::OnClick(ui::TNotifyUI& msg) {
       Close(2);
     }
   }
+}
+
+intptr_t MessageBoxWnd::OnClose(uint32_t, uintptr_t, intptr_t, bool& handled) {
+  // Escape and the desktop's close arrive here without a button: they are
+  // the close button, and the box ends once its road has been taken.
+  handled = !answered_;
+  if (!answered_) Answer(L"closebtn");
+  return 0;
 }
 
 void MessageBoxWnd::OnFinalMessage(ui::WindowHandle) {

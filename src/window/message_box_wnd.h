@@ -42,11 +42,16 @@ class MessageBoxWnd : public ui::WindowImplBase {
   void InitWindow() override;
   void OnClick(ui::TNotifyUI& msg) override;
   intptr_t HandleMessage(uint32_t message, uintptr_t wparam, intptr_t lparam) override;
+  // A close that no button asked for (Escape, the desktop's close) takes
+  // the close button's road, so what that button does is never skipped.
+  intptr_t OnClose(uint32_t message, uintptr_t wparam, intptr_t lparam, bool& handled) override;
   void OnFinalMessage(ui::WindowHandle handle) override;
 
  private:
   static int RunModal(MessageBoxWnd* box, ui::CWindowWnd* owner);
   void PostToOwner(uint32_t message);
+  // The road of button `name`; every way out of the box goes through here.
+  void Answer(const std::wstring& name);
 
   int kind_;
   int language_;
@@ -55,6 +60,7 @@ class MessageBoxWnd : public ui::WindowImplBase {
   ui::CWindowWnd* ownerWindow_ = nullptr;
   bool autoRun_;
   MessageBoxWnd* outer_ = nullptr;  // the box that was active before this one
+  bool answered_ = false;           // a button's road has been taken
 };
 
 }  // namespace window

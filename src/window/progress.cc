@@ -1,6 +1,7 @@
 // The progress bar, the window's timers and the custom messages the
 // install flow posts.
 
+#include <algorithm>
 #include <cstdio>
 
 #include "common/log.h"
@@ -14,6 +15,9 @@ namespace window {
 namespace {
 
 constexpr uint32_t kMinTimerPeriodMs = ui::kMinTimerPeriodMs;
+// The longest Additional_time the install bar follows: an hour, far beyond
+// any installer's run.
+constexpr int64_t kMaxAdditionalSeconds = 3600;
 
 }  // namespace
 
@@ -68,8 +72,14 @@ void InstallUIMainWnd::StartInstallEstimate() {
   KillTimer(kTimerSlowProgress);
   SetInstallProgress(90);
   const int64_t estimate = EstimateInstallSeconds(shared_.packageSize.load());
-  // The answer's Additional_time, which telemetry keeps as well.
-  const int64_t extra = record_->additionalTime;
+  // The answer's Additional_time, which telemetry keeps as well. It comes
+  // from the server: a negative one would make the bar race to its end, a
+  // huge one would wrap the timer's period.
+  const int64_t answered = record_->additionalTime;
+  const int64_t extra = std::clamp<int64_t>(answered, 0, kMaxAdditionalSeconds);
+  if (extra != answered) {
+    LOG(INFO) << " Additional time " << answered << " s taken as " << extra << " s";
+  }
   int64_t period = (estimate + extra) * 100;
   if (period < kMinTimerPeriodMs) {
     // A tiny package would make the timer spin; timers are never faster.
@@ -83,6 +93,10 @@ void InstallUIMainWnd::StartInstallEstimate() {
                       std::to_string(estimate) + "S");
 }
 
+void InstallUIMainWnd::StopProgressTimers() {
+  for (uint32_t id : {kTimerSlowProgress, kTimerInstallProgress, kTimerLastProgress}) KillTimer(id);
+}
+
 void InstallUIMainWnd::StopCarousel() { KillTimer(kTimerCarousel); }
 
 void InstallUIMainWnd::Taskbar(int state) {
@@ -90,8 +104,11 @@ void InstallUIMainWnd::Taskbar(int state) {
 }
 
 // What every end of a run does: the setting page with the finished page,
-// and closing needs no question any more.
+// and closing needs no question any more. The bar's timers end with the
+// run: one left over would raise the next run's bar and release its
+// install thread early.
 void InstallUIMainWnd::EndOfRun() {
+  StopProgressTimers();
   StopCarousel();
   if (mainTab_ != nullptr) mainTab_->SelectItem(0);
   closeMode_ = 1;
@@ -105,6 +122,7 @@ intptr_t InstallUIMainWnd::HandleCustomMessage(uint32_t message, uintptr_t wpara
       flow_->ClearAPPData(false);  // never waits for a fetch in flight
       break;
     case install::MSG_DOWNLOAD_FAILED: {
+      StopProgressTimers();  // timers keep firing under the message box
       Taskbar(kTaskbarError);
       const install::EnumMsgType kind = wparam == 9    ? install::kMsgInternetFail
                                         : wparam == 10 ? install::kMsgInternetTimeout
@@ -131,6 +149,7 @@ intptr_t InstallUIMainWnd::HandleCustomMessage(uint32_t message, uintptr_t wpara
       StartInstallEstimate();
       break;
     case install::MSG_INSTALL_TIMEOUT:
+      StopProgressTimers();  // timers keep firing under the message box
       KillTimer(kTimerAnimation);
       ShowRetryPage();
       Taskbar(kTaskbarError);
@@ -149,6 +168,7 @@ intptr_t InstallUIMainWnd::HandleCustomMessage(uint32_t message, uintptr_t wpara
       Taskbar(kTaskbarNoProgress);
       break;
     case install::MSG_VERIFY_FAILED:
+      StopProgressTimers();  // timers keep firing under the message box
       Taskbar(kTaskbarError);
       (void)ShowMessageBox(install::kMsgVerifyFailed);
       if (closeBtn_ != nullptr) closeBtn_->SetEnabled(true);

@@ -195,6 +195,25 @@ TEST_F(CarouselTest, BannersFromTheServiceReplaceTheFrames) {
   EXPECT_EQ(bannerChecks().size(), 1u);
 }
 
+// A fetch that failed is no reason never to show banners: the next run
+// (Try again starts the thread as Install did) asks the service again.
+TEST_F(CarouselTest, AFailedFetchIsTriedAgainWithTheNextRun) {
+  setMode("banners.mode", "error");
+  openWindow();
+  window_->PrepareForInstall();
+  window_->StartBannerThreadIfNeeded();
+  ASSERT_TRUE(runUntil([&] { return bannerChecks().size() == 1; }, seconds(10)));
+  setMode("banners.mode", "");
+  // The next run, once the failed thread has ended.
+  ASSERT_TRUE(runUntil(
+      [&] {
+        window_->StartBannerThreadIfNeeded();
+        return pixelAt(images().GetImage("FirstFrame"), 600, 20) == 0xD02020;
+      },
+      seconds(20)));
+  EXPECT_EQ(bannerChecks(), (std::vector<std::string>{"ok", "ok"}));
+}
+
 // A picture that is not one, a missing picture, an error object, an empty
 // list or a wrongly signed query leave the built-in frames; the service
 // saw and judged every query.

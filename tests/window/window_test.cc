@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "common/text.h"
@@ -183,6 +184,61 @@ TEST_F(WindowFixture, AutoRunPressesTheButtonsItself) {
   openWindow();
   ASSERT_TRUE(runUntil([&] { return events_->labels("8-1.ClickTryAgain").size() == 1; }, seconds(60)));
   EXPECT_EQ(events_->labels("8.DownFail").size(), 1u);
+}
+
+// The folder picker answers whenever the person is done with it. Until
+// it has, Install takes no click (the button shows it is off), so a run
+// never starts on one folder and then finds the answer's folder, which
+// nobody checked or created, under its feet.
+TEST_F(WindowFixture, InstallWaitsForTheFolderPickersAnswer) {
+  std::function<void(std::optional<std::wstring>)> answer;
+  int asked = 0;
+  env_.pickFolder = [&](const std::wstring&,
+                        std::function<void(std::optional<std::wstring>)> done) {
+    ++asked;
+    answer = std::move(done);
+  };
+  openWindow();
+  window_->FindControl<ui::CCheckBoxUI>(L"license_checkbox")->SetCheck(true);
+  ASSERT_TRUE(click(L"install_setting"));
+  auto pressInstall = [this] {
+    // Where a person presses it, whether it looks pressable or not.
+    const ui::UiRect r = window_->FindControl(L"install_btn")->GetPos();
+    ASSERT_TRUE(
+        ui::automation::ClickAt(window_.get(), (r.left + r.right) / 2, (r.top + r.bottom) / 2));
+    runUntil([] { return false; }, milliseconds(50));
+  };
+  // The answer comes on a thread of the desktop's.
+  auto answerWith = [&](std::optional<std::wstring> folder) {
+    std::thread([&] { answer(folder); }).join();
+    return runUntil([&] { return window_->FindControl(L"install_btn")->IsEnabled(); }, seconds(5));
+  };
+
+  ASSERT_TRUE(click(L"browser_btn"));
+  ASSERT_EQ(asked, 1);
+  screenshot("picker_open.png");
+  pressInstall();
+  EXPECT_EQ(page(L"main_tablayout"), 0);
+  EXPECT_TRUE(events_->labels("2.DownStart").empty());
+  // A second picker does not open over the first.
+  EXPECT_FALSE(click(L"browser_btn"));
+  EXPECT_EQ(asked, 1);
+  // Cancelled: the folder stays, the buttons come back.
+  const std::wstring before = text(L"install_file_path_edit");
+  ASSERT_TRUE(answerWith(std::nullopt));
+  EXPECT_EQ(text(L"install_file_path_edit"), before);
+
+  ASSERT_TRUE(click(L"browser_btn"));
+  ASSERT_EQ(asked, 2);
+  pressInstall();
+  EXPECT_EQ(page(L"main_tablayout"), 0);
+  const std::wstring chosen = common::utf8ToWide(dir_.file("chosen"));
+  ASSERT_TRUE(answerWith(chosen));
+  EXPECT_EQ(text(L"install_file_path_edit"), chosen + L"/OrlaStudio");
+  pressInstall();
+  EXPECT_EQ(page(L"main_tablayout"), 1);
+  EXPECT_EQ(window_->GetInstallPath(), chosen + L"/OrlaStudio/Orlastra");
+  EXPECT_EQ(events_->labels("2.DownStart").size(), 1u);
 }
 
 TEST_F(WindowFixture, ProgressNeverGoesBackAcrossThreads) {

@@ -113,21 +113,27 @@ bool WindowFixture::runUntil(const std::function<bool()>& done, std::chrono::mil
 }
 
 void WindowFixture::answerNextBox(const std::wstring& button, const std::string& shot) {
-  auto* kinds = &boxKinds_;
-  std::shared_ptr<std::function<void()>> poll = std::make_shared<std::function<void()>>();
-  *poll = [kinds, button, poll, shot] {
-    window::MessageBoxWnd* box = window::MessageBoxWnd::Active();
-    if (box == nullptr) {
-      ui::MessageLoop::Get()->PostTask([poll] { (*poll)(); });
-      return;
-    }
-    kinds->push_back(box->Kind());
+  dismissNextBox([button, shot](window::MessageBoxWnd* box) {
     if (!shot.empty()) {
       const std::string path = std::string(WINDOW_ARTIFACT_DIR) + "/" + shot;
       fs::create_directories(fs::path(path).parent_path());
       EXPECT_TRUE(ui::automation::Screenshot(box, path));
     }
     EXPECT_TRUE(ui::automation::Click(box, button));
+  });
+}
+
+void WindowFixture::dismissNextBox(std::function<void(window::MessageBoxWnd* box)> dismiss) {
+  auto* kinds = &boxKinds_;
+  std::shared_ptr<std::function<void()>> poll = std::make_shared<std::function<void()>>();
+  *poll = [kinds, dismiss = std::move(dismiss), poll] {
+    window::MessageBoxWnd* box = window::MessageBoxWnd::Active();
+    if (box == nullptr) {
+      ui::MessageLoop::Get()->PostTask([poll] { (*poll)(); });
+      return;
+    }
+    kinds->push_back(box->Kind());
+    dismiss(box);
     *poll = nullptr;  // breaks the cycle
   };
   ui::MessageLoop::Get()->PostTask([poll] { (*poll)(); });

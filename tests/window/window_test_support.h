@@ -18,6 +18,7 @@
 #include "support/recording_event_sink.h"
 #include "support/temp_dir.h"
 #include "window/install_ui_main_wnd.h"
+#include "window/message_box_wnd.h"
 
 namespace window_test {
 
@@ -49,6 +50,9 @@ class WindowFixture : public ::testing::Test {
   // Presses `button` of the next message box that appears; records its
   // kind, and saves a screenshot of the box as `shot` when given.
   void answerNextBox(const std::wstring& button, const std::string& shot = "");
+  // Does `dismiss` to the next message box that appears (a key, the
+  // desktop's close); records its kind.
+  void dismissNextBox(std::function<void(window::MessageBoxWnd* box)> dismiss);
   bool click(const std::wstring& name);
   std::wstring text(const std::wstring& name);
   bool visible(const std::wstring& name);
