@@ -8,6 +8,7 @@
 #include "uiframework/controls.h"
 #include "uiframework/focus_order.h"
 #include "uiframework/image_decode.h"
+#include "uiframework/message_loop.h"
 #include "uiframework/render.h"
 
 namespace ui {
@@ -34,6 +35,8 @@ CPaintManagerUI::~CPaintManagerUI() {
   services_ = nullptr;
   hot_ = pushed_ = focus_ = overlay_ = nullptr;
   root_.reset();
+  alive_.reset();
+  for (std::thread& loader : loaders_) loader.join();
   RemoveAllImages();
   cairo_destroy(measure_cr_);
   cairo_surface_destroy(measure_surface_);
@@ -119,6 +122,42 @@ bool CPaintManagerUI::HasImage(const std::string& name) {
   if (images_.count(imageKey(name)) != 0) return true;
   if (name.front() == '/') return GetImage(name) != nullptr;
   return archive_ != nullptr && archive_->Contains(name);
+}
+
+void CPaintManagerUI::LoadImagesInBackground(std::vector<std::string> names) {
+  std::weak_ptr<int> alive = alive_;
+  MessageLoop::Get()->PostTask([this, alive, names = std::move(names)]() mutable {
+    if (alive.expired()) return;
+    std::vector<std::string> wanted;
+    for (std::string& name : names) {
+      if (!name.empty() && images_.count(imageKey(name)) == 0) wanted.push_back(std::move(name));
+    }
+    if (wanted.empty()) return;
+    loaders_.emplace_back([this, alive, archive = archive_, wanted = std::move(wanted)] {
+      std::vector<cairo_surface_t*> decoded;
+      for (const std::string& name : wanted) {
+        std::string bytes;
+        if (name.front() == '/') {
+          decoded.push_back(DecodeImageFile(name));
+        } else if (archive != nullptr && archive->Read(name, &bytes)) {
+          decoded.push_back(DecodeImage(bytes));
+        } else {
+          decoded.push_back(nullptr);
+        }
+      }
+      MessageLoop::Get()->PostTask([this, alive, wanted, decoded] {
+        const bool here = !alive.expired();
+        for (size_t i = 0; i < wanted.size(); ++i) {
+          if (decoded[i] == nullptr) continue;
+          if (here && images_.count(imageKey(wanted[i])) == 0) {
+            images_[imageKey(wanted[i])] = decoded[i];
+          } else {
+            cairo_surface_destroy(decoded[i]);
+          }
+        }
+      });
+    });
+  });
 }
 
 void CPaintManagerUI::AddImage(const std::string& name, cairo_surface_t* image) {

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "uiframework/clipboard.h"
@@ -115,6 +116,13 @@ class CPaintManagerUI {
   // Whether GetImage(name) has a picture to give, without decoding one of
   // the archive: counting pictures must not load them all.
   bool HasImage(const std::string& name);
+  // Decodes the pictures `names` (as GetImage takes them) on a worker thread
+  // and adds each to the cache back on the UI thread, so their first use
+  // does not decode on the window thread. The worker starts when the
+  // message loop next turns, never ahead of the frame being built; pictures
+  // cached by then are left as they are. Nothing arrives once the manager
+  // is gone. UI thread.
+  void LoadImagesInBackground(std::vector<std::string> names);
   // Caches `image` under `name` (taking a reference), replacing any.
   void AddImage(const std::string& name, cairo_surface_t* image);
   void RemoveImage(const std::string& name);
@@ -216,6 +224,9 @@ class CPaintManagerUI {
   UiColor default_text_color_ = 0xFF222222;
   std::map<std::string, std::string> defaults_;
   std::map<std::string, cairo_surface_t*> images_;
+  // Tasks of background loads hold it weakly: the manager is alive while it is.
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+  std::vector<std::thread> loaders_;
   std::vector<INotifyUI*> notifiers_;
   std::function<void()> on_invalidate_;
   bool need_layout_ = true;
