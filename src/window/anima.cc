@@ -57,8 +57,13 @@ void drawCentred(cairo_t* cr, const std::wstring& text, const ui::FontSpec& font
 
 int CountAnimaFrames(ui::CPaintManagerUI* images) {
   int n = 0;
-  // Counted at start-up: the pictures themselves wait for the running page.
-  while (images != nullptr && images->HasImage(builtInFrame(n + 1))) ++n;
+  // Counted at start-up without decoding; the pictures are decoded off the
+  // window thread once the first frame is out, ready for the running page.
+  std::vector<std::string> frames;
+  while (images != nullptr && images->HasImage(builtInFrame(n + 1))) {
+    frames.push_back(builtInFrame(++n));
+  }
+  if (images != nullptr) images->LoadImagesInBackground(std::move(frames));
   return n;
 }
 
