@@ -6,6 +6,7 @@
 // install flow read the embedded values through this interface, so they do
 // not care whether a window or the skin archive serves them.
 
+#include <map>
 #include <string>
 #include <utility>
 
@@ -18,6 +19,21 @@ class ILabelSource {
   virtual ~ILabelSource() = default;
   // The text of the label named `name`; empty when there is none.
   virtual std::wstring getLabelText(const std::wstring& name) const = 0;
+};
+
+// Labels read once from wherever a host keeps them (the window's layout),
+// then only read: thread-safe once the last set() has returned, which must
+// happen before another thread reads.
+class LabelTable : public ILabelSource {
+ public:
+  void set(const std::wstring& name, std::wstring text) { texts_[name] = std::move(text); }
+  std::wstring getLabelText(const std::wstring& name) const override {
+    const auto it = texts_.find(name);
+    return it == texts_.end() ? std::wstring() : it->second;
+  }
+
+ private:
+  std::map<std::wstring, std::wstring> texts_;
 };
 
 // Serves the labels straight from configure/configure.xml (of the linked-in

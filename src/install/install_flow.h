@@ -22,6 +22,7 @@
 #include "common/events.h"
 #include "common/thread_tools.h"
 #include "config/configure.h"
+#include "config/label_source.h"
 #include "install/download_info_query.h"
 #include "install/error_report.h"
 #include "install/install_window.h"
@@ -81,8 +82,11 @@ inline constexpr size_t kMaxCommandLine = 1023;
 
 class CInstallFlow {
  public:
-  CInstallFlow(config::CConfigure* record, IInstallWindow* window, InstallShared* shared,
-               common::EventSink* events, InstallSettings settings);
+  // `labels` serves the embedded product configuration; it outlives the
+  // flow and is read from its threads.
+  CInstallFlow(config::CConfigure* record, IInstallWindow* window,
+               const config::ILabelSource* labels, InstallShared* shared, common::EventSink* events,
+               InstallSettings settings);
   ~CInstallFlow();
   CInstallFlow(const CInstallFlow&) = delete;
   CInstallFlow& operator=(const CInstallFlow&) = delete;
@@ -201,6 +205,7 @@ class CInstallFlow {
 
   config::CConfigure* record_;
   IInstallWindow* window_;
+  const config::ILabelSource* labels_;
   InstallShared* shared_;
   common::EventSink* events_;
   InstallSettings settings_;

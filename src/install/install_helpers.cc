@@ -73,10 +73,11 @@ InstallSettings InstallSettings::FromProcess() {
 }
 
 CInstallFlow::CInstallFlow(config::CConfigure* record, IInstallWindow* window,
-                           InstallShared* shared, common::EventSink* events,
-                           InstallSettings settings)
+                           const config::ILabelSource* labels, InstallShared* shared,
+                           common::EventSink* events, InstallSettings settings)
     : record_(record),
       window_(window),
+      labels_(labels),
       shared_(shared),
       events_(events),
       settings_(std::move(settings)) {}
@@ -94,15 +95,7 @@ CInstallFlow::~CInstallFlow() {
   }
 }
 
-void CInstallFlow::ClearAPPData(bool mayWait) {
-  const std::wstring installer = InstallerPath(mayWait);
-  const std::string path = common::wideToUtf8(installer);
-  const int r = std::remove(path.c_str()) == 0 ? 1 : 0;
-  const int e = r == 1 ? 0 : errno;
-  std::remove((path + ".xml").c_str());
-  std::remove((path + ".db").c_str());
-  LOG(INFO) << " Clear cache: " << r << ", " << e;
-}
+void CInstallFlow::ClearAPPData(bool mayWait) { ClearInstallerFiles(FilesOfRecord(mayWait)); }
 
 int CInstallFlow::GetIEProxyConfig() {
   // The environment is this platform's per-user proxy setting; the names

@@ -59,7 +59,7 @@ void CInstallFlow::Funnel(const std::string& coreFunc, int32_t step, const std::
 InstallerFiles CInstallFlow::FilesOfRecord(bool mayWait) const {
   std::wstring version, extraUrl;
   RecordNames(mayWait, &version, &extraUrl);
-  return InstallerFilesFor(settings_.cacheDir, window_->getLabelText(L"Extra_download_url"),
+  return InstallerFilesFor(settings_.cacheDir, labels_->getLabelText(L"Extra_download_url"),
                            version, extraUrl);
 }
 
@@ -70,8 +70,8 @@ void CInstallFlow::RecordNames(bool mayWait, std::wstring* version, std::wstring
     *version = fields->softwareVersion;
     *extraUrl = fields->extraDownloadUrl;
   } else {
-    *version = window_->getLabelText(L"Software_version");
-    *extraUrl = window_->getLabelText(L"Extra_download_url");
+    *version = labels_->getLabelText(L"Software_version");
+    *extraUrl = labels_->getLabelText(L"Extra_download_url");
   }
 }
 
@@ -213,7 +213,7 @@ uint32_t CInstallFlow::InstallThreadBody() {
 void CInstallFlow::CompleteTheConfiguration() {
   shared_->downloadPartIndex = 0;
   shared_->abandon = true;
-  CompleteConfiguration(record_, *window_, settings_.query);
+  CompleteConfiguration(record_, *labels_, settings_.query);
   if (record_->state == config::CConfigure::kFilled) record_->printContent();
   events_->FunnelPair("Download", "DownloadConfigReady", "default_config",
                       record_->source == config::CConfigure::kSourceEmbedded ? "1" : "0");
@@ -223,7 +223,7 @@ std::wstring CInstallFlow::ChooseDownloadUrl() {
   std::wstring used = checkRemotePath(record_->urlList, kSelectFirstDirect, record_->softwareName);
   float osVersion = config::kModernOsVersion;
   if (settings_.query.systemName) (void)settings_.query.systemName(&osVersion);
-  used = CheckLegacyLink(used, osVersion, *window_);
+  used = CheckLegacyLink(used, osVersion, *labels_);
   shared_->setUsedUrl(used);
   if (used.size() >= 5) return used;
   LOG(INFO) << "url is empty";
@@ -309,7 +309,7 @@ bool CInstallFlow::VerifyInstaller(const InstallerFiles& files, const platform::
     Flow(failure == EnumVerifyFailure::kMd5         ? common::flow::kMd5Mismatch
          : failure == EnumVerifyFailure::kSignature ? common::flow::kSignatureInvalid
                                                     : common::flow::kBothInvalid);
-    const int32_t pid = common::parseLeadingInt32(window_->getLabelText(L"Downloader_id"));
+    const int32_t pid = common::parseLeadingInt32(labels_->getLabelText(L"Downloader_id"));
     (void)SendErrorReport2(failure, pid, *record_, shared_->usedUrl(), settings_.reports);
   }
   return signature;

@@ -23,7 +23,6 @@
 
 #include "common/mutex.h"
 #include "common/thread_tools.h"
-#include "config/label_source.h"
 
 namespace install {
 
@@ -89,12 +88,11 @@ struct InstallShared {
   std::wstring usedUrl_ GUARDED_BY(mu_);
 };
 
-class IInstallWindow : public config::ILabelSource {
+class IInstallWindow {
  public:
-  ~IInstallWindow() override = default;
+  virtual ~IInstallWindow() = default;
 
   // --- any thread ---
-  // getLabelText (ILabelSource): the text of the named label.
   // Queues custom message `message` (window_messages.h) for the UI thread.
   virtual void PostInstallMessage(uint32_t message, uintptr_t wparam) = 0;
   // The progress bar's current value, 0-100.

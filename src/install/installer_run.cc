@@ -227,7 +227,7 @@ uint32_t CInstallFlow::RunInstaller(uint32_t downloadEnd, const InstallerFiles& 
   ClearInstallerFiles(files);
 
   if (settings_.autoRun) RestartForAutomatedRun(files);
-  if (common::parseLeadingInt32(window_->getLabelText(L"NeedStart_flag")) == 1) {
+  if (common::parseLeadingInt32(labels_->getLabelText(L"NeedStart_flag")) == 1) {
     window_->ClickStartApp();
   }
   return kInstallRan;
@@ -292,7 +292,7 @@ void CInstallFlow::OpenProductPage() {
   const int pageIndex =
       window_->ProductPageIndex() == -1 ? window_->LanguageIndex() : window_->ProductPageIndex();
   const std::wstring pageControl = ProductPageControl(pageIndex);
-  const std::wstring page = pageControl.empty() ? L"" : window_->getLabelText(pageControl);
+  const std::wstring page = pageControl.empty() ? L"" : labels_->getLabelText(pageControl);
   if (page.empty()) return;
   LOG(INFO) << " Open Url: " << narrow(page);
   if (settings_.openUrl) settings_.openUrl(page);

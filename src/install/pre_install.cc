@@ -39,8 +39,8 @@ CInstallFlow::RecordFacts CInstallFlow::FactsForChecks() const {
     facts.processName = fields->processName;
   } else {
     // A request is in flight: never wait for it on the window's thread.
-    facts.softwareId = common::parseLeadingInt32(window_->getLabelText(L"Software_id"));
-    facts.processName = window_->getLabelText(L"Process_name");
+    facts.softwareId = common::parseLeadingInt32(labels_->getLabelText(L"Software_id"));
+    facts.processName = labels_->getLabelText(L"Process_name");
   }
   return facts;
 }

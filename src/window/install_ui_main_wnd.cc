@@ -78,19 +78,15 @@ std::string InstallUIMainWnd::GetWindowClassName() const {
 void InstallUIMainWnd::ReadProductConfig() {
   if (auto* config = FindControl(L"Product_config")) {
     auto* box = dynamic_cast<ui::CContainerUI*>(config);
-    common::MutexLock lock(&mu_);
     for (int i = 0; box != nullptr && i < box->GetCount(); ++i) {
       ui::CControlUI* label = box->GetItemAt(i);
-      labels_[label->GetName()] = label->GetText();
+      productLabels_.set(label->GetName(), label->GetText());
     }
   }
   // The product pages live outside Product_config in some layouts.
   for (int i = 0; i < 20; ++i) {
     const std::wstring page = install::ProductPageControl(i);
-    if (auto* c = FindControl(page)) {
-      common::MutexLock lock(&mu_);
-      labels_[page] = c->GetText();
-    }
+    if (auto* c = FindControl(page)) productLabels_.set(page, c->GetText());
   }
   auto number = [this](const wchar_t* name) { return common::parseLeadingInt32(getLabelText(name)); };
   downloaderId_ = number(L"Downloader_id");
@@ -150,12 +146,12 @@ void InstallUIMainWnd::InitWindow() {
   record_ = std::make_unique<config::CConfigure>(downloaderId_, languageId_, siteId_);
   {
     common::MutexLock lock(record_->fetchMutex());
-    record_->fillFromLabels(*this, false);
+    record_->fillFromLabels(productLabels_, false);
   }
   install::InstallSettings settings = env_.install;
   settings.exeTagFlag = exeTagFlag_;
-  flow_ = std::make_unique<install::CInstallFlow>(record_.get(), this, &shared_, events_,
-                                                  std::move(settings));
+  flow_ = std::make_unique<install::CInstallFlow>(record_.get(), this, &productLabels_, &shared_,
+                                                  events_, std::move(settings));
 
   // 7. The default install folder.
   defaultInstallFolder_ = env_.programFilesDir + L"/" + kDefaultProductFolder;
@@ -760,9 +756,7 @@ void InstallUIMainWnd::StartBannerThreadIfNeeded() {
 // --- IInstallWindow, any thread ---
 
 std::wstring InstallUIMainWnd::getLabelText(const std::wstring& name) const {
-  common::MutexLock lock(&mu_);
-  auto it = labels_.find(name);
-  return it == labels_.end() ? L"" : it->second;
+  return productLabels_.getLabelText(name);
 }
 
 void InstallUIMainWnd::PostInstallMessage(uint32_t message, uintptr_t wparam) {

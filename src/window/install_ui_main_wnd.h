@@ -26,6 +26,7 @@
 #include "common/mutex.h"
 #include "common/thread_tools.h"
 #include "config/configure.h"
+#include "config/label_source.h"
 #include "install/install_flow.h"
 #include "install/install_window.h"
 #include "telemetry/single_user_log.h"
@@ -149,8 +150,10 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   config::CConfigure* Record() { return record_.get(); }
   install::CInstallFlow* Flow() { return flow_.get(); }
 
+  // The product configuration's label `name` (any thread).
+  std::wstring getLabelText(const std::wstring& name) const;
+
   // --- install::IInstallWindow, any thread ---
-  std::wstring getLabelText(const std::wstring& name) const override;
   void PostInstallMessage(uint32_t message, uintptr_t wparam) override;
   int GetProgressValue() const override { return progress_.load(); }
   std::wstring GetInstallPath() const override;
@@ -286,10 +289,11 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   bool lowerOpen_ = false;
   bool pickerOpen_ = false;
 
-  // Copies the flow's threads read: labels (fixed at InitWindow) and the
-  // install path box.
+  // The product configuration, read from the layout once in InitWindow
+  // before the flow exists, then only read (the flow's threads too).
+  config::LabelTable productLabels_;
+  // A copy of the install path box for the flow's threads.
   mutable common::Mutex mu_;
-  std::map<std::wstring, std::wstring> labels_ GUARDED_BY(mu_);
   std::wstring pathText_ GUARDED_BY(mu_);
   std::atomic<bool> alive_{true};
 };

@@ -89,7 +89,8 @@ SetupRun::SetupRun(std::wstring installPath, const std::map<std::wstring, std::w
          common::EventSink* events, InstallSettings settings)
     : window(std::move(installPath), labels) {
   record.fillFromLabels(window, false);
-  flow = std::make_unique<CInstallFlow>(&record, &window, &shared, events, std::move(settings));
+  flow = std::make_unique<CInstallFlow>(&record, &window, &window, &shared, events,
+                                        std::move(settings));
 }
 
 InstallThread::InstallThread(CInstallFlow* flow)

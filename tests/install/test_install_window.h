@@ -16,12 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "config/label_source.h"
 #include "config/product_config.h"
 #include "install/install_window.h"
 
 namespace install {
 
-class TestInstallWindow : public IInstallWindow {
+class TestInstallWindow : public IInstallWindow, public config::ILabelSource {
  public:
   struct Posted {
     uint32_t message;
@@ -33,8 +34,10 @@ class TestInstallWindow : public IInstallWindow {
   TestInstallWindow(std::wstring installPath,
                     const std::map<std::wstring, std::wstring>& overrides);
 
-  // --- IInstallWindow ---
+  // --- ILabelSource: the product configuration the flow is given ---
   std::wstring getLabelText(const std::wstring& name) const override;
+
+  // --- IInstallWindow ---
   void PostInstallMessage(uint32_t message, uintptr_t wparam) override;
   int GetProgressValue() const override;
   std::wstring GetInstallPath() const override;
