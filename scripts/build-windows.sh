@@ -327,7 +327,114 @@ lib_libzip() {
     -DBUILD_EXAMPLES=OFF -DBUILD_DOC=OFF
 }
 
-LIBRARIES=(zlib curl tinyxml2 jsoncpp libzip)
+# --- the graphics stack: cairo with its Win32 backend, pango with its Win32
+# font map; no fontconfig and no freetype, the fonts are Windows' own.
+
+lib_libpng() {
+  unpack libpng1.6 "$WORK/libpng" && cd "$WORK/libpng"
+  cmake_build -DPNG_SHARED=OFF -DPNG_STATIC=ON -DPNG_TESTS=OFF \
+    -DPNG_EXECUTABLES=OFF -Dld-version-script=OFF
+}
+
+lib_pixman() {
+  unpack pixman "$WORK/pixman" && cd "$WORK/pixman"
+  meson_build -Dtests=disabled -Dgtk=disabled -Dlibpng=disabled \
+    -Dopenmp=disabled -Dtimers=false -Dgnuplot=false
+}
+
+lib_cairo() {
+  unpack cairo "$WORK/cairo" && cd "$WORK/cairo"
+  # Debian limits the DLL's exports with -export-symbols-regex; on Windows
+  # cairo already passes its own cairo.def, and libtool refuses both.
+  patch -R -p1 <debian/patches/03_export-symbols.patch
+  # Debian's patches edit configure.ac and the Makefile.am files without
+  # regenerating what comes from them, so make would call an automake
+  # version that is not installed. Regenerate everything once instead.
+  autoreconf -fi
+  # A static cairo must not expect DllMain to set up its mutexes.
+  XCFLAGS="-DCAIRO_WIN32_STATIC_BUILD" autotools_configure \
+    --enable-win32 --enable-win32-font --enable-png \
+    --disable-xlib --disable-xlib-xrender --disable-xcb --disable-xlib-xcb \
+    --disable-xcb-shm --disable-qt --disable-quartz --disable-os2 --disable-beos \
+    --disable-drm --disable-gallium --disable-gl --disable-glesv2 --disable-glesv3 \
+    --disable-cogl --disable-directfb --disable-vg --disable-egl --disable-glx \
+    --disable-wgl --disable-script --disable-ft --disable-fc --disable-ps \
+    --disable-pdf --disable-svg --disable-test-surfaces --disable-tee \
+    --disable-xml --disable-gobject --disable-trace --disable-interpreter \
+    --disable-symbol-lookup --disable-valgrind --disable-gtk-doc --disable-pthread
+  make -j "$JOBS" -C src
+  make -C src install
+  # cairo 1.16 writes its .pc files for a shared library: the GDI libraries
+  # its Win32 surface and font code call are missing from Libs.private, and
+  # a static consumer needs the same define cairo was built with.
+  sed -i -e 's|^Libs.private:.*|& -lgdi32 -lmsimg32|' \
+    -e 's|^Cflags:.*|& -DCAIRO_WIN32_STATIC_BUILD|' "$P/lib/pkgconfig/cairo.pc"
+  grep -q '^Libs.private:' "$P/lib/pkgconfig/cairo.pc" \
+    || echo 'Libs.private: -lgdi32 -lmsimg32' >>"$P/lib/pkgconfig/cairo.pc"
+}
+
+lib_pcre2() {
+  unpack pcre2 "$WORK/pcre2" && cd "$WORK/pcre2"
+  autotools_configure --enable-pcre2-8 --disable-pcre2-16 --disable-pcre2-32 \
+    --enable-unicode --disable-pcre2grep-libz --disable-pcre2grep-libbz2 \
+    --disable-pcre2test-libreadline
+  # The libraries only: pcre2's own test programs expect a DLL and do not
+  # link against the static build.
+  make -j "$JOBS" libpcre2-8.la libpcre2-posix.la
+  make install-libLTLIBRARIES install-includeHEADERS \
+    install-nodist_includeHEADERS install-pkgconfigDATA
+}
+
+lib_libffi() {
+  unpack libffi "$WORK/libffi" && cd "$WORK/libffi"
+  autotools_configure --disable-docs --disable-multi-os-directory
+  make -j "$JOBS"
+  make install
+  # Debian's libffi.pc says "Libs: -lffi" and relies on the library being in
+  # a default search path, which a sysroot never is.
+  sed -i 's|^Libs: *-lffi|Libs: -L${libdir} -lffi|' "$P/lib/pkgconfig/libffi.pc"
+}
+
+lib_glib() {
+  unpack glib2.0 "$WORK/glib" && cd "$WORK/glib"
+  # glib falls back to its proxy-libintl wrap when no libintl is found, and
+  # meson cannot clone it offline. A local pass-through stands in for it.
+  rm -rf subprojects/proxy-libintl
+  cp -r "$RECIPE_DIR/proxy-libintl" subprojects/proxy-libintl
+  meson_build -Dtests=false -Dinstalled_tests=false -Dnls=disabled \
+    -Dlibmount=disabled -Dselinux=disabled -Dxattr=false -Dman=false \
+    -Dgtk_doc=false -Ddtrace=false -Dsystemtap=false -Dsysprof=disabled \
+    -Dlibelf=disabled -Dglib_debug=disabled -Dbsymbolic_functions=false \
+    -Dmultiarch=false -Doss_fuzz=disabled
+}
+
+lib_fribidi() {
+  unpack fribidi "$WORK/fribidi" && cd "$WORK/fribidi"
+  meson_build -Ddocs=false
+}
+
+lib_harfbuzz() {
+  unpack harfbuzz "$WORK/harfbuzz" && cd "$WORK/harfbuzz"
+  # Its command-line tools would each be a large static link for nothing.
+  sed -i "/^subdir('util')/d" meson.build
+  meson_build -Dglib=enabled -Dgobject=disabled -Dcairo=disabled \
+    -Dchafa=disabled -Dicu=disabled -Dgraphite=disabled -Dgraphite2=disabled \
+    -Dfreetype=disabled -Dgdi=disabled -Ddirectwrite=disabled \
+    -Dtests=disabled -Dintrospection=disabled -Ddocs=disabled -Dbenchmark=disabled
+}
+
+lib_pango() {
+  unpack pango1.0 "$WORK/pango" && cd "$WORK/pango"
+  # The test suite and examples are dozens of static links and nothing
+  # here can run them.
+  sed -i -e "/^subdir('tests')/d" -e "/^subdir('examples')/d" meson.build
+  meson_build -Dintrospection=disabled -Dfontconfig=disabled \
+    -Dfreetype=disabled -Dcairo=enabled -Dxft=disabled -Dlibthai=disabled \
+    -Dsysprof=disabled -Dgtk_doc=false -Dinstall-tests=false
+}
+
+LIBRARIES=(zlib curl tinyxml2 jsoncpp libzip
+           libpng pixman cairo pcre2 libffi glib fribidi harfbuzz pango)
 
 # --- the sysroot -----------------------------------------------------------
 
