@@ -12,40 +12,44 @@
 
 namespace platform {
 
-class DownloadFile {
+// What the download engine needs of its file. The engine is given one
+// (DownloadFile unless a caller brings its own), so a test can put a file
+// in between that writes short or finds the disk full.
+class IDownloadFile {
  public:
-  DownloadFile() = default;
-  ~DownloadFile();
-  DownloadFile(const DownloadFile&) = delete;
-  DownloadFile& operator=(const DownloadFile&) = delete;
+  virtual ~IDownloadFile() = default;
 
   // Opens `path` for update: an existing file keeps its bytes ("rb+"), a
   // missing one is created ("wb+"). Returns 0 on success, else the error
   // number. kSharingViolation means another process holds the file (on
   // this system: it is the running image of a process).
-  int open(const std::string& path);
-  void close();
-  bool isOpen() const { return fd_ >= 0; }
+  [[nodiscard]] virtual int open(const std::string& path) = 0;
+  virtual void close() = 0;
+  virtual bool isOpen() const = 0;
 
   // Writes `size` bytes at byte offset `pos` with one call. Returns the
-  // number written (possibly short), 0 on error.
-  size_t writeAt(int64_t pos, const void* data, size_t size);
+  // number written (possibly short), 0 on error (a full disk among them).
+  [[nodiscard]] virtual size_t writeAt(int64_t pos, const void* data, size_t size) = 0;
 
   static constexpr int kSharingViolation = 32;
+};
+
+// The file on disk.
+class DownloadFile final : public IDownloadFile {
+ public:
+  DownloadFile() = default;
+  ~DownloadFile() override;
+  DownloadFile(const DownloadFile&) = delete;
+  DownloadFile& operator=(const DownloadFile&) = delete;
+
+  [[nodiscard]] int open(const std::string& path) override;
+  void close() override;
+  bool isOpen() const override { return fd_ >= 0; }
+  [[nodiscard]] size_t writeAt(int64_t pos, const void* data, size_t size) override;
 
  private:
   int fd_ = -1;
 };
-
-// Whether `path` can be opened for reading.
-bool fileReadable(const std::string& path);
-// The size of the file at `path`, or -1 when it cannot be read.
-int64_t fileSize(const std::string& path);
-// Removes the file at `path`. Returns true when it is gone.
-bool deleteFile(const std::string& path);
-// Replaces `path` with `content` through a temporary file and a rename, so
-// a reader never sees half a file. Returns false on failure.
-bool replaceFileAtomically(const std::string& path, const std::string& content);
 
 }  // namespace platform
 

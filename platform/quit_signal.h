@@ -11,7 +11,15 @@
 #include <functional>
 #include <thread>
 
+#include "platform/result.h"
+
 namespace platform {
+
+// Holds quit requests back from the calling thread and from every thread it
+// starts later, so that only a QuitSignalWatcher (or another explicit wait)
+// takes them. The entry point calls it before any thread exists. Returns kOk
+// or the failing system call's result.
+[[nodiscard]] PlatformResult blockQuitSignalsInThisThread();
 
 class QuitSignalWatcher {
  public:

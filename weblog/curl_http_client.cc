@@ -119,7 +119,13 @@ int CurlHttpClient::Post(const std::string& url, const std::string& header,
       LogError("Failed to set CURLOPT_POST [%d]\n", rc);
       break;
     }
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+    // Without its size libcurl would take the body for a C string and cut
+    // it at its first NUL.
+    if ((rc = curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()))) !=
+        CURLE_OK) {
+      LogError("Failed to set CURLOPT_POSTFIELDSIZE [%d]\n", rc);
+      break;
+    }
     if ((rc = curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str())) != CURLE_OK) {
       LogError("Failed to set CURLOPT_POSTFIELDS [%d]\n", rc);
       break;

@@ -33,7 +33,8 @@ class CurlHttpClient {
   // none). Returns the libcurl result code (0 = the transfer happened, which
   // says nothing about the status). On success the calling thread's response
   // text and status are replaced.
-  int Post(const std::string& url, const std::string& header, const std::string& body);
+  [[nodiscard]] int Post(const std::string& url, const std::string& header,
+                         const std::string& body);
 
   // Status of the calling thread's last successful request; 0 when none.
   long GetResponseCode() LOCKS_EXCLUDED(responseMu_);

@@ -1,6 +1,5 @@
 #include "zip/zip_writer.h"
 
-#include <sys/stat.h>
 #include <zip.h>
 
 #include <algorithm>
@@ -8,6 +7,7 @@
 
 #include "common/log.h"
 #include "common/text.h"
+#include "platform/files.h"
 
 namespace websetup_zip {
 
@@ -53,8 +53,7 @@ ZipWriter::~ZipWriter() {
 EnumZipResult ZipWriter::addFile(const std::wstring& name_in_archive,
                                  const std::string& source_path) {
   if (archive_ == nullptr) return EnumZipResult::kNotOpen;
-  struct stat st;
-  if (::stat(source_path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (!platform::isRegularFile(source_path)) {
     LOG(INFO) << " zip: no file " << source_path;
     return EnumZipResult::kSourceMissing;
   }

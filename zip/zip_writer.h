@@ -10,13 +10,13 @@
 namespace websetup_zip {
 
 // Results of the zip writer. The numbers reach logs: add at the end only.
-enum class EnumZipResult {
-  kOk = 0,
-  kCreateFailed = 1,   // the archive file could not be created or truncated
-  kNotOpen = 2,        // the archive was never opened or is already closed
-  kSourceMissing = 3,  // the file to add cannot be read
-  kAddFailed = 4,      // libzip refused the entry (bad or duplicate name)
-  kWriteFailed = 5,    // completing the archive on disk failed
+enum class [[nodiscard]] EnumZipResult{
+    kOk = 0,
+    kCreateFailed = 1,   // the archive file could not be created or truncated
+    kNotOpen = 2,        // the archive was never opened or is already closed
+    kSourceMissing = 3,  // the file to add cannot be read
+    kAddFailed = 4,      // libzip refused the entry (bad or duplicate name)
+    kWriteFailed = 5,    // completing the archive on disk failed
 };
 
 class ZipWriter {

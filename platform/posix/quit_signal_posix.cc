@@ -1,11 +1,21 @@
 #include "platform/quit_signal.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <time.h>
 
 #include "common/thread_tools.h"
 
 namespace platform {
+
+PlatformResult blockQuitSignalsInThisThread() {
+  sigset_t quit;
+  sigemptyset(&quit);
+  sigaddset(&quit, SIGINT);
+  sigaddset(&quit, SIGTERM);
+  const int rc = pthread_sigmask(SIG_BLOCK, &quit, nullptr);
+  return rc == 0 ? PlatformResult::kOk : resultFromErrno(rc);
+}
 
 void QuitSignalWatcher::start(std::function<void(int)> onQuit) {
   stop();

@@ -30,17 +30,17 @@ struct ReportEnvironment {
 };
 
 // Results of the upload request. Their numbers reach the log.
-enum class EnumUploadResult {
-  kOk = 0,
-  kPathTooShort = -1,    // the archive path has four characters or fewer
-  kNoHandle = -2,        // libcurl gave no handle
-  kTransferFailed = -3,  // the transfer failed or the status was not 200
+enum class [[nodiscard]] EnumUploadResult{
+    kOk = 0,
+    kPathTooShort = -1,    // the archive path has four characters or fewer
+    kNoHandle = -2,        // libcurl gave no handle
+    kTransferFailed = -3,  // the transfer failed or the status was not 200
 };
 
 // Results of packing. Their numbers reach the log.
-enum class EnumPackResult {
-  kOk = 0,                  // the archive was made (whatever the upload did)
-  kArchiveNotCreated = -1,  // nothing was uploaded
+enum class [[nodiscard]] EnumPackResult{
+    kOk = 0,                  // the archive was made (whatever the upload did)
+    kArchiveNotCreated = -1,  // nothing was uploaded
 };
 
 // The name the archive carries on the form: the text of `argument` before

@@ -8,21 +8,20 @@
 #include <thread>
 #include <vector>
 
+#include "common/events.h"
 #include "common/log.h"
 #include "common/md5.h"
 #include "common/text.h"
-#include "platform/download_file.h"
 #include "engine/content_length_cache.h"
 #include "engine/downloader.h"
-#include "common/events.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/system_info.h"
 
 namespace engine {
 namespace {
 
 constexpr uint32_t kDriverWaitMs = 180000;
-constexpr uint32_t kStallLimitMs = 60000;
 constexpr int kWatchPauseMs = 10;
 // A run that met another version of the file starts again from zero this
 // many times per call at most: a server whose validator changes on every
@@ -59,8 +58,10 @@ void stopAndRelease(std::unique_ptr<CDownloader>* d, std::string* cdnInfo) {
 void discardChangedDownload(const std::string& local, const std::vector<std::string>& urls) {
   common::Events().Event("Other", "FlowError", "DL025", false);
   LOG(INFO) << " taskinfo file error";
-  platform::deleteFile(local);
-  platform::deleteFile(local + ".xml");
+  // Either may stay behind harmlessly, as in the task manager's discard:
+  // the next run's checks throw it away.
+  (void)platform::deleteFile(local);
+  (void)platform::deleteFile(local + ".xml");
   for (const std::string& url : urls) ForgetContentLength(url);
 }
 
@@ -71,7 +72,7 @@ int32_t downloadOnce(const std::string& remote, const std::string& local, std::s
   const bool reportProgress = static_cast<bool>(options.onProgress);
   auto stopped = [&options] { return options.stop != nullptr && options.stop->load(); };
   const int threads = options.threadCount > 0 ? options.threadCount : CDownLoadImpl::defaultThreadCount();
-  auto d = std::make_unique<CDownloader>(remote, local, local + ".xml", threads);
+  auto d = std::make_unique<CDownloader>(remote, local, local + ".xml", threads, options.file);
 
   const int init = d->downloadInit(0, "Download", reportProgress ? 1 : 0);
   if (init == kErrSuccess && stopped()) {
@@ -105,7 +106,8 @@ int32_t downloadOnce(const std::string& remote, const std::string& local, std::s
       }
       lastCount = p.downloaded;
       lastChange = p.tick;
-    } else if (static_cast<int32_t>(p.tick - lastChange) >= static_cast<int32_t>(kStallLimitMs)) {
+    } else if (static_cast<int32_t>(p.tick - lastChange) >=
+               static_cast<int32_t>(options.stallLimit.count())) {
       LOG(INFO) << "too long no speed:";
       stopAndRelease(&d, cdnInfo);
       return kErrNoProgress;

@@ -5,9 +5,14 @@
 // download one URL to one file, and check a file's MD5.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
+
+namespace platform {
+class IDownloadFile;
+}  // namespace platform
 
 namespace engine {
 
@@ -22,6 +27,12 @@ struct DownloadOptions {
   // Set by any thread to end the download within a second (the window
   // closed); the call then returns kErrStopped, the task file kept.
   const std::atomic<bool>* stop = nullptr;
+  // The file the workers write into; null: the file at the local path on
+  // disk. A caller's own must outlive the call.
+  platform::IDownloadFile* file = nullptr;
+  // How long the download may go without a new byte before it ends with
+  // kErrNoProgress.
+  std::chrono::milliseconds stallLimit{60000};
 };
 
 // Figures of a finished download, for front ends that print them.
@@ -44,17 +55,19 @@ class CDownLoadImpl {
   // 12 fewer bytes than the content length; 15 a reported download smaller
   // than 1 MiB; 16 stopped through options.stop. Thread-safe; calls for
   // different files may run at once.
-  static int32_t SuperDownloadFile(const std::wstring& url, const std::wstring& localPath,
-                                   std::string* cdnInfo, const DownloadOptions& options = {},
-                                   DownloadStats* stats = nullptr);
+  [[nodiscard]] static int32_t SuperDownloadFile(const std::wstring& url,
+                                                 const std::wstring& localPath,
+                                                 std::string* cdnInfo,
+                                                 const DownloadOptions& options = {},
+                                                 DownloadStats* stats = nullptr);
 
   // Hashes `filePath`, writes the hash record filePath + ".db" (label,
   // "###", digest) and returns 1 when the digest equals `md5` or `md5Extra`
   // exactly, else 0. A file that cannot be read hashes as no bytes. The
   // bytes are read through `readPath` when given (a held file's path).
-  static int checkMD5(const std::wstring& filePath, const std::wstring& md5,
-                      const std::wstring& md5Extra, const std::wstring& label,
-                      const std::string& readPath = "");
+  [[nodiscard]] static int checkMD5(const std::wstring& filePath, const std::wstring& md5,
+                                    const std::wstring& md5Extra, const std::wstring& label,
+                                    const std::string& readPath = "");
 
   // The 32 lower-case hexadecimal digits of the file's MD5 (of no bytes
   // when it cannot be read).

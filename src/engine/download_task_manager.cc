@@ -10,12 +10,12 @@
 #include <limits>
 #include <thread>
 
+#include "common/events.h"
 #include "common/log.h"
 #include "common/text.h"
-#include "platform/download_file.h"
-#include "common/events.h"
 #include "engine/content_length_cache.h"
 #include "engine/libcurl_tool.h"
+#include "platform/files.h"
 
 namespace engine {
 namespace {
@@ -151,8 +151,11 @@ bool CDownloadTaskManager::taskFileExists() const { return platform::fileReadabl
 void CDownloadTaskManager::discardTaskFile() {
   LOG(INFO) << " taskinfo file error";
   clearTasks();
-  platform::deleteFile(localPath_);
-  platform::deleteFile(taskFilePath_);
+  // Either file may stay behind harmlessly: without its task file the
+  // download file is written again from zero, and a task file whose
+  // download file is gone fails the size check of the next load.
+  (void)platform::deleteFile(localPath_);
+  (void)platform::deleteFile(taskFilePath_);
   contentLength_ = 0;
   downloadTime_ = 0;
   validator_.clear();
@@ -452,8 +455,10 @@ std::string CDownloadTaskManager::taskFileText() const {
 
 int CDownloadTaskManager::saveTaskToFile() {
   // Written beside and renamed over the old file, so a run killed while
-  // saving leaves the previous task file, never half of one.
-  platform::replaceFileAtomically(taskFilePath_, taskFileText());
+  // saving leaves the previous task file, never half of one. A failed save
+  // (a full disk) keeps that previous file too; it never claims more than
+  // the download file holds, and the next save tries again.
+  (void)platform::replaceFileAtomically(taskFilePath_, taskFileText());
   return 1;
 }
 

@@ -57,12 +57,12 @@ class CDownloadTaskManager : public CTaskManager {
   // generates fresh segments. Returns an EnumErrorCode; when a task file
   // exists but the server gives no size, both files stay for a later run
   // and the result is 6 (or 13).
-  int loadDownloadTask(int flag, const std::string& label, int logFlag);
-  int generateDownloadTask(int flag, const std::string& label, int logFlag);
+  [[nodiscard]] int loadDownloadTask(int flag, const std::string& label, int logFlag);
+  [[nodiscard]] int generateDownloadTask(int flag, const std::string& label, int logFlag);
   // The size of the remote file (from this process's cache, else probed),
   // 0 on failure or when it exceeds kMaxContentLength. *code receives the
   // libcurl result of the last request, *cdn the probe's CDN text.
-  int64_t getContentLength(int* code, std::string* cdn, int logFlag);
+  [[nodiscard]] int64_t getContentLength(int* code, std::string* cdn, int logFlag);
   // Reads the task file into the lists. True only when no loaded task
   // carried a TaskStatus element. A number out of bounds (a length above
   // kMaxContentLength, a negative position or time, more than kMaxSegments
@@ -75,7 +75,7 @@ class CDownloadTaskManager : public CTaskManager {
   // redirect loop) when the server gave no size. The size is one a server
   // gave in this process: the task file's own claim is never taken as the
   // remote size.
-  int checkLoadedTasks(int logFlag);
+  [[nodiscard]] int checkLoadedTasks(int logFlag);
   bool taskFileExists() const;
 
   // The task file's text for the current state.

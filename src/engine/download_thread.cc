@@ -9,7 +9,7 @@
 
 namespace engine {
 
-CDownloadThread::CDownloadThread(platform::NamedMutex* fileMutex, platform::DownloadFile* file,
+CDownloadThread::CDownloadThread(platform::NamedMutex* fileMutex, platform::IDownloadFile* file,
                                  const std::atomic<bool>* abort,
                                  const std::vector<std::unique_ptr<CTask>>* tasks,
                                  std::atomic<bool>* remoteChanged)
@@ -117,8 +117,12 @@ void CDownloadThread::finishAttempt(int result) {
 
 CDownloadThreadManager::CDownloadThreadManager(const std::string& localPath,
                                                const std::atomic<bool>* abort,
-                                               std::atomic<bool>* remoteChanged)
-    : localPath_(localPath), abort_(abort), remoteChanged_(remoteChanged) {}
+                                               std::atomic<bool>* remoteChanged,
+                                               platform::IDownloadFile* file)
+    : file_(file != nullptr ? file : &diskFile_),
+      localPath_(localPath),
+      abort_(abort),
+      remoteChanged_(remoteChanged) {}
 
 int CDownloadThreadManager::giveRun(CTask* first, int64_t last) {
   CThread* w = getOneFreeThreads();
@@ -137,7 +141,7 @@ CDownloadThreadManager::~CDownloadThreadManager() {
   // Workers reach the file through their tasks' callbacks: stop them before
   // the file goes.
   shutdownThreads();
-  file_.close();
+  file_->close();
 }
 
 int CDownloadThreadManager::endProcessesHoldingFile() {
@@ -150,17 +154,17 @@ int CDownloadThreadManager::endProcessesHoldingFile() {
 }
 
 int CDownloadThreadManager::createThreads(int n) {
-  int err = file_.open(localPath_);
+  int err = file_->open(localPath_);
   if (err != 0) {
     LOG(INFO) << "local file is NULL error code = " << err;
     if (err == platform::DownloadFile::kSharingViolation) {
       endProcessesHoldingFile();
-      err = file_.open(localPath_);
+      err = file_->open(localPath_);
       // A killed process lets go of its image only once the kernel has torn
       // it down, a moment after the kill returns.
       for (int i = 0; i < 200 && err == platform::DownloadFile::kSharingViolation; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        err = file_.open(localPath_);
+        err = file_->open(localPath_);
       }
     }
   }
@@ -170,7 +174,9 @@ int CDownloadThreadManager::createThreads(int n) {
     return -1;
   }
   LOG(INFO) << " Create threads and init: " << n;
-  for (int i = 0; i < n; ++i) adoptWorker(std::make_unique<CDownloadThread>(&fileMutex_, &file_, abort_, tasks_, remoteChanged_));
+  for (int i = 0; i < n; ++i)
+    adoptWorker(
+        std::make_unique<CDownloadThread>(&fileMutex_, file_, abort_, tasks_, remoteChanged_));
   return static_cast<int>(handles_.size());
 }
 

@@ -52,7 +52,7 @@ class CDownloadThread : public CThread {
   // given, are the file's segments in order (task id i at index i - 1),
   // which the worker's run may continue into. `remoteChanged` is set when
   // an answer comes from another version of the file.
-  CDownloadThread(platform::NamedMutex* fileMutex, platform::DownloadFile* file,
+  CDownloadThread(platform::NamedMutex* fileMutex, platform::IDownloadFile* file,
                   const std::atomic<bool>* abort = nullptr,
                   const std::vector<std::unique_ptr<CTask>>* tasks = nullptr,
                   std::atomic<bool>* remoteChanged = nullptr);
@@ -85,7 +85,7 @@ class CDownloadThread : public CThread {
     if (remoteChanged_ != nullptr) remoteChanged_->store(true);
   }
 
-  platform::DownloadFile* file() { return file_; }
+  platform::IDownloadFile* file() { return file_; }
   SegmentTransfer& transfer() { return transfer_; }
   CLibcurlTool& curlTool() { return curl_; }
   bool aborted() const { return abort_ != nullptr && abort_->load(std::memory_order_relaxed); }
@@ -97,7 +97,7 @@ class CDownloadThread : public CThread {
   void finishAttempt(int result);
   bool followsInList(const CTask* task) const;
 
-  platform::DownloadFile* file_;
+  platform::IDownloadFile* file_;
   const std::atomic<bool>* abort_;
   const std::vector<std::unique_ptr<CTask>>* tasks_;
   std::atomic<bool>* remoteChanged_;
@@ -111,9 +111,11 @@ class CDownloadThreadManager : public CThreadManager {
  public:
   // Workers end their transfers when `abort` reads true (may be null) and
   // set `remoteChanged` (may be null) on an answer from another version of
-  // the file.
+  // the file. They write into `file` (null: the pool's own file on disk),
+  // which must outlive the pool.
   CDownloadThreadManager(const std::string& localPath, const std::atomic<bool>* abort = nullptr,
-                         std::atomic<bool>* remoteChanged = nullptr);
+                         std::atomic<bool>* remoteChanged = nullptr,
+                         platform::IDownloadFile* file = nullptr);
   ~CDownloadThreadManager() override;
 
   // The segments the workers' runs may continue into; set before
@@ -121,17 +123,18 @@ class CDownloadThreadManager : public CThreadManager {
   void setTasks(const std::vector<std::unique_ptr<CTask>>* tasks) { tasks_ = tasks; }
   // Opens the download file and starts `n` workers. Returns the number
   // started, or -1 when the file cannot be opened.
-  int createThreads(int n) override;
+  [[nodiscard]] int createThreads(int n) override;
   // Gives a free worker the run from `first` to segment index `last`.
   // Returns 1, or 0 (logged) when none is free.
-  int giveRun(CTask* first, int64_t last);
-  void closeFile() { file_.close(); }
+  [[nodiscard]] int giveRun(CTask* first, int64_t last);
+  void closeFile() { file_->close(); }
 
  private:
   // Ends the processes whose image is the download file. Returns how many.
   int endProcessesHoldingFile();
 
-  platform::DownloadFile file_;
+  platform::DownloadFile diskFile_;
+  platform::IDownloadFile* file_;
   std::string localPath_;
   const std::atomic<bool>* abort_;
   std::atomic<bool>* remoteChanged_;

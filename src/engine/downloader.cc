@@ -19,13 +19,14 @@ constexpr int kRunningPassMs = 5;
 }  // namespace
 
 CDownloader::CDownloader(const std::string& remotePath, const std::string& localPath,
-                         const std::string& taskFilePath, int threadCount)
+                         const std::string& taskFilePath, int threadCount,
+                         platform::IDownloadFile* file)
     : remotePath_(remotePath),
       localPath_(localPath),
       taskFilePath_(taskFilePath),
       threadCount_(threadCount),
       tasks_(remotePath, localPath, taskFilePath),
-      pool_(localPath, &abort_, &remoteChanged_) {
+      pool_(localPath, &abort_, &remoteChanged_, file) {
   {
     common::MutexLock lock(&progressMu_);
     progress_.tick = platform::tickCount();
@@ -156,7 +157,13 @@ void CDownloader::dispatch() {
       if (victim != nullptr) victim->restoreRunEnd(cutAt, had);
       continue;
     }
-    pool_.giveRun(first, int64_t(run.last));
+    if (pool_.giveRun(first, int64_t(run.last)) == 0) {
+      // No worker took the run after all: its first segment waits for the
+      // next pass instead of staying claimed by nobody, and the victim
+      // keeps the segments it had.
+      first->status.store(kTaskWaiting);
+      if (victim != nullptr) victim->restoreRunEnd(cutAt, had);
+    }
   }
 }
 

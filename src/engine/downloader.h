@@ -41,15 +41,18 @@ struct CProgress {
 // destroying the object.
 class CDownloader {
  public:
+  // The workers write into `file` (null: the file at `localPath` on disk),
+  // which must outlive the downloader.
   CDownloader(const std::string& remotePath, const std::string& localPath,
-              const std::string& taskFilePath, int threadCount);
+              const std::string& taskFilePath, int threadCount,
+              platform::IDownloadFile* file = nullptr);
   ~CDownloader();
   CDownloader(const CDownloader&) = delete;
   CDownloader& operator=(const CDownloader&) = delete;
 
   // Loads or generates the segments and starts the workers. Returns an
   // EnumErrorCode: 1, or 6, 7, 8, 13.
-  int downloadInit(int flag, const std::string& label, int logFlag);
+  [[nodiscard]] int downloadInit(int flag, const std::string& label, int logFlag);
 
   void setRunState(int32_t state) { runState_.store(state); }
   // Ends every segment request in flight at once (any stop by the owner);
@@ -60,7 +63,7 @@ class CDownloader {
   bool remoteChanged() const { return remoteChanged_.load(); }
   int32_t runState() const { return runState_.load(); }
   // Waits at most `ms` for the driver thread. True when it has ended.
-  bool waitDriver(uint32_t ms) { return driver_.waitFor(ms); }
+  [[nodiscard]] bool waitDriver(uint32_t ms) { return driver_.waitFor(ms); }
 
   CProgress progress() const;
   bool started() const { return started_.load(); }

@@ -32,26 +32,26 @@ class CLibcurlTool {
   // Downloads bytes from-to of `url` into the worker's shared file at its
   // current task's positions. `spare` is unused. Returns the libcurl result
   // (logged through figureError when not 0).
-  int httpDownloadContent(const char* url, int64_t from, int64_t to, int64_t spare,
-                          CDownloadThread* thread);
+  [[nodiscard]] int httpDownloadContent(const char* url, int64_t from, int64_t to, int64_t spare,
+                                        CDownloadThread* thread);
 
   // Header probe: fetches only the response headers of `url` (following up
   // to 5 redirects) into *headerText, every response's block in order, and
   // the last response's status into *status. from, to and n are unused.
   // The whole header text is kept, however long. Returns the libcurl result.
-  int httpGet(const char* url, int64_t from, int64_t to, int32_t n, std::string* headerText,
-              long* status);
-  int httpGet(const char* url, std::string* headerText, long* status);
+  [[nodiscard]] int httpGet(const char* url, int64_t from, int64_t to, int32_t n,
+                            std::string* headerText, long* status);
+  [[nodiscard]] int httpGet(const char* url, std::string* headerText, long* status);
 
   // Plain GET: *out receives the body (whatever arrived, also on failure;
   // nothing when the answer is longer than kMaxTextAnswer, which fails with
   // CURLE_FILESIZE_EXCEEDED). `flag` is unused. Returns the libcurl result.
-  int httpGet(const char* url, std::string& out, bool flag);
+  [[nodiscard]] int httpGet(const char* url, std::string& out, bool flag);
 
   // POST of `body` with a fresh handle; *response receives the reply (capped
   // as the plain GET's body). `extra` is unused. Returns the libcurl result.
-  int HttpPost(const std::string& url, const std::string& body, std::string* response,
-               const std::string& extra);
+  [[nodiscard]] int HttpPost(const std::string& url, const std::string& body, std::string* response,
+                             const std::string& extra);
 
   // Logs the line for failed transfer `code`. Always returns 1.
   static int figureError(int code);

@@ -27,10 +27,10 @@ class CTaskManager {
   int addTask(std::unique_ptr<CTask> task);
   // Hands out the first waiting task (its status becomes 3); null when
   // nothing waits.
-  virtual CTask* takeTask();
+  [[nodiscard]] virtual CTask* takeTask();
   // Hands out `task` if it still waits. Returns false when another claimed
   // it first.
-  bool takeThisTask(CTask* task);
+  [[nodiscard]] bool takeThisTask(CTask* task);
   // Files on the handed list every task a worker claimed since the last
   // call. Driver thread only.
   void listClaimedTasks();

@@ -42,7 +42,7 @@ class CThread {
   virtual int taskBusiness() { return 1; }
 
   // Starts the thread. Returns 1, or 0 (logged) when it could not start.
-  int init();
+  [[nodiscard]] int init();
   // Gives `task` to this idle worker and wakes it. Driver thread only.
   int doTask(CTask* task);
 
@@ -77,13 +77,13 @@ class CThreadManager {
   CThreadManager& operator=(const CThreadManager&) = delete;
 
   // Starts `n` base workers. Returns the number that started.
-  virtual int createThreads(int n);
+  [[nodiscard]] virtual int createThreads(int n);
 
   // Removes and returns the most recently freed worker; null (logged) when
   // none is free.
-  CThread* getOneFreeThreads();
+  [[nodiscard]] CThread* getOneFreeThreads();
   // Gives `task` to a free worker. Returns 1, or 0 (logged) when none is free.
-  int giveTaskToAThreadTodo(CTask* task);
+  [[nodiscard]] int giveTaskToAThreadTodo(CTask* task);
   // Moves every worker that went idle from the busy to the free list.
   int recycleThreads();
   // Asks every free worker to exit and waits up to 30 s for each.

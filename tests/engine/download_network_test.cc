@@ -8,7 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <ctime>
-#include <random>
 #include <string>
 #include <thread>
 
@@ -21,25 +20,17 @@
 #include "support/maker_services.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
+#include "support/test_data.h"
 
 namespace engine {
 namespace {
 
 using std::chrono::milliseconds;
+using testing_support::randomBytes;
 using testing_support::readFile;
 using testing_support::waitFor;
 
 constexpr int64_t kMiB = 1024 * 1024;
-
-std::string randomBytes(size_t n, unsigned seed) {
-  std::mt19937_64 gen(seed);
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; i += 8) {
-    const uint64_t v = gen();
-    for (size_t j = 0; j < 8 && i + j < n; ++j) s[i + j] = char(v >> (8 * j));
-  }
-  return s;
-}
 
 class DownloadNetworkTest : public ::testing::Test {
  protected:
