@@ -50,6 +50,7 @@ forbid src 'tools|tests' "programs and tests are built on the sources, never the
 forbid src/net 'config|engine|install|window|system|telemetry|app|crash|uiframework|weblog|zip' \
   "the transport policy sits below every module that makes a request"
 forbid src/install 'window|app' "the install flow reaches the window through install_window.h"
+forbid src/window 'engine|app' "the window reaches downloads through what it is given"
 for lower in src/engine src/config src/system src/telemetry src/crash; do
   forbid "$lower" 'install|window|app' "$lower is below the install flow and the window"
 done

@@ -4,6 +4,8 @@
 #include "common/text.h"
 #include "crash/crash_context.h"
 #include "crash/report_upload.h"
+#include "engine/download_impl.h"
+#include "engine/libcurl_tool.h"
 #include "system/system_facts.h"
 #include "telemetry/single_user_log.h"
 #include "window/run_window.h"
@@ -57,8 +59,28 @@ class HubTelemetry : public TelemetryHooks {
   }
 };
 
+// The carousel's banners travel as the installer does: the query through
+// libcurl, the pictures through the engine, which ends a download within a
+// second of its stop flag.
+window::BannerTransport EngineBannerTransport() {
+  window::BannerTransport transport;
+  transport.get = [](const std::string& url, std::string* body) {
+    engine::CLibcurlTool curl;
+    return curl.httpGet(url.c_str(), *body, false);
+  };
+  transport.download = [](const std::wstring& url, const std::wstring& path,
+                          const std::atomic<bool>* stop) {
+    engine::DownloadOptions options;
+    options.stop = stop;
+    std::string cdn;
+    return engine::CDownLoadImpl::SuperDownloadFile(url, path, &cdn, options);
+  };
+  return transport;
+}
+
 class SetupWindow : public WindowRunnerHooks {
  public:
+  SetupWindow() : runner_(EngineBannerTransport()) {}
   void Run(const common::ProcessIdentity& identity,
            const ActivationRegistrar& setActivationHandler) override {
     runner_.Run(identity, setActivationHandler);

@@ -5,6 +5,7 @@
 // query, the reading of its answer, and the banner thread that fetches
 // every picture into the cache before it tells the window.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -47,6 +48,19 @@ BannerAnswer ParseBannerAnswer(const std::string& text, std::vector<BannerRecord
 // The duration label of the funnel pairs: whole seconds in three-second
 // buckets, "[3~6]s" for 4 seconds.
 std::string DurationBucketLabel(int64_t milliseconds);
+
+// How banners travel: whoever builds the window gives it these, so the
+// window needs no transport of its own. Both are called on the banner
+// thread.
+struct BannerTransport {
+  // GET into *body; returns the transport's result (0 success).
+  std::function<int(const std::string& url, std::string* body)> get;
+  // Downloads url to path, ending within a second once *stop is set;
+  // returns the download routine's result (1 success).
+  std::function<int(const std::wstring& url, const std::wstring& path,
+                    const std::atomic<bool>* stop)>
+      download;
+};
 
 // What the banner thread needs from the rest of the program.
 struct BannerFetch {

@@ -3,15 +3,8 @@
 
 #include "window/install_ui_main_wnd.h"
 
-#include <cairo.h>
-
-#include <cstdio>
-#include <ctime>
-
 #include "common/log.h"
 #include "common/text.h"
-#include "engine/download_impl.h"
-#include "engine/libcurl_tool.h"
 #include "install/window_messages.h"
 #include "platform/clock.h"
 #include "platform/fatal_signal.h"
@@ -20,17 +13,17 @@
 #include "platform/registry.h"
 #include "system/system_facts.h"
 #include "uiframework/containers.h"
-#include "uiframework/image_decode.h"
 #include "uiframework/message_loop.h"
 #include "uiframework/render.h"
+#include "window/event_sequences.h"
 #include "window/languages.h"
 #include "window/message_box_wnd.h"
+#include "window/product_rules.h"
 #include "window/splash_wnd.h"
 
 namespace window {
 namespace {
 
-constexpr wchar_t kDefaultProductFolder[] = L"OrlaStudio";
 constexpr wchar_t kGaPcKey[] = L"SOFTWARE\\Quillmont\\Downloader2.5.0";
 constexpr int kWidth = 650;
 constexpr int kHeightOpen = 560;
@@ -38,16 +31,13 @@ constexpr int kHeightClosed = 360;
 // How long the banner thread is waited for: it stops within a second of
 // being told to.
 constexpr uint32_t kBannerWaitMs = 10000;
+constexpr uint32_t kMillisecondsPerSecond = 1000;
 
 std::string narrow(const std::wstring& text) { return common::wideToUtf8(text); }
 
 std::wstring fileNameOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   return common::utf8ToWide(slash == std::string::npos ? path : path.substr(slash + 1));
-}
-
-bool endsWith(const std::wstring& text, const std::wstring& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 }  // namespace
@@ -59,14 +49,13 @@ InstallUIMainWnd::InstallUIMainWnd(std::wstring windowClass, WindowEnvironment e
 
 InstallUIMainWnd::~InstallUIMainWnd() {
   alive_ = false;
-  bannerStop_ = true;
+  if (carousel_) carousel_->StopBannerThread();
   if (flow_) flow_->OnWindowClosing();
   flow_.reset();  // joins its threads before the state they use goes
-  // The banner thread writes into this object: it ends before anything
-  // goes. Its runner frees a window only once WaitForAllThreadExit saw
-  // every thread end, so this wait returns at once there.
-  while (!bannerThread_.waitFor(kBannerWaitMs)) LOG(INFO) << " Waiting for the banner thread";
-  bannerThread_.close();
+  // The carousel waits for its banner thread. Its runner frees a window
+  // only once WaitForAllThreadExit saw every thread end, so that wait
+  // returns at once there.
+  carousel_.reset();
 }
 
 std::string InstallUIMainWnd::GetWindowClassName() const {
@@ -130,13 +119,7 @@ void InstallUIMainWnd::InitWindow() {
     if (c != nullptr) c->SetVisible(false);
   }
   shared_.setUsedUrl(L"");
-  for (int i = 1;; ++i) {
-    auto* dot = FindControl(L"image_play_option" + std::to_wstring(i));
-    if (dot == nullptr) break;
-    optionDots_.push_back(dot);
-  }
-  imagePlay_ = FindControl(L"image_play");
-  frameCount_ = CountAnimaFrames(&GetPaintManager());
+  MakeCarousel();
 
   // 4-5. Product configuration and the licence box.
   ReadProductConfig();
@@ -190,16 +173,18 @@ void InstallUIMainWnd::InitWindow() {
 }
 
 void InstallUIMainWnd::SendLaunchEvents() {
-  events_->Event("CrashRate", "Start", "", false);
-  events_->Funnel("Keypoint", "null", 0, "CorePublicModule", "Start", "null", false, false);
-  SendOncePerMachineEvents();
-  events_->Event("Download", "1.Launch", "", false);
-  events_->Funnel("CoreFuncEvent", "BeforeDownload", 0, "Download", "CoreFuncStart", "null",
-                  false, false);
-  events_->Funnel("CoreFuncEvent", "BeforeDownload", 1, "Download", "Launch", "null", false,
-                  false);
-  events_->Funnel("CoreFuncEvent", "BeforeDownload", 0, "Download", "CoreFuncEnd", "null", false,
-                  false);
+  // The machine's facts go once per machine, marked in the registry.
+  const bool firstOnMachine = FuntionImpl::GetRegString(kGaPcKey, L"GA_PC").empty();
+  MachineFacts facts;
+  if (firstOnMachine) {
+    float version = 0;
+    facts.os =
+        FuntionImpl::GetSystemName(&version) + (FuntionImpl::IsSystem64Bit() ? " 64bit" : " 32bit");
+    facts.language = FuntionImpl::GetSystemLanguageName();
+    ScreenSize(&facts.screenWidth, &facts.screenHeight);
+  }
+  SendLaunchSequence(*events_, firstOnMachine ? &facts : nullptr);
+  if (firstOnMachine) (void)FuntionImpl::SetRegString(kGaPcKey, L"GA_PC", L"1");
 }
 
 void InstallUIMainWnd::ScreenSize(int* width, int* height) {
@@ -212,20 +197,6 @@ void InstallUIMainWnd::ScreenSize(int* width, int* height) {
   } else if (env_.screenSize) {
     env_.screenSize(width, height);
   }
-}
-
-void InstallUIMainWnd::SendOncePerMachineEvents() {
-  if (!FuntionImpl::GetRegString(kGaPcKey, L"GA_PC").empty()) return;
-  float version = 0;
-  const std::string os = FuntionImpl::GetSystemName(&version);
-  events_->Event("PC", "SysOS", os + (FuntionImpl::IsSystem64Bit() ? " 64bit" : " 32bit"), false);
-  events_->Event("PC", "SysLanguage", FuntionImpl::GetSystemLanguageName(), false);
-  int width = 0, height = 0;
-  ScreenSize(&width, &height);
-  char size[64];
-  std::snprintf(size, sizeof(size), "%d*%d", width, height);
-  events_->Event("PC", "SysScreenResolution", size, false);
-  (void)FuntionImpl::SetRegString(kGaPcKey, L"GA_PC", L"1");
 }
 
 // --- languages ---
@@ -289,31 +260,12 @@ void InstallUIMainWnd::OnItemSelect(ui::TNotifyUI& msg) {
 
 void InstallUIMainWnd::WriteProductLanguage() {
   const int language = language_.load();
-  const int32_t id = record_->downloaderId;
-  bool ok = false;
-  if (id == 104) {
-    platform::RegistryValue v;
-    v.text = language == kChineseSimplified ? "Chinese" : "English";
-    ok = platform::registryWrite(platform::RegistryHive::kCurrentUser,
-                                 "Software\\Velmora\\Clipwright", "kCurrentLanguage", v) ==
-         platform::PlatformResult::kOk;
-  } else if (id == 113 || id == 114 || id == 115) {
-    static const char* const kLang[] = {"en_US", "ja_JP", "zh_CN", "es_ES", "de_DE",
-                                        "fr_FR", "ru_RU", "pt_BR", "en_US", "en_US", "zh_TW"};
-    platform::RegistryValue v;
-    v.text = language >= 0 && language <= 10 ? kLang[language] : "en_US";
-    ok = platform::registryWrite(platform::RegistryHive::kCurrentUser,
-                                 "Software\\Quillmont\\Travento", "Lang", v) ==
-         platform::PlatformResult::kOk;
-  } else {
-    platform::RegistryValue v;
-    v.text = narrow(Language(language).productCode);
-    // One view of the uninstall keys exists here, so both names are one key.
-    const std::string key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{" +
-                            narrow(record_->softwareName) + "}_is1";
-    ok = platform::registryWrite(platform::RegistryHive::kLocalMachine, key,
-                                 "Inno Setup: Language", v) == platform::PlatformResult::kOk;
-  }
+  const ProductLanguageEntry entry =
+      ProductLanguageOf(record_->downloaderId, language, record_->softwareName);
+  platform::RegistryValue v;
+  v.text = entry.text;
+  const bool ok = platform::registryWrite(entry.hive, entry.key, entry.name, v) ==
+                  platform::PlatformResult::kOk;
   LOG(INFO) << " Write product language " << narrow(Language(language).productCode) << ": "
             << (ok ? 1 : 0);
 }
@@ -338,7 +290,7 @@ void InstallUIMainWnd::OnClick(ui::TNotifyUI& msg) {
   } else if (sender == minBtn_ || name == L"install_minbtn") {
     SendMessage(ui::kWmSysCommand, ui::kScMinimize);
   } else if (name == L"step_last") {
-    StopCarousel();
+    if (carousel_) carousel_->Stop();
     if (mainTab_ != nullptr) mainTab_->SelectItem(0);
   } else if (name == L"install_btn") {
     OnInstallClick();
@@ -370,30 +322,22 @@ void InstallUIMainWnd::OnInstallClick() {
   }
   LOG(INFO) << " Click install button";
   shared_.installClickTick = platform::tickCount();
-  events_->FunnelPair("RunningTime", "DurationFordownLoading", "LoadingStart",
-                      std::to_string((shared_.installClickTick.load() - shared_.startTick.load()) /
-                                     1000) + "S");
+  SendInstallClickSequence(*events_, (shared_.installClickTick.load() - shared_.startTick.load()) /
+                                         kMillisecondsPerSecond);
   if (env_.crashTest) platform::crashTest();  // CrashTest=1: a real fault, handled as any crash
-  events_->Event("Download", "2.DownStart", "", false);
-  events_->Funnel("CoreFuncEvent", "Downloading", 0, "Download", "CoreFuncStart", "null", false,
-                  false);
-  events_->Funnel("CoreFuncEvent", "Downloading", 1, "Download", "DownStart", "null", false, false);
+  SendDownStartSequence(*events_);
   if (licenseCheck_ != nullptr && !licenseCheck_->GetCheck()) {
     if (ShowMessageBox(install::kMsgAgree) != 1) {
       LOG(INFO) << "not agree Privacy Policy and User License Agreement";
-      events_->FunnelPair("StartDownloader", "PrivacyAgreementPopup", "PrivacyAgreementPopupType",
-                          "Disagree");
+      SendLicenceAnswer(*events_, false);
       return;
     }
-    events_->FunnelPair("StartDownloader", "PrivacyAgreementPopup", "PrivacyAgreementPopupType",
-                        "Agree and install");
+    SendLicenceAnswer(*events_, true);
     licenseCheck_->SetCheck(true);
   }
   if (!startTimeSent_) {
     startTimeSent_ = true;
-    const std::string now = FuntionImpl::GetFixedZoneTime();
-    events_->Event("Download", "StartTimeDate", now.substr(0, 10), false);
-    events_->Event("Download", "StartTimeHour", now.size() >= 13 ? now.substr(11, 2) : "", false);
+    SendStartTimeSequence(*events_, FuntionImpl::GetFixedZoneTime());
   }
   events_->Event("Other", "SetLanguage", Language(language_.load()).eventName, false);
   const std::wstring text = GetInstallPathText();
@@ -408,9 +352,7 @@ void InstallUIMainWnd::OnStartAppClick() {
                         warning_ != nullptr && warning_->IsOwnVisible();
   if (tryAgain) {
     LOG(INFO) << " User click try again button to retry";
-    events_->Event("Download", "8-1.ClickTryAgain", shared_.firstOrRetry(), false);
-    events_->Funnel("CoreFuncEvent", "Downloading", 0, "Download", "CoreFuncStart", "null", false,
-                    false);
+    SendTryAgainSequence(*events_, shared_.firstOrRetry());
     shared_.retry = true;
     // The one place the bar goes back: a new run starts from nothing, and
     // no timer of the last run may raise it.
@@ -425,11 +367,7 @@ void InstallUIMainWnd::OnStartAppClick() {
   (void)GetInstallPath();
   if (flow_->ExtraUrlIsExe(false)) {
     if (FuntionImpl::WillShowNetFrameCheck(GetInstallPath())) gifDuration_ = 0;
-    events_->Event("Download", "7.ProgramLaunch", "", gifDuration_ == 0);
-    events_->Funnel("CoreFuncEvent", "Starting", 0, "Download", "CoreFuncStart", "null", false,
-                    false);
-    events_->Funnel("CoreFuncEvent", "Starting", 1, "Download", "ProgramLaunch", "null", false,
-                    false);
+    SendProgramLaunchSequence(*events_, gifDuration_);
     StartProductAndClose();
   } else if (env_.showInFolder) {
     env_.showInFolder(flow_->InstallerPath(false));
@@ -439,9 +377,7 @@ void InstallUIMainWnd::OnStartAppClick() {
 void InstallUIMainWnd::StartProductAndClose() {
   launching_ = true;
   const std::wstring exe = L"\"" + flow_->ProductExePath() + L"\"";
-  events_->Event("Download", "9.StartWindow", std::to_string(gifDuration_), gifDuration_ == 0);
-  events_->Funnel("CoreFuncEvent", "Starting", 2, "Download", "StartWindow", "null", false, false);
-  events_->Funnel("CoreFuncEvent", "Starting", 0, "Download", "CoreFuncEnd", "null", false, false);
+  SendStartWindowSequence(*events_, gifDuration_);
   ShowWindow(false);
   if (gifDuration_ != 0) {
     // The splash starts the product and reports a failure itself.
@@ -470,32 +406,11 @@ void InstallUIMainWnd::StartProductAndClose() {
 void InstallUIMainWnd::OnAdviceLink() {
   events_->Event("Download", "8-2.ClickInstallLink", shared_.firstOrRetry(), false);
   std::wstring address = shared_.usedUrl();
-  if (address.empty()) {
-    for (const std::wstring& url : record_->urlList) {
-      const bool cdn = url.find(L"//cdn.") != std::wstring::npos ||
-                       url.find(L"//dl.") != std::wstring::npos;
-      const int type = record_->downloaderType;
-      if (((type == 1 || type == 3) && !cdn) || (type == 2 && cdn)) {
-        address = url;
-        break;
-      }
-    }
-  }
+  if (address.empty()) address = AdviceAddress(record_->urlList, record_->downloaderType);
   if (address.empty()) return;
   if (addPackageParameters_) address += AdviceQuery(fileNameOf(env_.modulePath));
   LOG(INFO) << " Open Advice Url: " << narrow(address);
   if (env_.open) env_.open(address);
-}
-
-std::wstring InstallUIMainWnd::AdviceQuery(const std::wstring& exeName) {
-  const size_t underscore = exeName.find(L'_');
-  if (underscore == std::wstring::npos) return L"";
-  const size_t dot = exeName.find(L'.');
-  // A "." before the "_" leaves everything after the "_" as the id.
-  const std::wstring id = dot == std::wstring::npos || dot < underscore
-                              ? exeName.substr(underscore + 1)
-                              : exeName.substr(underscore + 1, dot - underscore - 1);
-  return L"?rnclid=" + id + L"&package=" + exeName;
 }
 
 // --- the lower area ---
@@ -524,22 +439,6 @@ void InstallUIMainWnd::ToggleLowerArea(bool settings) {
 }
 
 // --- the install folder ---
-
-std::wstring InstallUIMainWnd::InstallPathOf(const std::wstring& editText,
-                                             const std::wstring& softwareName) {
-  // Paths here use '/', as Windows paths use '\': either is taken.
-  std::wstring path = editText;
-  for (wchar_t& c : path) {
-    if (c == L'\\') c = L'/';
-  }
-  if (path.find(softwareName) != std::wstring::npos) return path;
-  return path + L"/" + softwareName;
-}
-
-std::wstring InstallUIMainWnd::PickedFolderPath(const std::wstring& chosen) {
-  if (chosen.find(kDefaultProductFolder) != std::wstring::npos) return chosen;
-  return chosen + (endsWith(chosen, L"/") ? L"" : L"/") + kDefaultProductFolder;
-}
 
 std::wstring InstallUIMainWnd::GetInstallPathText() const {
   return pathEdit_ != nullptr ? pathEdit_->GetText() : L"";
@@ -637,120 +536,44 @@ void InstallUIMainWnd::PrepareForInstall() {
 
 // --- carousel ---
 
-void InstallUIMainWnd::StartCarousel() {
-  CAnima::Setup setup;
+void InstallUIMainWnd::MakeCarousel() {
+  Carousel::Setup setup;
   setup.images = &GetPaintManager();
-  setup.area = imagePlay_;
-  setup.frameCount = frameCount_;
-  setup.findControl = [this](const std::wstring& name) { return FindControl(name); };
-  setup.softwareId = common::parseLeadingInt32(getLabelText(L"Software_id"));
-  if (record_ != nullptr && record_->fetchMutex()->tryLock()) {
-    setup.softwareId = record_->softwareId;
-    record_->fetchMutex()->unlock();
+  setup.area = FindControl(L"image_play");
+  for (int i = 1;; ++i) {
+    auto* dot = FindControl(L"image_play_option" + std::to_wstring(i));
+    if (dot == nullptr) break;
+    setup.dots.push_back(dot);
   }
-  setup.fontFamily = Language(language_.load()).carouselFont;
-  KillTimer(kTimerSlide);
-  anima_ = std::make_unique<CAnima>(std::move(setup));
-  anima_->Init(L"", L"");
-  currentFrame_ = 1;
-  SelectDot(0);
-  anima_->ShowFrame(1);
-  if (frameCount_ >= 2) SetTimer(kTimerCarousel, kCarouselIntervalMs);
+  setup.findControl = [this](const std::wstring& name) { return FindControl(name); };
+  setup.setTimer = [this](uint32_t id, uint32_t periodMs) { SetTimer(id, periodMs); };
+  setup.killTimer = [this](uint32_t id) { KillTimer(id); };
+  const ui::WindowHandle self = GetHWND();
+  setup.bannersReady = [self] {
+    (void)ui::MessageLoop::Get()->PostMessage(self, install::MSG_BANNERS_READY, 0, 0);
+  };
+  setup.transport = env_.banners;
+  setup.bannerBase = env_.bannerBase;
+  setup.cacheFolder = env_.install.cacheDir;
+  setup.events = events_;
+  carousel_ = std::make_unique<Carousel>(std::move(setup));
 }
 
-void InstallUIMainWnd::SelectDot(size_t index) {
-  auto* dot = dynamic_cast<ui::COptionUI*>(index < optionDots_.size() ? optionDots_[index] : nullptr);
-  if (dot == nullptr) return;
-  if (!dot->IsSelected()) {
-    dot->Selected(true);  // notifies "selectchanged"
-    return;
+void InstallUIMainWnd::StartCarousel() {
+  int32_t softwareId = common::parseLeadingInt32(getLabelText(L"Software_id"));
+  if (record_ != nullptr && record_->fetchMutex()->tryLock()) {
+    softwareId = record_->softwareId;
+    record_->fetchMutex()->unlock();
   }
-  // Already chosen: the option sends nothing, but the interval restarts.
-  ui::TNotifyUI changed;
-  changed.sType = L"selectchanged";
-  changed.pSender = dot;
-  OnSelectChanged(changed);
+  carousel_->Start(softwareId, Language(language_.load()).carouselFont);
 }
 
 void InstallUIMainWnd::OnSelectChanged(ui::TNotifyUI& msg) {
-  size_t position = 0;
-  for (size_t i = 0; i < optionDots_.size() && i < 10; ++i) {
-    if (optionDots_[i] == msg.pSender) position = i + 1;
-  }
-  if (position == 0 || anima_ == nullptr) return;
-  auto* dot = dynamic_cast<ui::COptionUI*>(msg.pSender);
-  if (dot != nullptr && !dot->IsSelected()) return;  // the dot that was left
-  SetTimer(kTimerCarousel, kCarouselIntervalMs);
-  const int to = static_cast<int>(position);
-  if (anima_->Play(currentFrame_, to)) SetTimer(kTimerSlide, CAnima::kStepMs);
-  currentFrame_ = to;
-}
-
-void InstallUIMainWnd::OnBannersReady() {
-  bannersReady_ = true;
-  if (anima_ == nullptr) return;
-  std::wstring extension;
-  {
-    common::MutexLock lock(&bannerMu_);
-    auto first = banners_.find(1);
-    if (first != banners_.end() && !optionDots_.empty()) {
-      // The file's own extension: a folder of the path may hold dots too.
-      const std::wstring& file = first->second.localFile;
-      const size_t slash = file.find_last_of(L"/\\");
-      const size_t dot = file.find(L'.', slash == std::wstring::npos ? 0 : slash + 1);
-      if (dot != std::wstring::npos) extension = file.substr(dot);
-    }
-  }
-  GetPaintManager().RemoveAllImages();
-  anima_->Init(env_.install.cacheDir + L"/", extension);
-  if (!anima_->Sliding()) anima_->ShowFrame(currentFrame_);
+  if (carousel_) carousel_->OnDotChanged(msg.pSender);
 }
 
 void InstallUIMainWnd::StartBannerThreadIfNeeded() {
-  if (bannersReady_ || bannersFetched_.load() || env_.bannerBase.empty()) return;
-  if (bannerThread_.started()) {
-    // A fetch still under way is left to finish; one that ended without
-    // banners is tried again with this run.
-    if (!bannerThread_.waitFor(0)) return;
-    bannerThread_.close();
-  }
-  BannerFetch fetch;
-  fetch.queryUrl = GetBannerPicUrl(env_.bannerBase, Language(language_.load()).webCode, mainPid_,
-                                   static_cast<int64_t>(std::time(nullptr)));
-  fetch.cacheFolder = env_.install.cacheDir;
-  fetch.events = events_;
-  fetch.get = [](const std::string& url, std::string* body) {
-    engine::CLibcurlTool curl;
-    return curl.httpGet(url.c_str(), *body, false);
-  };
-  // A picture download ends within a second of the window closing.
-  fetch.download = [stop = &bannerStop_](const std::wstring& url, const std::wstring& path) {
-    engine::DownloadOptions options;
-    options.stop = stop;
-    std::string cdn;
-    return engine::CDownLoadImpl::SuperDownloadFile(url, path, &cdn, options);
-  };
-  fetch.isPicture = [](const std::wstring& path) {
-    cairo_surface_t* picture = ui::DecodeImageFile(common::wideToUtf8(path));
-    if (picture == nullptr) return false;
-    cairo_surface_destroy(picture);
-    return true;
-  };
-  fetch.stopping = [this] { return bannerStop_.load(); };
-  const ui::WindowHandle self = GetHWND();
-  bannerStop_ = false;
-  if (!bannerThread_.start([this, fetch, self] {
-        std::map<int32_t, BannerRecord> banners;
-        if (!GetCbsBanner(fetch, &banners)) return;
-        {
-          common::MutexLock lock(&bannerMu_);
-          banners_ = std::move(banners);
-        }
-        bannersFetched_ = true;
-        (void)ui::MessageLoop::Get()->PostMessage(self, install::MSG_BANNERS_READY, 0, 0);
-      })) {
-    LOG(INFO) << " banner thread not started";
-  }
+  if (carousel_) carousel_->FetchBannersIfNeeded(Language(language_.load()).webCode, mainPid_);
 }
 
 // --- IInstallWindow, any thread ---
@@ -765,7 +588,7 @@ void InstallUIMainWnd::PostInstallMessage(uint32_t message, uintptr_t wparam) {
 
 void InstallUIMainWnd::SetAnimationTimer(bool on) {
   // The carousel has one frame until banners arrive: nothing to animate.
-  if (on && optionDots_.size() > 1) {
+  if (on && carousel_ != nullptr && carousel_->DotCount() > 1) {
     SetTimer(kTimerAnimation, 1000);
   } else if (!on) {
     KillTimer(kTimerAnimation);
@@ -799,11 +622,11 @@ int InstallUIMainWnd::ShowMessageBox(install::EnumMsgType kind) {
 bool InstallUIMainWnd::WaitForAllThreadExit() {
   // Each worker is told to stop before it is waited for; each wait has
   // its limit once.
-  bannerStop_ = true;
+  if (carousel_) carousel_->StopBannerThread();
   if (flow_) flow_->OnWindowClosing();
-  const bool bannerEnded = bannerThread_.waitFor(kBannerWaitMs);
+  const bool bannerEnded = !carousel_ || carousel_->WaitForBannerThread(kBannerWaitMs);
   const bool flowEnded = !flow_ || flow_->WaitForAllThreadExit() == 0;
-  if (!bannerEnded && !bannerThread_.waitFor(0)) {
+  if (!bannerEnded && !carousel_->WaitForBannerThread(0)) {
     LOG(INFO) << " The banner thread is still running";
     return false;
   }
@@ -817,25 +640,6 @@ void InstallUIMainWnd::Activate() {
 }
 
 // --- closing ---
-
-CloseReport CloseReportOf(const CloseState& s) {
-  if (s.mainPage == 0 && s.innerPage == 0) {
-    return {"close01", "BeforeDownload", "DurationFordownLoading", "UserCloses"};
-  }
-  if (s.mainPage == 1) {
-    if (s.progress < 85) return {"close02", "Downloading", "DownloadDuration", "UserCloses"};
-    if (s.progress <= 90) {
-      return {"close04", "Md5Check", "VerificationDuration", "UserVerificationUserCloses"};
-    }
-    return {"close03", "Installing", "ActualTime", "UserCloses"};
-  }
-  if (s.mainPage == 0 && s.innerPage == 1) {
-    if (s.failed) return {"close05", "Installing", "", ""};
-    return s.launching ? CloseReport{"close07", "Starting", "", ""}
-                       : CloseReport{"close06", "Installing", "", ""};
-  }
-  return {};
-}
 
 void InstallUIMainWnd::OnHostCloseRequest() {
   if (IsWindowEnabled()) OnCloseRequest();
@@ -872,21 +676,22 @@ void InstallUIMainWnd::ReportClose() {
     const std::wstring name = slash == std::wstring::npos ? log : log.substr(slash + 1);
     env_.startCloseReport({"-" + report.code, narrow(name)});
   }
-  if (!report.durationAction.empty()) {
-    uint32_t from = shared_.startTick.load();
-    if (report.code == "close02") from = shared_.installClickTick.load();
-    if (report.code == "close04") from = shared_.downloadDoneTick.load();
-    if (report.code == "close03") from = shared_.installStartTick.load();
-    events_->FunnelPair("RunningTime", report.durationAction, report.durationKey,
-                        std::to_string((now - from) / 1000) + "S");
+  SendCloseSequence(*events_, report, (now - TickOf(report.durationFrom)) / kMillisecondsPerSecond);
+}
+
+uint32_t InstallUIMainWnd::TickOf(DurationStart start) const {
+  switch (start) {
+    case DurationStart::kInstallClick: return shared_.installClickTick.load();
+    case DurationStart::kDownloadDone: return shared_.downloadDoneTick.load();
+    case DurationStart::kInstallerStart: return shared_.installStartTick.load();
+    case DurationStart::kWindowShown: break;
   }
-  events_->Event("CrashRate", "Close", report.code, true);
-  events_->Funnel("Keypoint", report.phase, 0, "CorePublicModule", "Close", "null", true, false);
+  return shared_.startTick.load();
 }
 
 intptr_t InstallUIMainWnd::OnClose(uint32_t, uintptr_t, intptr_t, bool& handled) {
   ReportClose();
-  bannerStop_ = true;
+  if (carousel_) carousel_->StopBannerThread();
   if (flow_) flow_->OnWindowClosing();
   handled = false;
   return 0;

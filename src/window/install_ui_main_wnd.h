@@ -32,8 +32,9 @@
 #include "telemetry/single_user_log.h"
 #include "uiframework/controls.h"
 #include "uiframework/window.h"
-#include "window/anima.h"
 #include "window/banner.h"
+#include "window/carousel.h"
+#include "window/close_report.h"
 
 namespace window {
 
@@ -43,9 +44,6 @@ inline constexpr uint32_t kTimerInstallProgress = 1921;
 inline constexpr uint32_t kTimerOneSecond = 1922;
 inline constexpr uint32_t kTimerLastProgress = 1923;
 inline constexpr uint32_t kTimerAnimation = 1000;
-inline constexpr uint32_t kTimerCarousel = 2000;
-inline constexpr uint32_t kTimerSlide = 2001;  // the 25 pictures of a slide
-inline constexpr uint32_t kCarouselIntervalMs = 7000;
 inline constexpr uint32_t kTimerAutoInstall = 666;
 inline constexpr uint32_t kTimerAutoRetry = 888;
 
@@ -55,6 +53,7 @@ struct WindowEnvironment {
   install::InstallSettings install;        // the flow's settings
   std::wstring programFilesDir;            // the default install folder's parent
   std::string bannerBase;                  // the banner service (TestEnv: its test host)
+  BannerTransport banners;                 // how banners travel; empty: no banners
   bool autoRun = false;                    // developer setting AutoRun
   bool crashTest = false;                  // developer setting CrashTest
   std::string modulePath;                  // the running executable
@@ -86,23 +85,6 @@ struct WindowEnvironment {
 };
 
 // Taskbar states the window sets.
-// Where the user left the flow when the window closed.
-struct CloseReport {
-  std::string code;             // "close01" ... "close07", empty: none applies
-  std::string phase;            // the core function of the close record
-  std::string durationAction;   // empty: no duration is reported
-  std::string durationKey;
-};
-// The window's state as the close codes read it.
-struct CloseState {
-  int mainPage = 0;     // main_tablayout
-  int innerPage = 0;    // page_layout
-  int progress = 0;
-  bool failed = false;  // text_fail_retry shown
-  bool launching = false;
-};
-CloseReport CloseReportOf(const CloseState& state);
-
 inline constexpr int kTaskbarNoProgress = 0;
 inline constexpr int kTaskbarNormal = 1;
 inline constexpr int kTaskbarError = 2;
@@ -136,12 +118,6 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   void Activate();
   // The estimate of the installer's run in seconds for `packageSize` bytes.
   static int64_t EstimateInstallSeconds(int64_t packageSize);
-  // The path rule of the install folder (edit text -> folder).
-  static std::wstring InstallPathOf(const std::wstring& editText, const std::wstring& softwareName);
-  // The folder picker's rule: the product folder below a chosen folder.
-  static std::wstring PickedFolderPath(const std::wstring& chosen);
-  // The advice link's query for the executable's file name.
-  static std::wstring AdviceQuery(const std::wstring& exeName);
 
   // State for tests and automation.
   int CurrentLanguage() const { return language_.load(); }
@@ -189,7 +165,6 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   // InitWindow's parts.
   void ReadProductConfig();
   void SendLaunchEvents();
-  void SendOncePerMachineEvents();
   void ScreenSize(int* width, int* height);
   // Languages.
   void SelectLanguageItem(int language);
@@ -215,16 +190,15 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   // Ends timers 1920, 1921 and 1923 (a run has ended).
   void StopProgressTimers();
   void EndOfRun();
-  void StopCarousel();
   void Taskbar(int state);
   // Closing.
   void OnCloseRequest();
   void ReportClose();
+  uint32_t TickOf(DurationStart start) const;
   // Carousel.
+  void MakeCarousel();
   void StartCarousel();
   void OnSelectChanged(ui::TNotifyUI& msg) override;
-  void SelectDot(size_t index);  // 0-based
-  void OnBannersReady();
 
   std::wstring windowClass_;
   WindowEnvironment env_;
@@ -248,8 +222,6 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   ui::CControlUI* warning_ = nullptr;
   ui::CControlUI* startShortcut_ = nullptr;
   ui::CControlUI* background_ = nullptr;
-  std::vector<ui::CControlUI*> optionDots_;
-  ui::CControlUI* imagePlay_ = nullptr;
 
   // Product configuration values.
   int32_t downloaderId_ = 0, siteId_ = 0, languageId_ = 0, gifDuration_ = 0;
@@ -260,16 +232,9 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   std::wstring progressFormat_, spaceNeedFormat_, spaceFreeFormat_;
   float freeGigabytes_ = 0;
 
-  // The carousel (window thread) and the banner thread, which fills
-  // banners_ before it posts MSG_BANNERS_READY.
-  std::unique_ptr<CAnima> anima_;
-  int frameCount_ = 0;
-  int currentFrame_ = 1;
-  common::CThreadHandle bannerThread_;
-  std::atomic<bool> bannerStop_{false};
-  std::atomic<bool> bannersFetched_{false};  // every picture is in the cache
-  common::Mutex bannerMu_;
-  std::map<int32_t, BannerRecord> banners_ GUARDED_BY(bannerMu_);
+  // Made in InitWindow, before the flow's threads exist; its banner
+  // thread ends before it goes.
+  std::unique_ptr<Carousel> carousel_;
 
   std::unique_ptr<config::CConfigure> record_;
   install::InstallShared shared_;
@@ -280,7 +245,6 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   std::atomic<int> progress_{0};        // the bar's value; raised by CAS
   std::atomic<bool> labelUpdatePosted_{false};
   bool launching_ = false;
-  bool bannersReady_ = false;
   bool addPackageParameters_ = true;
   bool exeTagFlag_ = true;
   bool settingsOpen_ = false;

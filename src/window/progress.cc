@@ -97,8 +97,6 @@ void InstallUIMainWnd::StopProgressTimers() {
   for (uint32_t id : {kTimerSlowProgress, kTimerInstallProgress, kTimerLastProgress}) KillTimer(id);
 }
 
-void InstallUIMainWnd::StopCarousel() { KillTimer(kTimerCarousel); }
-
 void InstallUIMainWnd::Taskbar(int state) {
   if (env_.taskbarState) env_.taskbarState(state);
 }
@@ -109,7 +107,7 @@ void InstallUIMainWnd::Taskbar(int state) {
 // install thread early.
 void InstallUIMainWnd::EndOfRun() {
   StopProgressTimers();
-  StopCarousel();
+  if (carousel_) carousel_->Stop();
   if (mainTab_ != nullptr) mainTab_->SelectItem(0);
   closeMode_ = 1;
 }
@@ -158,7 +156,7 @@ intptr_t InstallUIMainWnd::HandleCustomMessage(uint32_t message, uintptr_t wpara
       break;
     case install::MSG_INSTALL_COMPLETED:
       if (closeBtn_ != nullptr) closeBtn_->SetEnabled(true);
-      StopCarousel();
+      if (carousel_) carousel_->Stop();
       if (!(needStartFlag_ == 1 && gifDuration_ == 0)) {
         if (mainTab_ != nullptr) mainTab_->SelectItem(0);
         closeMode_ = 1;
@@ -176,7 +174,7 @@ intptr_t InstallUIMainWnd::HandleCustomMessage(uint32_t message, uintptr_t wpara
       EndOfRun();
       break;
     case install::MSG_BANNERS_READY:
-      OnBannersReady();
+      if (carousel_) carousel_->OnBannersReady();
       break;
     default:
       break;
@@ -234,15 +232,15 @@ void InstallUIMainWnd::OnTimer(uint32_t id) {
       }
       break;
     }
-    case kTimerCarousel: {
-      // The next dot, or the first after the last.
-      const int k = currentFrame_;
-      const size_t next = k >= 1 && k <= 9 && optionDots_.size() > static_cast<size_t>(k) ? k : 0;
-      SelectDot(next);
+    case kTimerCarousel:
+      if (carousel_) carousel_->OnIntervalTimer();
       break;
-    }
     case kTimerSlide:
-      if (anima_ == nullptr || !anima_->Step()) KillTimer(kTimerSlide);
+      if (carousel_) {
+        carousel_->OnSlideTimer();
+      } else {
+        KillTimer(kTimerSlide);
+      }
       break;
     case kTimerAutoInstall:
       if (env_.autoRun) {

@@ -20,13 +20,14 @@ std::atomic<int> g_screenHeight{0};
 
 }  // namespace
 
-WindowRunner::WindowRunner() = default;
+WindowRunner::WindowRunner(BannerTransport banners) : banners_(std::move(banners)) {}
 WindowRunner::~WindowRunner() = default;
 
 void WindowRunner::Run(const common::ProcessIdentity& identity,
                        const std::function<void(std::function<void()>)>& setActivationHandler) {
   WindowEnvironment env = WindowEnvironment::FromProcess();
   env.install.releaseInstanceLock = identity.releaseInstanceLock;
+  env.banners = banners_;
   window_ = std::make_unique<InstallUIMainWnd>(identity.windowClass, std::move(env));
   // The title names the product for the taskbar and window lists.
   std::wstring title = L"Setup";

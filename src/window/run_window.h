@@ -10,13 +10,16 @@
 #include <string>
 
 #include "common/process_identity.h"
+#include "window/banner.h"
 #include "window/install_ui_main_wnd.h"
 
 namespace window {
 
 class WindowRunner {
  public:
-  WindowRunner();
+  // `banners` carries the carousel's banners; the composition root gives
+  // the process's transport, so the window needs none of its own.
+  explicit WindowRunner(BannerTransport banners);
   ~WindowRunner();
 
   // Creates the window of `identity`'s class and runs the loop until it
@@ -32,6 +35,7 @@ class WindowRunner {
   bool WaitThreads();
 
  private:
+  BannerTransport banners_;
   std::unique_ptr<InstallUIMainWnd> window_;
 };
 

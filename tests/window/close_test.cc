@@ -17,27 +17,6 @@ namespace {
 
 using std::chrono::milliseconds;
 using std::chrono::seconds;
-using window::CloseReportOf;
-using window::CloseState;
-
-TEST(CloseCodeTest, EachPhaseHasItsCode) {
-  auto code = [](int main, int inner, int progress, bool failed, bool launching) {
-    CloseState s{main, inner, progress, failed, launching};
-    const window::CloseReport r = CloseReportOf(s);
-    return r.code + "/" + r.phase + "/" + r.durationAction + "/" + r.durationKey;
-  };
-  EXPECT_EQ(code(0, 0, 0, false, false), "close01/BeforeDownload/DurationFordownLoading/UserCloses");
-  // Back on the install page after a run is "before download" again.
-  EXPECT_EQ(code(0, 0, 100, true, false), "close01/BeforeDownload/DurationFordownLoading/UserCloses");
-  EXPECT_EQ(code(1, 1, 84, false, false), "close02/Downloading/DownloadDuration/UserCloses");
-  EXPECT_EQ(code(1, 1, 85, false, false), "close04/Md5Check/VerificationDuration/UserVerificationUserCloses");
-  EXPECT_EQ(code(1, 1, 90, false, false), "close04/Md5Check/VerificationDuration/UserVerificationUserCloses");
-  EXPECT_EQ(code(1, 1, 91, false, false), "close03/Installing/ActualTime/UserCloses");
-  EXPECT_EQ(code(0, 1, 100, true, true), "close05/Installing//");
-  EXPECT_EQ(code(0, 1, 100, false, true), "close07/Starting//");
-  EXPECT_EQ(code(0, 1, 100, false, false), "close06/Installing//");
-  EXPECT_EQ(code(2, 0, 0, false, false), "///");
-}
 
 class CloseTest : public WindowFixture {
  protected:

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "common/text.h"
+#include "engine/download_impl.h"
 #include "engine/libcurl_tool.h"
 #include "system/file_trust.h"
 #include "uiframework/automation.h"
@@ -49,6 +50,17 @@ void WindowFixture::SetUp() {
   env_ = window::WindowEnvironment();
   env_.events = events_.get();
   env_.bannerBase = server_->baseUrl();
+  env_.banners.get = [](const std::string& url, std::string* body) {
+    engine::CLibcurlTool curl;
+    return curl.httpGet(url.c_str(), *body, false);
+  };
+  env_.banners.download = [](const std::wstring& url, const std::wstring& path,
+                             const std::atomic<bool>* stop) {
+    engine::DownloadOptions options;
+    options.stop = stop;
+    std::string cdn;
+    return engine::CDownLoadImpl::SuperDownloadFile(url, path, &cdn, options);
+  };
   install::InstallSettings& s = env_.install;
   s.cacheDir = common::utf8ToWide(dir_.file("cache"));
   s.logDir = common::utf8ToWide(dir_.file("logs"));
