@@ -366,11 +366,13 @@ lib_cairo() {
   make -C src install
   # cairo 1.16 writes its .pc files for a shared library: the GDI libraries
   # its Win32 surface and font code call are missing from Libs.private, and
-  # a static consumer needs the same define cairo was built with.
-  sed -i -e 's|^Libs.private:.*|& -lgdi32 -lmsimg32|' \
+  # so is libssp, which its own -D_FORTIFY_SOURCE=2 needs with mingw
+  # (__memcpy_chk); a static consumer also needs the define cairo was built
+  # with.
+  sed -i -e 's|^Libs.private:.*|& -lgdi32 -lmsimg32 -lssp|' \
     -e 's|^Cflags:.*|& -DCAIRO_WIN32_STATIC_BUILD|' "$P/lib/pkgconfig/cairo.pc"
   grep -q '^Libs.private:' "$P/lib/pkgconfig/cairo.pc" \
-    || echo 'Libs.private: -lgdi32 -lmsimg32' >>"$P/lib/pkgconfig/cairo.pc"
+    || echo 'Libs.private: -lgdi32 -lmsimg32 -lssp' >>"$P/lib/pkgconfig/cairo.pc"
 }
 
 lib_pcre2() {
@@ -448,7 +450,11 @@ relocate() {
   for pc in "$from"/lib/pkgconfig/*.pc "$from"/share/pkgconfig/*.pc; do
     [ -f "$pc" ] || continue
     local up='${pcfiledir}/../..'
-    sed -i -e "s|^prefix=.*|prefix=$up|" -e "s|$from|\${prefix}|g" "$pc"
+    # meson writes the toolchain's own Windows import libraries as absolute
+    # paths (/usr/lib/gcc/<triple>/12-posix/../../../../<triple>/lib/libws2_32.a);
+    # -lws2_32 finds the same file with any toolchain layout.
+    sed -i -E -e "s|^prefix=.*|prefix=$up|" -e "s|$from|\${prefix}|g" \
+      -e 's#/usr/[^ ]*-w64-mingw32/lib/lib([A-Za-z0-9_]+)\.a#-l\1#g' "$pc"
   done
   { grep -rlI --null -F "$from" "$from" || true; } | xargs -0 -r sed -i "s|$from|$to|g"
 }

@@ -95,7 +95,9 @@ void smoke_graphics(const std::string& png_path) {
   std::printf("libpng    %s\n", png_get_libpng_ver(nullptr));
   std::printf("zlib      %s\n", zlibVersion());
   std::printf("glib      %u.%u.%u\n", glib_major_version, glib_minor_version, glib_micro_version);
-  std::printf("fribidi   %s\n", fribidi_version_info);
+  // fribidi's version text is a whole banner; its first line names it.
+  const std::string fribidi = fribidi_version_info;
+  std::printf("fribidi   %s\n", fribidi.substr(0, fribidi.find('\n')).c_str());
   std::printf("harfbuzz  %s\n", hb_version_string());
   std::printf("pango     %s\n", pango_version_string());
 
@@ -128,7 +130,7 @@ void smoke_graphics(const std::string& png_path) {
     PangoContext* context = pango_font_map_create_context(font_map);
     pango_cairo_update_context(cr, context);
     PangoLayout* layout = pango_layout_new(context);
-    PangoFontDescription* desc = pango_font_description_from_string("Sans Bold 26");
+    PangoFontDescription* desc = pango_font_description_from_string("Sans Bold 17");
     pango_layout_set_font_description(layout, desc);
     pango_layout_set_text(layout, "websetup on Windows: cairo + pango", -1);
     int text_w = 0, text_h = 0;
