@@ -9,7 +9,13 @@ function(websetup_library name)
     list(APPEND srcs ${posix_srcs})
   endif()
   add_library(${name} STATIC ${srcs})
-  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/src)
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  # The modules under src/ are named by their folder ("config/...", so the
+  # include path holds src/) for themselves and whoever links them; the
+  # layers below them (common, platform, zip, uiframework) never see src/.
+  if(CMAKE_CURRENT_SOURCE_DIR MATCHES "^${CMAKE_SOURCE_DIR}/src/")
+    target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+  endif()
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 

@@ -44,7 +44,7 @@ forbid() {
 
 forbid platform 'config|engine|install|window|system|telemetry|app|crash|ui|uiframework|weblog|zip|tools|tests' \
   "the platform layer sits below everything but common/"
-forbid src/common 'config|engine|install|window|system|telemetry|app|crash|uiframework|weblog' \
+forbid common 'platform|net|zip|config|engine|install|window|system|telemetry|app|crash|uiframework|weblog' \
   "common/ is the bottom"
 forbid src 'tools|tests' "programs and tests are built on the sources, never the other way"
 forbid src/net 'config|engine|install|window|system|telemetry|app|crash|uiframework|weblog|zip' \

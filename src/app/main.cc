@@ -1,12 +1,12 @@
 // Entry point of the web setup.
 
-#include <signal.h>
 #include <stdio.h>
 
 #include "app/command_line.h"
 #include "app/startup.h"
 #include "app/production_hooks.h"
 #include "crash/crash_handler.h"
+#include "platform/quit_signal.h"
 
 int main(int argc, char** argv) {
   // First of all, so that every later step of start-up is covered. A
@@ -16,11 +16,8 @@ int main(int argc, char** argv) {
   (void)crash::InstallCrashHandler();
   // Quit requests are taken by the message loop alone: block them before
   // any thread exists so every thread inherits the mask.
-  sigset_t quit;
-  sigemptyset(&quit);
-  sigaddset(&quit, SIGINT);
-  sigaddset(&quit, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &quit, nullptr);
+  // Should that fail, a quit request ends the setup the default way.
+  (void)platform::blockQuitSignalsInThisThread();
 
   const std::wstring commandLine = app::JoinArguments(argc, argv);
   // A setup is a windowed program: only the "debug" run shows its log lines
