@@ -16,6 +16,26 @@ namespace ui {
 
 namespace {
 
+// What waits for the first frame; window thread only.
+struct FirstFrameWaiters {
+  bool shown = false;
+  std::vector<std::function<void()>> waiting;
+};
+
+FirstFrameWaiters& firstFrame() {
+  static FirstFrameWaiters* const waiters = new FirstFrameWaiters;
+  return *waiters;
+}
+
+void firstFrameShown() {
+  FirstFrameWaiters& f = firstFrame();
+  if (f.shown) return;
+  f.shown = true;
+  std::vector<std::function<void()>> waiting;
+  waiting.swap(f.waiting);
+  for (std::function<void()>& done : waiting) done();
+}
+
 std::set<CWindowWnd*>& liveWindows() {
   static std::set<CWindowWnd*>* windows = new std::set<CWindowWnd*>();
   return *windows;
@@ -47,6 +67,16 @@ std::map<std::pair<std::string, int>, std::shared_ptr<SkinArchive>> g_archives;
 std::shared_ptr<SkinArchive> g_override;
 
 }  // namespace
+
+void AfterFirstFrame(std::function<void()> done) {
+  if (!done) return;
+  FirstFrameWaiters& f = firstFrame();
+  if (f.shown) {
+    done();
+  } else {
+    f.waiting.push_back(std::move(done));
+  }
+}
 
 std::shared_ptr<SkinArchive> GetSkinArchive(const std::string& type, int id) {
   common::MutexLock lock(&g_archive_mu);
@@ -322,6 +352,7 @@ void CWindowWnd::Repaint() {
   // After the frame went out: a driver reading the probe finds on the
   // screen what the probe describes.
   if (changed) automation::UpdateProbe(this);
+  if (changed && host_ != nullptr && host_->IsShown()) firstFrameShown();
 }
 
 cairo_t* CWindowWnd::GetPaintContext() {

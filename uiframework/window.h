@@ -10,8 +10,10 @@
 #include <cairo.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "uiframework/host.h"
 #include "uiframework/message_loop.h"
@@ -172,6 +174,11 @@ class WindowImplBase : public CWindowWnd, public INotifyUI {
  private:
   std::string load_error_;
 };
+
+// Runs `done` once on the window thread right after the process's first
+// frame is on the screen, or at once when it already is: work the first
+// frame does not need waits there instead of competing with it.
+void AfterFirstFrame(std::function<void()> done);
 
 // The skin archive of resource (`type`, `id`), opened once per process and
 // shared. Null when there is none. Thread-safe.

@@ -8,6 +8,7 @@
 #include "engine/libcurl_tool.h"
 #include "system/system_facts.h"
 #include "telemetry/single_user_log.h"
+#include "uiframework/window.h"
 #include "window/run_window.h"
 
 namespace app {
@@ -48,6 +49,9 @@ class HubTelemetry : public TelemetryHooks {
     // is never deleted either.
     static ProcessEventSink sink;
     common::SetEventSink(&sink);
+    // The hub holds its first request until the window shows (or a few
+    // seconds pass): the first frame has the CPU to itself.
+    ui::AfterFirstFrame([] { hub().StartSending(); });
   }
   void AddEvent(const std::string& category, const std::string& action, const std::string& label,
                 bool wait) override {

@@ -52,6 +52,9 @@ SingleUserLogOptions SingleUserLogOptions::ForProcess() {
   SingleUserLogOptions options;
   options.autoRun = platform::readDevSettings().autoRun;
   options.facts = CollectTelemetryFacts();
+  // The identity request and the first hits would take the CPU the first
+  // frame needs; start-up releases the sender once that frame is out.
+  options.startHold = std::chrono::milliseconds(3000);
   return options;
 }
 
@@ -241,6 +244,20 @@ void CSingleUserLog::PutBack(GuardedQueue* queue, UserLogRecord record, int rc,
   }
 }
 
+void CSingleUserLog::StartSending() {
+  common::MutexLock lock(&wakeMu_);
+  sendingStarted_ = true;
+  wake_.notify_all();
+}
+
+void CSingleUserLog::WaitForStart() {
+  if (options_.startHold.count() <= 0) return;
+  common::MutexLock lock(&wakeMu_);
+  wake_.wait_for(wakeMu_, options_.startHold, [this]() EXCLUSIVE_LOCKS_REQUIRED(wakeMu_) {
+    return sendingStarted_ || exit_.load() || abandon_.load();
+  });
+}
+
 void CSingleUserLog::NotifySender() {
   common::MutexLock lock(&wakeMu_);
   wake_.notify_all();
@@ -256,6 +273,7 @@ void CSingleUserLog::WaitForWork() {
 }
 
 void CSingleUserLog::SenderLoop() {
+  WaitForStart();
   try {
     if (const std::shared_ptr<IWebLog> webLog = WebLogRef()) {
       for (int i = 0; i < kIdentityAttempts && !abandon_.load(); ++i) {

@@ -82,6 +82,9 @@ struct SingleUserLogOptions {
   std::chrono::milliseconds idlePause{500};
   // Longest wait for a queue's guard; the record is dropped after it.
   std::chrono::milliseconds guardLimit{200};
+  // How long the sender may wait for StartSending() before its first
+  // request; records queued meanwhile are kept. 0: no wait.
+  std::chrono::milliseconds startHold{0};
   // Per-run locations; null: config::processRunLocations().
   const config::RunLocations* runLocations = nullptr;
 
@@ -152,6 +155,10 @@ class CSingleUserLog : public common::EventSink {
   void SetAdditionalTime(int32_t value) { additionalTime_.store(value); }
   int32_t GetAdditionalTime() const { return additionalTime_.load(); }
 
+  // Lets a sender held by the start hold begin (the first frame is out).
+  // Any thread; later calls do nothing.
+  void StartSending() LOCKS_EXCLUDED(wakeMu_);
+
   // The setup window, once it exists (null again before it goes).
   void SetMainWindow(const FunnelWindowSource* window) { mainWindow_.store(window); }
 
@@ -217,6 +224,7 @@ class CSingleUserLog : public common::EventSink {
   void PutBack(GuardedQueue* queue, UserLogRecord record, int rc, const char* what);
   void SenderLoop();
   void WaitForWork() LOCKS_EXCLUDED(wakeMu_);
+  void WaitForStart() LOCKS_EXCLUDED(wakeMu_);
   void NotifySender() LOCKS_EXCLUDED(wakeMu_);
   std::string BuildFunnelJson(const Json::Value& actions, bool kit) LOCKS_EXCLUDED(initMu_);
   int SendFunnel(const std::string& json, const std::string& category, const std::string& action,
@@ -267,6 +275,7 @@ class CSingleUserLog : public common::EventSink {
   common::Mutex wakeMu_;
   std::condition_variable_any wake_;
   bool senderDone_ GUARDED_BY(wakeMu_) = false;
+  bool sendingStarted_ GUARDED_BY(wakeMu_) = false;
   std::condition_variable_any senderDoneCv_;
   std::thread sender_;
 };

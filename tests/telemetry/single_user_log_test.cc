@@ -440,6 +440,35 @@ TEST_F(SingleUserLogTest, DrainsEverythingAtExit) {
   EXPECT_EQ(log.LookupContentLength(""), 0);
 }
 
+// A held sender makes no request until it is let go (the window's first
+// frame) or the process exits, and what was queued meanwhile is all sent.
+TEST_F(SingleUserLogTest, HeldSenderWaitsForStartOrExit) {
+  telemetry::SingleUserLogOptions options = Options();
+  options.startHold = 60s;
+  {
+    telemetry::CSingleUserLog log(options);
+    log.AddUserLog_event("Other", "Held", "1", false);
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(services_.journal().size(), 0u) << "a request before the start";
+    log.StartSending();
+    log.StartSending();
+    EXPECT_EQ(Hits("/g/collect", 1).size(), 1u);
+    EXPECT_TRUE(log.WaitThreadForExit());
+  }
+  {
+    telemetry::CSingleUserLog log(options);
+    log.AddUserLog_event("Other", "Held", "2", false);
+    log.AddUserLog_funnelPair(false, false, "Download", "Held", "n", "2");
+    EXPECT_TRUE(log.WaitThreadForExit());
+    EXPECT_TRUE(log.SenderEnded());
+    EXPECT_EQ(Hits("/g/collect", 2).size(), 2u);
+    EXPECT_EQ(Actions(1).size(), 1u);
+  }
+  // Gone while held: the destructor does not wait out the hold.
+  auto held = std::make_unique<telemetry::CSingleUserLog>(options);
+  held.reset();
+}
+
 TEST_F(SingleUserLogTest, AutoRunMakesEveryOperationAnswerMinus99) {
   telemetry::CSingleUserLog log(Options(/*autoRun=*/true));
   EXPECT_EQ(log.AddUserLog_event("Other", "FlowError", "DL023", false), -99);
