@@ -44,6 +44,7 @@ std::wstring fileNameOf(const std::string& path) {
 
 InstallUIMainWnd::InstallUIMainWnd(std::wstring windowClass, WindowEnvironment environment)
     : windowClass_(std::move(windowClass)), env_(std::move(environment)), events_(env_.events) {
+  DCHECK_CALLED_ON_VALID_THREAD(uiThread_);  // the window belongs to its maker's thread
   if (events_ == nullptr) events_ = &common::Events();
 }
 
@@ -450,6 +451,7 @@ std::wstring InstallUIMainWnd::GetInstallPath() const {
 }
 
 void InstallUIMainWnd::SetInstallPathText(const std::wstring& path) {
+  DCHECK_CALLED_ON_VALID_THREAD(uiThread_);
   if (pathEdit_ != nullptr) pathEdit_->SetText(path);
   common::MutexLock lock(&mu_);
   pathText_ = path;
@@ -514,11 +516,13 @@ void InstallUIMainWnd::ShowRetryPage() {
 }
 
 void InstallUIMainWnd::ShowProgressPage() {
+  DCHECK_CALLED_ON_VALID_THREAD(uiThread_);
   if (pageTab_ != nullptr) pageTab_->SelectItem(1);
   if (mainTab_ != nullptr) mainTab_->SelectItem(1);
 }
 
 void InstallUIMainWnd::PrepareForInstall() {
+  DCHECK_CALLED_ON_VALID_THREAD(uiThread_);
   const ui::UiRect r = GetWindowRect();
   MoveWindow(ui::UiRect{r.left, r.top, r.left + kWidth, r.top + kHeightClosed});
   CenterWindow();
@@ -573,6 +577,7 @@ void InstallUIMainWnd::OnSelectChanged(ui::TNotifyUI& msg) {
 }
 
 void InstallUIMainWnd::StartBannerThreadIfNeeded() {
+  DCHECK_CALLED_ON_VALID_THREAD(uiThread_);
   if (carousel_) carousel_->FetchBannersIfNeeded(Language(language_.load()).webCode, mainPid_);
 }
 
@@ -616,6 +621,7 @@ std::string InstallUIMainWnd::SoftwareVersion() const {
 std::string InstallUIMainWnd::LanguageWebCode() const { return Language(language_.load()).webCode; }
 
 int InstallUIMainWnd::ShowMessageBox(install::EnumMsgType kind) {
+  DCHECK_CALLED_ON_VALID_THREAD(uiThread_);
   return MessageBoxWnd::Show(this, kind, language_.load(), env_.autoRun);
 }
 

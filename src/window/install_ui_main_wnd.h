@@ -10,7 +10,8 @@
 // Owned by its runner (run_window.h); lives on the UI thread. It
 // implements the install flow's IInstallWindow: the members the flow calls
 // from its threads only read copies kept under mu_ or post to the UI
-// thread; everything else is UI thread only.
+// thread; everything else is UI thread only, which debug builds check
+// (uiThread_).
 
 #include <atomic>
 #include <cstdint>
@@ -24,6 +25,7 @@
 
 #include "common/events.h"
 #include "common/mutex.h"
+#include "common/thread_checker.h"
 #include "common/thread_tools.h"
 #include "config/configure.h"
 #include "config/label_source.h"
@@ -260,6 +262,9 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   mutable common::Mutex mu_;
   std::wstring pathText_ GUARDED_BY(mu_);
   std::atomic<bool> alive_{true};
+  // The thread that made the window: its message loop's, the only one that
+  // may touch controls, timers' state or the carousel.
+  common::ThreadChecker uiThread_;
 };
 
 }  // namespace window

@@ -114,6 +114,7 @@ void InstallUIMainWnd::EndOfRun() {
 
 intptr_t InstallUIMainWnd::HandleCustomMessage(uint32_t message, uintptr_t wparam, intptr_t,
                                                bool& handled) {
+  DCHECK_CALLED_ON_VALID_THREAD(uiThread_);
   handled = false;
   switch (message) {
     case install::MSG_CLEAR_DATA:
@@ -183,11 +184,13 @@ intptr_t InstallUIMainWnd::HandleCustomMessage(uint32_t message, uintptr_t wpara
 }
 
 intptr_t InstallUIMainWnd::HandleMessage(uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  DCHECK_CALLED_ON_VALID_THREAD(uiThread_);
   if (message == ui::kWmTimer) OnTimer(static_cast<uint32_t>(wparam));
   return WindowImplBase::HandleMessage(message, wparam, lparam);
 }
 
 void InstallUIMainWnd::OnTimer(uint32_t id) {
+  DCHECK_CALLED_ON_VALID_THREAD(uiThread_);
   switch (id) {
     case kTimerSlowProgress: {
       const int v = progress_.load() + 1;
