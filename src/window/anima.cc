@@ -8,8 +8,10 @@
 #include "common/log.h"
 #include "common/text.h"
 #include "uiframework/control.h"
+#include "uiframework/image_decode.h"
 #include "uiframework/markup.h"
 #include "uiframework/paint_manager.h"
+#include "uiframework/skin_archive.h"
 
 namespace window {
 namespace {
@@ -28,6 +30,18 @@ cairo_surface_t* frameCopy(cairo_surface_t* picture, int width, int height) {
   cairo_paint(cr);
   cairo_destroy(cr);
   return copy;
+}
+
+// Frames i and j side by side: the picture a slide between them is cut from.
+cairo_surface_t* makeStrip(cairo_surface_t* left, cairo_surface_t* right, int width, int height) {
+  cairo_surface_t* strip = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 2 * width, height);
+  cairo_t* cr = cairo_create(strip);
+  cairo_set_source_surface(cr, left, 0, 0);
+  cairo_paint(cr);
+  cairo_set_source_surface(cr, right, width, 0);
+  cairo_paint(cr);
+  cairo_destroy(cr);
+  return strip;
 }
 
 void drawCentred(cairo_t* cr, const std::wstring& text, const ui::FontSpec& font, double x,
@@ -159,13 +173,7 @@ void CAnima::HorizontalMoveAnimaInit(const std::wstring& folder, const std::wstr
       if (frames[i] == nullptr || frames[j] == nullptr) continue;
       const std::string name = StripName(i, j);
       if (images->GetImage(name) == nullptr) {
-        cairo_surface_t* strip = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 2 * w, h);
-        cairo_t* cr = cairo_create(strip);
-        cairo_set_source_surface(cr, frames[i], 0, 0);
-        cairo_paint(cr);
-        cairo_set_source_surface(cr, frames[j], w, 0);
-        cairo_paint(cr);
-        cairo_destroy(cr);
+        cairo_surface_t* strip = makeStrip(frames[i], frames[j], w, h);
         images->AddImage(name, strip);
         cairo_surface_destroy(strip);
       }
@@ -174,6 +182,96 @@ void CAnima::HorizontalMoveAnimaInit(const std::wstring& folder, const std::wstr
   }
   for (cairo_surface_t* frame : frames) {
     if (frame != nullptr) cairo_surface_destroy(frame);
+  }
+  LOG(INFO) << " AnimaInit ok: " << setup_.frameCount << ", " << strips_;
+}
+
+BannerFrames::~BannerFrames() { Clear(); }
+
+BannerFrames::BannerFrames(BannerFrames&& other) noexcept : frames_(std::move(other.frames_)) {
+  other.frames_.clear();
+}
+
+BannerFrames& BannerFrames::operator=(BannerFrames&& other) noexcept {
+  if (this != &other) {
+    Clear();
+    frames_ = std::move(other.frames_);
+    other.frames_.clear();
+  }
+  return *this;
+}
+
+void BannerFrames::Set(int frame, cairo_surface_t* picture) {
+  if (frame < 1) return;
+  if (frames_.size() <= static_cast<size_t>(frame)) frames_.resize(static_cast<size_t>(frame) + 1);
+  if (frames_[frame] != nullptr) cairo_surface_destroy(frames_[frame]);
+  frames_[frame] = picture;
+}
+
+cairo_surface_t* BannerFrames::Get(int frame) const {
+  return frame >= 1 && static_cast<size_t>(frame) < frames_.size() ? frames_[frame] : nullptr;
+}
+
+void BannerFrames::Clear() {
+  for (cairo_surface_t* frame : frames_) {
+    if (frame != nullptr) cairo_surface_destroy(frame);
+  }
+  frames_.clear();
+}
+
+BannerFrames BuildBannerFrames(const std::wstring& folder, const std::wstring& extension,
+                               int frameCount, int width, int height,
+                               const std::shared_ptr<ui::SkinArchive>& archive) {
+  LOG(INFO) << " AnimaInit: " << common::wideToUtf8(folder) << ", "
+            << common::wideToUtf8(extension);
+  BannerFrames frames;
+  for (int n = 1; n <= frameCount; ++n) {
+    cairo_surface_t* picture =
+        ui::DecodeImageFile(common::wideToUtf8(folder + std::to_wstring(n) + extension));
+    if (picture == nullptr) {
+      LOG(INFO) << " AnimaInit, use default: " << n;
+      std::string bytes;
+      if (archive != nullptr && archive->Read(builtInFrame(n), &bytes)) {
+        picture = ui::DecodeImage(bytes);
+      }
+    }
+    if (picture == nullptr) continue;
+    // The banners carry their own words: no frame texts on them.
+    frames.Set(n, frameCopy(picture, width, height));
+    cairo_surface_destroy(picture);
+  }
+  return frames;
+}
+
+void CAnima::Adopt(const BannerFrames& frames) {
+  ui::CPaintManagerUI* images = setup_.images;
+  const int w = setup_.width, h = setup_.height;
+  // The old strips and their slides go before the new strips are made, so
+  // the two sets never take memory together.
+  for (int i = 1; i <= setup_.frameCount; ++i) {
+    for (int j = i + 1; j <= setup_.frameCount; ++j) {
+      const std::string strip = StripName(i, j);
+      images->RemoveImage(strip);
+      for (int step = 1; step <= kSteps; ++step) {
+        images->RemoveImage(StepName(strip, true, step));
+        images->RemoveImage(StepName(strip, false, step));
+      }
+    }
+  }
+  for (int n = 1; n <= setup_.frameCount; ++n) {
+    if (cairo_surface_t* frame = frames.Get(n)) images->AddImage(FrameName(n), frame);
+  }
+  strips_ = 0;
+  for (int i = 1; i <= setup_.frameCount; ++i) {
+    for (int j = i + 1; j <= setup_.frameCount; ++j) {
+      cairo_surface_t* left = images->GetImage(FrameName(i));
+      cairo_surface_t* right = images->GetImage(FrameName(j));
+      if (left == nullptr || right == nullptr) continue;
+      cairo_surface_t* strip = makeStrip(left, right, w, h);
+      images->AddImage(StripName(i, j), strip);
+      cairo_surface_destroy(strip);
+      ++strips_;
+    }
   }
   LOG(INFO) << " AnimaInit ok: " << setup_.frameCount << ", " << strips_;
 }

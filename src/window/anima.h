@@ -11,15 +11,48 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
+
+typedef struct _cairo_surface cairo_surface_t;
 
 namespace ui {
 class CControlUI;
 class CPaintManagerUI;
+class SkinArchive;
 }  // namespace ui
 
 namespace window {
+
+// The banners as the carousel's frames, decoded and scaled on the banner
+// thread so the window thread only lays them out. Owns its pictures.
+class BannerFrames {
+ public:
+  BannerFrames() = default;
+  ~BannerFrames();
+  BannerFrames(BannerFrames&& other) noexcept;
+  BannerFrames& operator=(BannerFrames&& other) noexcept;
+  BannerFrames(const BannerFrames&) = delete;
+  BannerFrames& operator=(const BannerFrames&) = delete;
+
+  // Takes `picture` (one reference) as frame `frame` (from 1).
+  void Set(int frame, cairo_surface_t* picture);
+  // Frame `frame`, or null when it has none; the reference stays here.
+  cairo_surface_t* Get(int frame) const;
+
+ private:
+  void Clear();
+  std::vector<cairo_surface_t*> frames_;  // [0] unused
+};
+
+// The frames for the banners folder + N + extension, each missing one
+// replaced by the built-in frame of `archive`, scaled to width x height.
+// Reads files and decodes; any thread.
+BannerFrames BuildBannerFrames(const std::wstring& folder, const std::wstring& extension,
+                               int frameCount, int width, int height,
+                               const std::shared_ptr<ui::SkinArchive>& archive);
 
 class CAnima {
  public:
@@ -44,6 +77,10 @@ class CAnima {
   // language texts when `folder` is empty, else folder + N + extension
   // (each missing one replaced by the built-in frame, without texts).
   void Init(const std::wstring& folder, const std::wstring& extension);
+  // Shows `frames` (built off the window thread) in place of the frames so
+  // far: the old strips and the slides cut from them go first, then the
+  // new strips are joined from the new frames.
+  void Adopt(const BannerFrames& frames);
   // Starts the slide from frame `from` to frame `to`. Returns false when
   // there is nothing to slide (one frame, the same frame); a slide still
   // running ends at its last picture first.

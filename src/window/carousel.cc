@@ -84,22 +84,32 @@ void Carousel::OnSlideTimer() {
 
 void Carousel::OnBannersReady() {
   bannersReady_ = true;
-  if (anima_ == nullptr) return;
-  std::wstring extension;
+  BannerFrames frames;
   {
     common::MutexLock lock(&bannerMu_);
-    auto first = banners_.find(1);
-    if (first != banners_.end() && !dots_.empty()) {
-      // The file's own extension: a folder of the path may hold dots too.
-      const std::wstring& file = first->second.localFile;
-      const size_t slash = file.find_last_of(L"/\\");
-      const size_t dot = file.find(L'.', slash == std::wstring::npos ? 0 : slash + 1);
-      if (dot != std::wstring::npos) extension = file.substr(dot);
-    }
+    frames = std::move(frames_);
   }
-  setup_.images->RemoveAllImages();
-  anima_->Init(setup_.cacheFolder + L"/", extension);
+  if (anima_ == nullptr) return;
+  // The banners were decoded and scaled on the banner thread: what is left
+  // here is joining the strips, a few copies of pixels.
+  anima_->Adopt(frames);
   if (!anima_->Sliding()) anima_->ShowFrame(currentFrame_);
+}
+
+BannerFrames Carousel::BuildFrames(const std::map<int32_t, BannerRecord>& banners,
+                                   const std::shared_ptr<ui::SkinArchive>& archive) const {
+  std::wstring extension;
+  auto first = banners.find(1);
+  if (first != banners.end() && !dots_.empty()) {
+    // The file's own extension: a folder of the path may hold dots too.
+    const std::wstring& file = first->second.localFile;
+    const size_t slash = file.find_last_of(L"/\\");
+    const size_t dot = file.find(L'.', slash == std::wstring::npos ? 0 : slash + 1);
+    if (dot != std::wstring::npos) extension = file.substr(dot);
+  }
+  const CAnima::Setup frame;
+  return BuildBannerFrames(setup_.cacheFolder + L"/", extension, frameCount_, frame.width,
+                           frame.height, archive);
 }
 
 void Carousel::FetchBannersIfNeeded(const std::string& webCode, int32_t mainPid) {
@@ -133,13 +143,17 @@ void Carousel::FetchBannersIfNeeded(const std::string& webCode, int32_t mainPid)
   };
   fetch.stopping = [this] { return bannerStop_.load(); };
   bannerStop_ = false;
-  if (!bannerThread_.start([this, fetch] {
+  if (!bannerThread_.start([this, fetch, archive = setup_.images->GetArchive()] {
         std::map<int32_t, BannerRecord> banners;
         if (!GetCbsBanner(fetch, &banners)) return;
+        BannerFrames frames = BuildFrames(banners, archive);
         {
           common::MutexLock lock(&bannerMu_);
-          banners_ = std::move(banners);
+          frames_ = std::move(frames);
         }
+        // Before the thread ends: a fetch asked for between its end and the
+        // message's arrival must find the banners in, or it would fetch
+        // again into the files just decoded.
         bannersFetched_ = true;
         if (setup_.bannersReady) setup_.bannersReady();
       })) {

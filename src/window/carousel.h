@@ -9,8 +9,9 @@
 // the transport it is given.
 //
 // Threads: everything but StopBannerThread and DotCount runs on the
-// window's thread. The banner thread touches only the banner state below
-// and calls `bannersReady` when it has the pictures.
+// window's thread. The banner thread fetches, decodes and scales the
+// pictures, leaves them in frames_ and calls `bannersReady`; the window
+// thread then only joins the strips.
 
 #include <atomic>
 #include <cstdint>
@@ -31,6 +32,7 @@ class EventSink;
 namespace ui {
 class CControlUI;
 class CPaintManagerUI;
+class SkinArchive;
 }  // namespace ui
 
 namespace window {
@@ -84,7 +86,8 @@ class Carousel {
   // unless the banners are in or a fetch is still under way; a fetch that
   // ended without banners is tried again.
   void FetchBannersIfNeeded(const std::string& webCode, int32_t mainPid);
-  // MSG_BANNERS_READY: the frames become the banners.
+  // MSG_BANNERS_READY: the frames become the banners, which the banner
+  // thread has decoded and scaled already.
   void OnBannersReady();
   // Tells the banner thread to stop (any thread): its downloads end within
   // a second, its query within its limit.
@@ -98,6 +101,10 @@ class Carousel {
 
  private:
   void SelectDot(size_t index);  // 0-based
+  // The banner thread's part of the banners' arrival: the frames of
+  // `banners`, decoded and scaled.
+  BannerFrames BuildFrames(const std::map<int32_t, BannerRecord>& banners,
+                           const std::shared_ptr<ui::SkinArchive>& archive) const;
 
   Setup setup_;
   const std::vector<ui::CControlUI*> dots_;
@@ -108,9 +115,12 @@ class Carousel {
 
   common::CThreadHandle bannerThread_;
   std::atomic<bool> bannerStop_{false};
-  std::atomic<bool> bannersFetched_{false};  // every picture is in the cache
+  // Set by the banner thread before it ends, with the frames ready: a
+  // fetch that ended with banners is never started again, even before
+  // the window has taken them.
+  std::atomic<bool> bannersFetched_{false};
   common::Mutex bannerMu_;
-  std::map<int32_t, BannerRecord> banners_ GUARDED_BY(bannerMu_);
+  BannerFrames frames_ GUARDED_BY(bannerMu_);
 };
 
 }  // namespace window

@@ -195,6 +195,38 @@ TEST_F(CarouselTest, BannersFromTheServiceReplaceTheFrames) {
   EXPECT_EQ(bannerChecks().size(), 1u);
 }
 
+// The banners arrive as pictures the banner thread has laid out: the
+// window thread swaps the carousel's own pictures and drops the slides cut
+// from the old strips, but every other picture of the window stays
+// decoded, so the next paint does not decode the skin again.
+TEST_F(CarouselTest, BannersReplaceOnlyTheCarouselsPictures) {
+  openWindow();
+  window_->PrepareForInstall();
+  runUntil([] { return false; }, milliseconds(50));
+  cairo_surface_t* button = images().GetImage("skin/btn_install_normal.png");
+  ASSERT_NE(button, nullptr);
+  cairo_surface_reference(button);  // its address stays its own
+  tick(window::kTimerCarousel);
+  finishSlide();
+  ASSERT_NE(images().GetImage("Merge0102.png01"), nullptr);
+  cairo_surface_t* oldStrip = images().GetImage("Merge0102.png");
+  cairo_surface_reference(oldStrip);
+
+  window_->StartBannerThreadIfNeeded();
+  ASSERT_TRUE(runUntil([&] { return pixelAt(images().GetImage("Frame02"), 300, 150) == 0x20D020; },
+                       seconds(20)));
+  EXPECT_EQ(images().GetImage("skin/btn_install_normal.png"), button);
+  EXPECT_NE(images().GetImage("Merge0102.png"), oldStrip);
+  EXPECT_EQ(images().GetImage("Merge0102.png01"), nullptr);
+  EXPECT_EQ(window_->FindControl(L"image_play")->GetBkImage(), "Frame02");
+  // The next slide is cut from the banners' strip, not the old one.
+  tick(window::kTimerCarousel);
+  EXPECT_EQ(shown(), "Merge0203.png01");
+  EXPECT_EQ(pixelAt(images().GetImage("Merge0203.png01"), 10, 150), 0x20D020u);
+  cairo_surface_destroy(button);
+  cairo_surface_destroy(oldStrip);
+}
+
 // A fetch that failed is no reason never to show banners: the next run
 // (Try again starts the thread as Install did) asks the service again.
 TEST_F(CarouselTest, AFailedFetchIsTriedAgainWithTheNextRun) {
