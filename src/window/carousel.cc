@@ -123,6 +123,9 @@ void Carousel::FetchBannersIfNeeded(const std::string& webCode, int32_t mainPid)
     // banners is tried again with this run.
     if (!bannerThread_.waitFor(0)) return;
     bannerThread_.close();
+    // The flag is read again now the thread has ended: it may have found
+    // the banners, and ended, since the first look.
+    if (bannersFetched_.load()) return;
   }
   BannerFetch fetch;
   fetch.queryUrl = GetBannerPicUrl(setup_.bannerBase, webCode, mainPid,
