@@ -35,6 +35,11 @@ struct ProcessEntry {
 // Id of this process.
 int currentProcessId();
 
+// Ends this process at once with `code`: no static destructors, no atexit
+// handlers (the stand-in for TerminateProcess on ourselves), for a process
+// whose threads may still use what those would destroy.
+[[noreturn]] void endProcessNow(int code);
+
 // Reaps child `pid` whenever it ends, on a thread of its own, for a child
 // nobody waits for (it would stay a zombie while we run).
 void reapInBackground(int pid);

@@ -21,6 +21,10 @@ namespace platform {
 // or the failing system call's result.
 [[nodiscard]] PlatformResult blockQuitSignalsInThisThread();
 
+// Waits on the calling thread for the next quit request and returns its
+// signal number: the quit message of a process that has no window (yet).
+int waitForQuitSignal();
+
 class QuitSignalWatcher {
  public:
   QuitSignalWatcher() = default;

@@ -222,6 +222,8 @@ PlatformResult killProcess(int pid) {
   return PlatformResult::kOk;
 }
 
+void endProcessNow(int code) { _exit(code); }
+
 PlatformResult spawnProcess(const SpawnOptions& options, int* pid, int* osError) {
   int ignored = 0;
   if (osError == nullptr) osError = &ignored;

@@ -17,6 +17,17 @@ PlatformResult blockQuitSignalsInThisThread() {
   return rc == 0 ? PlatformResult::kOk : resultFromErrno(rc);
 }
 
+int waitForQuitSignal() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  int sig = 0;
+  while (sigwait(&set, &sig) != 0) {
+  }
+  return sig;
+}
+
 void QuitSignalWatcher::start(std::function<void(int)> onQuit) {
   stop();
   stop_ = false;

@@ -1,10 +1,8 @@
 #include "app/startup.h"
 
 #include <curl/curl.h>
-#include <unistd.h>
 
 #include <cstdio>
-
 #include <memory>
 
 #include "app/command_line.h"
@@ -19,6 +17,7 @@
 #include "platform/dev_settings.h"
 #include "platform/named_mutex.h"
 #include "platform/paths.h"
+#include "platform/process.h"
 #include "platform/system_info.h"
 #include "system/file_trust.h"
 
@@ -163,7 +162,7 @@ int RunWebsetup(const std::wstring& commandLine, const StartupHooks& hooks) {
     LOG(INFO) << " A worker still running: exit without clean-up";
     el::Loggers::flushAll();
     std::fflush(nullptr);
-    _exit(0);
+    platform::endProcessNow(0);
   }
   curl_global_cleanup();
   return 0;

@@ -1,9 +1,8 @@
 #include "app/startup_hooks.h"
 
-#include <signal.h>
-
 #include "common/log.h"
 #include "common/text.h"
+#include "platform/quit_signal.h"
 
 namespace app {
 
@@ -12,12 +11,7 @@ namespace {
 // The quit message of a process that has no window yet: SIGINT or SIGTERM,
 // which main() blocks in every thread so that only this wait takes them.
 void waitForQuitSignal() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  int sig = 0;
-  sigwait(&set, &sig);
+  const int sig = platform::waitForQuitSignal();
   LOG(INFO) << " Quit on signal " << sig;
 }
 
