@@ -43,7 +43,9 @@ inline DownloadOptions reporting() {
 
 // A file host on loopback, a work folder for the download and its task
 // file, and the checks the engine's tests make of what is on disk.
-class DownloadHostTest : public ::testing::Test {
+// What every engine test against a real host starts from: no remembered
+// sizes, recording hooks, loopback taken as a live network.
+class EngineHostTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ClearContentLengthCache();
@@ -55,7 +57,10 @@ class DownloadHostTest : public ::testing::Test {
     platform::setNetworkAliveOverride(std::nullopt);
     ClearContentLengthCache();
   }
+};
 
+class DownloadHostTest : public EngineHostTest {
+ protected:
   // Serves `content` as `name` from a fresh host.
   void serve(const std::string& name, const std::string& content) {
     ASSERT_TRUE(writeFile(root_.file(name), content));

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "common/text.h"
+#include "download_host_fixture.h"
 #include "engine/content_length_cache.h"
 #include "engine/download_impl.h"
 #include "engine/error_code.h"
@@ -32,19 +33,8 @@ using testing_support::waitFor;
 
 constexpr int64_t kMiB = 1024 * 1024;
 
-class DownloadNetworkTest : public ::testing::Test {
+class DownloadNetworkTest : public EngineHostTest {
  protected:
-  void SetUp() override {
-    ClearContentLengthCache();
-    engine_test::installRecordingHooks();
-    engine_test::Recorder::instance().clear();
-    platform::setNetworkAliveOverride(true);
-  }
-  void TearDown() override {
-    platform::setNetworkAliveOverride(std::nullopt);
-    ClearContentLengthCache();
-  }
-
   void serve(const std::string& content) {
     ASSERT_TRUE(testing_support::writeFile(root_.file("a.bin"), content));
     if (!host_) host_ = std::make_unique<testing_support::MakerServices>(root_.path());
