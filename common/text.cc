@@ -100,15 +100,40 @@ Int parseLeading(std::wstring_view text) {
 std::wstring utf8ToWide(std::string_view text) {
   std::wstring out;
   out.reserve(text.size());
-  for (size_t i = 0; i < text.size();) out += static_cast<wchar_t>(decodeOne(text, i));
+  for (size_t i = 0; i < text.size();) {
+    const char32_t cp = decodeOne(text, i);
+    // Windows' wide strings are UTF-16: a code point above the BMP takes a
+    // surrogate pair there, and one wchar_t where wchar_t is 32 bits.
+    if constexpr (sizeof(wchar_t) == 2) {
+      if (cp >= 0x10000) {
+        out += static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10));
+        out += static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        continue;
+      }
+    }
+    out += static_cast<wchar_t>(cp);
+  }
   return out;
 }
 
 std::string wideToUtf8(std::wstring_view text) {
   std::string out;
   out.reserve(text.size());
-  for (wchar_t wc : text) {
-    auto cp = static_cast<char32_t>(wc);
+  for (size_t i = 0; i < text.size(); ++i) {
+    auto cp = static_cast<char32_t>(text[i]);
+    if constexpr (sizeof(wchar_t) == 2) {
+      cp &= 0xFFFF;
+      // A high surrogate followed by a low one is one code point; a lone
+      // half of a pair is not text and becomes U+FFFD below.
+      if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size()) {
+        const auto low = static_cast<char32_t>(text[i + 1]) & 0xFFFF;
+        if (low >= 0xDC00 && low <= 0xDFFF) {
+          appendUtf8(out, 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00));
+          ++i;
+          continue;
+        }
+      }
+    }
     if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacement;
     appendUtf8(out, cp);
   }

@@ -1,9 +1,10 @@
 #ifndef WEBSETUP_COMMON_TEXT_H_
 #define WEBSETUP_COMMON_TEXT_H_
 
-// Conversions between the program's wide strings and UTF-8, which is also
-// the "ANSI code page" on this platform. Invalid UTF-8 becomes U+FFFD;
-// nothing throws.
+// Conversions between the program's wide strings (UTF-32 on Linux, UTF-16
+// on Windows) and UTF-8, which is also the "ANSI code page" on Linux.
+// Invalid UTF-8, and on Windows a lone surrogate, becomes U+FFFD; nothing
+// throws.
 
 #include <cstdint>
 #include <string>

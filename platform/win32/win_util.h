@@ -1,0 +1,57 @@
+#ifndef WEBSETUP_PLATFORM_WIN32_WIN_UTIL_H_
+#define WEBSETUP_PLATFORM_WIN32_WIN_UTIL_H_
+
+// What the Win32 files of the platform layer share: text in the system's
+// UTF-16, error codes as platform results, and a handle that closes itself.
+// Nothing outside platform/win32/ includes this header.
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+#include "common/text.h"
+#include "platform/result.h"
+
+namespace platform::win {
+
+inline std::wstring widen(std::string_view utf8) { return common::utf8ToWide(utf8); }
+inline std::string narrow(std::wstring_view wide) { return common::wideToUtf8(wide); }
+
+// Maps a GetLastError() code onto the nearest result (result_win.cc).
+PlatformResult resultFromLastError(DWORD code);
+inline PlatformResult lastResult() { return resultFromLastError(GetLastError()); }
+
+// Owns a kernel handle; both null and INVALID_HANDLE_VALUE mean "none".
+class UniqueHandle {
+ public:
+  UniqueHandle() = default;
+  explicit UniqueHandle(HANDLE h) : h_(h) {}
+  ~UniqueHandle() { reset(); }
+  UniqueHandle(UniqueHandle&& other) noexcept : h_(other.release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+
+  HANDLE get() const { return h_; }
+  bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
+  HANDLE release() {
+    HANDLE h = h_;
+    h_ = nullptr;
+    return h;
+  }
+  void reset(HANDLE h = nullptr) {
+    if (valid()) CloseHandle(h_);
+    h_ = h;
+  }
+
+ private:
+  HANDLE h_ = nullptr;
+};
+
+}  // namespace platform::win
+
+#endif  // WEBSETUP_PLATFORM_WIN32_WIN_UTIL_H_
