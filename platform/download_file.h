@@ -44,11 +44,14 @@ class DownloadFile final : public IDownloadFile {
 
   [[nodiscard]] int open(const std::string& path) override;
   void close() override;
-  bool isOpen() const override { return fd_ >= 0; }
+  bool isOpen() const override { return handle_ != kClosed; }
   [[nodiscard]] size_t writeAt(int64_t pos, const void* data, size_t size) override;
 
  private:
-  int fd_ = -1;
+  // A file descriptor or a Windows HANDLE; both fit an intptr_t, and -1 is
+  // "none" for both (INVALID_HANDLE_VALUE on Windows).
+  static constexpr intptr_t kClosed = -1;
+  intptr_t handle_ = kClosed;
 };
 
 }  // namespace platform

@@ -35,8 +35,10 @@ std::string programFilesDir();
 // The temporary folder: $TMPDIR or /tmp. No trailing '/'.
 std::string tempDir();
 
-// The private folder where this user's lock files and sockets live (see
-// platform/runtime_dir.h). No trailing '/'; empty when none is safe.
+// The private folder where this user's lock files and sockets live (on
+// Linux the choice of platform/posix/runtime_dir_posix.h; Windows names its
+// mutexes in the kernel and needs none, so there it is the user's local
+// application-data folder). No trailing '/'; empty when none is safe.
 std::string runtimeDir();
 
 // The "drive root" of `path`: the mount point of the file system that holds

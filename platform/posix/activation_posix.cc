@@ -12,7 +12,7 @@
 #include "platform/activation.h"
 #include "common/thread_tools.h"
 #include "platform/paths.h"
-#include "platform/runtime_dir.h"
+#include "platform/posix/runtime_dir_posix.h"
 
 namespace platform {
 

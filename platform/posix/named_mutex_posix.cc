@@ -6,7 +6,7 @@
 
 #include "platform/named_mutex.h"
 #include "platform/paths.h"
-#include "platform/runtime_dir.h"
+#include "platform/posix/runtime_dir_posix.h"
 
 namespace platform {
 

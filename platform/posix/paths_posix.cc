@@ -13,7 +13,7 @@
 #include <sstream>
 
 #include "platform/paths.h"
-#include "platform/runtime_dir.h"
+#include "platform/posix/runtime_dir_posix.h"
 
 namespace platform {
 

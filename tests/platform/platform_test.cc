@@ -20,8 +20,8 @@
 #include "platform/fatal_signal.h"
 #include "platform/named_mutex.h"
 #include "platform/paths.h"
+#include "platform/posix/runtime_dir_posix.h"
 #include "platform/resources.h"
-#include "platform/runtime_dir.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
 

@@ -1,5 +1,5 @@
-#ifndef WEBSETUP_PLATFORM_RUNTIME_DIR_H_
-#define WEBSETUP_PLATFORM_RUNTIME_DIR_H_
+#ifndef WEBSETUP_PLATFORM_POSIX_RUNTIME_DIR_POSIX_H_
+#define WEBSETUP_PLATFORM_POSIX_RUNTIME_DIR_POSIX_H_
 
 // The private folder of the single-instance lock files, the file-write
 // lock and the activation socket. A setup often runs elevated (sudo,
@@ -62,4 +62,4 @@ void adoptRuntimeNode(const std::string& path);
 
 }  // namespace platform
 
-#endif  // WEBSETUP_PLATFORM_RUNTIME_DIR_H_
+#endif  // WEBSETUP_PLATFORM_POSIX_RUNTIME_DIR_POSIX_H_
