@@ -22,6 +22,32 @@ inline std::string narrow(std::wstring_view wide) { return common::wideToUtf8(wi
 PlatformResult resultFromLastError(DWORD code);
 inline PlatformResult lastResult() { return resultFromLastError(GetLastError()); }
 
+// Appends `arg` to a command line, written through `put(wchar_t)`, so that
+// CommandLineToArgvW and the C runtime read it back as exactly one element,
+// unchanged: always quoted (an empty element still counts, and no space or
+// tab splits it); a run of backslashes is doubled where a quote follows it
+// (an embedded quote, which is then escaped, or the closing one) and kept
+// as it is elsewhere. No element can therefore end its own quotes and add a
+// switch. Not for the program name, which the parsers read without
+// escapes. Allocates nothing, so the crash handler may use it too.
+template <typename Put>
+void appendQuotedArgument(std::wstring_view arg, Put&& put) {
+  put(L'"');
+  size_t backslashes = 0;
+  for (const wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    const size_t escapes = c == L'"' ? 2 * backslashes + 1 : backslashes;
+    for (size_t i = 0; i < escapes; ++i) put(L'\\');
+    put(c);
+    backslashes = 0;
+  }
+  for (size_t i = 0; i < 2 * backslashes; ++i) put(L'\\');
+  put(L'"');
+}
+
 // Owns a kernel handle; both null and INVALID_HANDLE_VALUE mean "none".
 class UniqueHandle {
  public:
