@@ -12,14 +12,14 @@ namespace platform {
 HeldFile::~HeldFile() { close(); }
 
 HeldFile::HeldFile(HeldFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)),
+    : handle_(std::exchange(other.handle_, kClosed)),
       path_(std::move(other.path_)),
       origin_(std::move(other.origin_)) {}
 
 HeldFile& HeldFile::operator=(HeldFile&& other) noexcept {
   if (this != &other) {
     close();
-    fd_ = std::exchange(other.fd_, -1);
+    handle_ = std::exchange(other.handle_, kClosed);
     path_ = std::move(other.path_);
     origin_ = std::move(other.origin_);
   }
@@ -27,8 +27,8 @@ HeldFile& HeldFile::operator=(HeldFile&& other) noexcept {
 }
 
 void HeldFile::close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  if (handle_ != kClosed) ::close(static_cast<int>(handle_));
+  handle_ = kClosed;
   path_.clear();
   origin_.clear();
 }
@@ -59,22 +59,23 @@ PlatformResult HeldFile::open(const std::string& path, HeldFile* out, int* osErr
     ::close(fd);
     return resultFromErrno(*osError);
   }
-  out->fd_ = fd;
+  out->handle_ = fd;
   out->path_ = "/proc/self/fd/" + std::to_string(fd);
   out->origin_ = path;
   return PlatformResult::kOk;
 }
 
 PlatformResult HeldFile::copyTo(const std::string& target) const {
-  if (fd_ < 0) return PlatformResult::kInvalidArgument;
-  const int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                         0700);
+  if (handle_ == kClosed) return PlatformResult::kInvalidArgument;
+  const int fd = static_cast<int>(handle_);
+  const int out =
+      ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0700);
   if (out < 0) return resultFromErrno(errno);
   char buffer[1 << 16];
   off_t at = 0;
   PlatformResult result = PlatformResult::kOk;
   for (;;) {
-    const ssize_t n = pread(fd_, buffer, sizeof buffer, at);
+    const ssize_t n = pread(fd, buffer, sizeof buffer, at);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;

@@ -9,6 +9,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "common/text.h"
 #include "platform/result.h"
@@ -21,6 +23,40 @@ inline std::string narrow(std::wstring_view wide) { return common::wideToUtf8(wi
 // Maps a GetLastError() code onto the nearest result (result_win.cc).
 PlatformResult resultFromLastError(DWORD code);
 inline PlatformResult lastResult() { return resultFromLastError(GetLastError()); }
+
+// A path the system gave, as the platform layer hands paths out: '/'
+// between names (every Win32 file call takes either), and without the
+// "\\?\" prefix when the path is short enough to work without it. A longer
+// one, or one of a volume without a drive letter, keeps the prefix and its
+// backslashes, which it needs.
+inline std::string outwardPath(std::wstring path) {
+  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    std::wstring shorter = L"\\\\" + path.substr(8);
+    if (shorter.size() >= MAX_PATH) return narrow(path);
+    path = std::move(shorter);
+  } else if (path.rfind(L"\\\\?\\", 0) == 0) {
+    const bool driveLetter = path.size() >= 6 && path[5] == L':';
+    if (!driveLetter || path.size() - 4 >= MAX_PATH) return narrow(path);
+    path.erase(0, 4);
+  }
+  for (wchar_t& c : path) {
+    if (c == L'\\') c = L'/';
+  }
+  return narrow(path);
+}
+
+// The bytes of one TOKEN_INFORMATION_CLASS of this process's token (its
+// user, its default owner); empty when the token cannot be read.
+inline std::vector<BYTE> processTokenInformation(TOKEN_INFORMATION_CLASS what) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  DWORD size = 0;
+  GetTokenInformation(token, what, nullptr, 0, &size);
+  std::vector<BYTE> bytes(size);
+  if (size == 0 || !GetTokenInformation(token, what, bytes.data(), size, &size)) bytes.clear();
+  CloseHandle(token);
+  return bytes;
+}
 
 // Appends `arg` to a command line, written through `put(wchar_t)`, so that
 // CommandLineToArgvW and the C runtime read it back as exactly one element,
