@@ -1,6 +1,12 @@
-# Every third-party library comes from Debian (scripts/install-deps.sh).
+# Every third-party library comes from Debian: its packages on Linux
+# (scripts/install-deps.sh), its source packages cross-built into a sysroot
+# for Windows (scripts/build-windows.sh).
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
+if(WIN32)
+  include(WebsetupDepsWindows)
+  return()
+endif()
 find_package(OpenSSL REQUIRED)
 find_package(GTest REQUIRED)
 

@@ -1,12 +1,20 @@
+# The folder of a library's system-specific files: the one choice point
+# between the Linux and the Windows backends.
+if(WIN32)
+  set(WEBSETUP_BACKEND win32)
+else()
+  set(WEBSETUP_BACKEND posix)
+endif()
+
 # websetup_library(name [DEPS ...]): a library target from every .cc of the
-# current folder (and of posix/ where it exists), so adding a file needs no
-# CMake edit.
+# current folder (and of its backend folder, posix/ or win32/, where that
+# exists), so adding a file needs no CMake edit.
 function(websetup_library name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
-  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/posix)
-    file(GLOB posix_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/posix/*.cc)
-    list(APPEND srcs ${posix_srcs})
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${WEBSETUP_BACKEND})
+    file(GLOB backend_srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${WEBSETUP_BACKEND}/*.cc)
+    list(APPEND srcs ${backend_srcs})
   endif()
   add_library(${name} STATIC ${srcs})
   target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
@@ -45,9 +53,26 @@ endfunction()
 
 # websetup_embed_resource(target TYPE ID FILE): links the bytes of FILE into
 # `target` as the resource (TYPE, ID), found at run time through
-# platform/resources.h. The bytes go in with .incbin, so a large file costs
-# the assembler nothing.
+# platform/resources.h. On Windows it is a real resource of the executable,
+# compiled by windres (an ICON from a PNG becomes an icon group holding that
+# PNG, so Explorer shows it too); elsewhere the bytes go in with .incbin, so
+# a large file costs the assembler nothing.
 function(websetup_embed_resource target type id file)
+  if(WIN32)
+    set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_${type}_${id}.rc)
+    set(payload "${file}")
+    if(type STREQUAL "ICON")
+      set(payload ${CMAKE_CURRENT_BINARY_DIR}/${target}_${id}.ico)
+      add_custom_command(OUTPUT ${payload}
+        COMMAND python3 ${CMAKE_SOURCE_DIR}/scripts/windows/png_to_ico.py ${file} ${payload}
+        DEPENDS ${file} ${CMAKE_SOURCE_DIR}/scripts/windows/png_to_ico.py VERBATIM)
+    endif()
+    file(WRITE ${rc}.new "${id} ${type} \"${payload}\"\n")
+    configure_file(${rc}.new ${rc} COPYONLY)
+    set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${payload})
+    target_sources(${target} PRIVATE ${rc})
+    return()
+  endif()
   set(sym "websetup_res_${type}_${id}")
   set(asm ${CMAKE_CURRENT_BINARY_DIR}/${target}_${type}_${id}.S)
   set(reg ${CMAKE_CURRENT_BINARY_DIR}/${target}_${type}_${id}.cc)

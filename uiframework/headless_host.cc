@@ -95,9 +95,8 @@ std::unique_ptr<WindowHost> CreateHost(HostDelegate* delegate, const UiRect& bou
   *result = EnumUiResult::kOk;
   HostKind kind = GetHostKind();
   if (kind == HostKind::kHeadless) return CreateHeadlessHost(bounds);
-  bool display = std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
-  if (kind == HostKind::kAuto && !display) return CreateHeadlessHost(bounds);
-  std::unique_ptr<WindowHost> host = CreateSdlHost(delegate, bounds);
+  if (kind == HostKind::kAuto && !HasDesktop()) return CreateHeadlessHost(bounds);
+  std::unique_ptr<WindowHost> host = CreateDesktopHost(delegate, bounds);
   if (host != nullptr) return host;
   if (kind == HostKind::kSdl) {
     *result = EnumUiResult::kNoHost;

@@ -85,9 +85,9 @@ class WindowHost {
 };
 
 enum class HostKind {
-  kAuto,      // SDL when a display answers, else headless
+  kAuto,  // the desktop's window when a desktop answers, else headless
   kHeadless,
-  kSdl,
+  kSdl,  // the desktop's window (SDL on Linux), or nothing
 };
 
 // The kind of host new windows get. The environment variable
@@ -113,8 +113,12 @@ double GetRequestedUiScale();
 
 // A headless host draws at GetRequestedUiScale(), or 1.
 std::unique_ptr<WindowHost> CreateHeadlessHost(const UiRect& bounds);
-// Null when SDL cannot open a window.
-std::unique_ptr<WindowHost> CreateSdlHost(HostDelegate* delegate, const UiRect& bounds);
+// The desktop's own window, from the system's backend (uiframework/posix:
+// SDL; uiframework/win32: a Win32 window). Null when none can be opened.
+std::unique_ptr<WindowHost> CreateDesktopHost(HostDelegate* delegate, const UiRect& bounds);
+// Whether a desktop may answer (on Linux: DISPLAY or WAYLAND_DISPLAY is
+// set); kAuto goes headless without one.
+bool HasDesktop();
 
 }  // namespace ui
 

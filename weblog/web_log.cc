@@ -1,13 +1,12 @@
 #include "weblog/web_log.h"
 
-#include <openssl/rand.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <thread>
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/random.h"
 #include "weblog/http_get.h"
 #include "weblog/machine_identity.h"
 #include "weblog/proxy_file.h"
@@ -51,7 +50,8 @@ std::string CurrentDir() {
 
 std::string FormatMachineGuid(const uint8_t b[16]) {
   char text[40];
-  const unsigned d1 = (unsigned(b[0]) << 24) | (unsigned(b[1]) << 16) | (unsigned(b[2]) << 8) | b[3];
+  const unsigned d1 = (unsigned(b[0]) << 24) | (unsigned(b[1]) << 16) | (unsigned(b[2]) << 8) |
+                      b[3];
   const unsigned d2 = (unsigned(b[4]) << 8) | b[5];
   const unsigned d3 = (unsigned(b[6]) << 8) | b[7];
   std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", d1, d2, d3,
@@ -62,7 +62,7 @@ std::string FormatMachineGuid(const uint8_t b[16]) {
 }  // namespace
 
 bool NewGuidBytes(uint8_t out[16]) {
-  if (RAND_bytes(out, 16) != 1) return false;
+  if (!platform::fillRandom(out, 16)) return false;
   out[6] = static_cast<uint8_t>((out[6] & 0x0F) | 0x40);  // version 4
   out[8] = static_cast<uint8_t>((out[8] & 0x3F) | 0x80);  // RFC 4122 variant
   return true;
@@ -188,9 +188,9 @@ void WebLog::RememberSoftwareId(int softwareId) {
   softwareIdText_ = D08(softwareId);
 }
 
-int WebLog::AddUserLog(int opId, int result, const char* resultData, int softwareId,
-                       int languageId, int siteId, const char* curVersion, const char* email,
-                       int activityId, int versionId) {
+int WebLog::AddUserLog(int opId, int result, const char* resultData, int softwareId, int languageId,
+                       int siteId, const char* curVersion, const char* email, int activityId,
+                       int versionId) {
   RememberSoftwareId(softwareId);
   {
     common::MutexLock lock(&mu_);
@@ -204,12 +204,13 @@ int WebLog::AddUserLog(int opId, int result, const char* resultData, int softwar
   {
     common::MutexLock lock(&mu_);
     const std::string useTime = useTime_ == 0 ? std::string() : std::to_string(useTime_);
-    query = "/AddUserLog?USER_ID=" + userId_ + "&OP_ID=" + D08(opId) + "&SoftWareID=" +
-            D08(softwareId) + "&RegEmail=" + Str(email) + "&UseTime=" + useTime +
-            "&Location=" + country_ + "&City=" + city_ + "&OutIP=" + ip_ + "&LanguageId=" +
-            D08(languageId) + "&Result=" + D08(result) + "&ResultData=" + Str(resultData) +
-            "&SiteID=" + D08(siteId) + "&CurVersion=" + Str(curVersion) + "&ActivityID=" +
-            D08(activityId) + "&VersionID=" + D08(versionId);
+    query = "/AddUserLog?USER_ID=" + userId_ + "&OP_ID=" + D08(opId) +
+            "&SoftWareID=" + D08(softwareId) + "&RegEmail=" + Str(email) + "&UseTime=" + useTime +
+            "&Location=" + country_ + "&City=" + city_ + "&OutIP=" + ip_ +
+            "&LanguageId=" + D08(languageId) + "&Result=" + D08(result) +
+            "&ResultData=" + Str(resultData) + "&SiteID=" + D08(siteId) +
+            "&CurVersion=" + Str(curVersion) + "&ActivityID=" + D08(activityId) +
+            "&VersionID=" + D08(versionId);
   }
   std::string answer;
   if (GetFromLogServer(query, &answer) != 0 || answer.empty()) return -1;
@@ -220,8 +221,8 @@ int WebLog::QueryTools(const char** response, int softwareId, int languageId) {
   RememberSoftwareId(softwareId);
   if (softwareId == 0 || languageId == 0) return -1;
   std::string answer;
-  const std::string url =
-      LogServerBase() + "/QueryTools?LanguageId=" + D08(languageId) + "&SoftWareID=" + D08(softwareId);
+  const std::string url = LogServerBase() + "/QueryTools?LanguageId=" + D08(languageId) +
+                          "&SoftWareID=" + D08(softwareId);
   if (GetWithRetries(url, kAttempts, &answer) != 0) return -1;
   toolsResponse_ = std::move(answer);
   if (response != nullptr) *response = toolsResponse_.c_str();
@@ -248,8 +249,8 @@ int WebLog::ReportLog(int softwareId, const char* email, const char* content,
   std::string query;
   {
     common::MutexLock lock(&mu_);
-    query = "/ReportLog?USER_ID=" + userId_ + "&SoftWareID=" + D08(softwareId) + "&Email=" +
-            Str(email) + "&OutIP=" + ip_ + "&Content=" + FormEncode(Str(content)) +
+    query = "/ReportLog?USER_ID=" + userId_ + "&SoftWareID=" + D08(softwareId) +
+            "&Email=" + Str(email) + "&OutIP=" + ip_ + "&Content=" + FormEncode(Str(content)) +
             "&UploadID=" + Str(uploadId);
   }
   std::string answer;
@@ -257,8 +258,8 @@ int WebLog::ReportLog(int softwareId, const char* email, const char* content,
   return 0;
 }
 
-int WebLog::SendTicket(int productId, const char* version, const char* email,
-                       const char* subject, const char* content, const char* logId) {
+int WebLog::SendTicket(int productId, const char* version, const char* email, const char* subject,
+                       const char* content, const char* logId) {
   RememberSoftwareId(productId);
   if (productId == 0 || content == nullptr) return -1;
   const std::string body = "product_id=" + D08(productId) + "&useremail=" + Str(email) +
@@ -287,8 +288,8 @@ int WebLog::SendUaEvent(const char* trackingId, const char* appName, const char*
 
 int WebLog::SendGa4Event(const char* query) {
   if (query == nullptr || *query == '\0') return -2;
-  const std::string url = options_.endpoints.ga4 + "/g/collect?v=2&cid=" + ClientId() +
-                          Ga4PercentEncode(query);
+  const std::string url =
+      options_.endpoints.ga4 + "/g/collect?v=2&cid=" + ClientId() + Ga4PercentEncode(query);
   ApplyProxyFile();
   if (http_.Post(url, kJsonHeader, "") != 0) return -3;
   return http_.GetResponseCode() == 204 ? 0 : -1;

@@ -1,8 +1,5 @@
 #include "net/transport_policy.h"
 
-#include <openssl/x509.h>
-#include <proxy.h>
-
 #include <cctype>
 #include <set>
 #include <string_view>
@@ -10,15 +7,13 @@
 #include "common/log.h"
 #include "common/mutex.h"
 #include "platform/paths.h"
+#include "platform/system_proxy.h"
+#include "platform/tls_trust.h"
 
 namespace net {
 namespace {
 
 constexpr char kTrustedCaEnv[] = "WEBSETUP_TRUSTED_CA";
-constexpr char kDefaultTrustedCa[] = "/etc/websetup/trusted-ca.pem";
-// Naming a CA file replaces libcurl's default bundle; the hashed folder
-// keeps the system's authorities beside the deployment's.
-constexpr char kSystemCaFolder[] = "/etc/ssl/certs";
 
 struct InsecureOrigins {
   common::Mutex mu;
@@ -44,19 +39,11 @@ bool verificationWaived(const std::string& origin) {
   return true;
 }
 
-// libproxy keeps PAC files and the desktop's settings cached in its
-// factory, so there is one for the whole run. It is never freed: a request
-// may still ask during exit.
-pxProxyFactory* proxyFactory() {
-  static pxProxyFactory* factory = px_proxy_factory_new();
-  return factory;
-}
-
-// libproxy's answer for a proxy libcurl can use; "socks://" means version 5
+// The system's answer for a proxy libcurl can use; "socks://" means version 5
 // first.
 bool usableProxy(const std::string& proxy, std::string* out) {
-  static constexpr const char* kSchemes[] = {"http://", "https://", "socks4://", "socks4a://",
-                                             "socks5://", "socks5h://"};
+  static constexpr const char* kSchemes[] = {"http://",    "https://",  "socks4://",
+                                             "socks4a://", "socks5://", "socks5h://"};
   if (proxy.rfind("direct://", 0) == 0) {
     out->clear();
     return true;
@@ -74,17 +61,13 @@ bool usableProxy(const std::string& proxy, std::string* out) {
   return false;
 }
 
-// The system's answer, or false when libproxy has none (no factory, or only
-// proxies libcurl cannot speak); libcurl then reads the environment itself.
+// The system's answer, or false when it has none (or only proxies libcurl
+// cannot speak); libcurl then reads the environment itself.
 bool askSystem(const std::string& url, std::string* proxy) {
-  pxProxyFactory* factory = proxyFactory();
-  if (factory == nullptr) return false;
-  char** proxies = px_proxy_factory_get_proxies(factory, url.c_str());
-  if (proxies == nullptr) return false;
-  bool found = false;
-  for (char** p = proxies; *p != nullptr && !found; ++p) found = usableProxy(*p, proxy);
-  px_proxy_factory_free_proxies(proxies);
-  return found;
+  for (const std::string& candidate : platform::systemProxiesFor(url)) {
+    if (usableProxy(candidate, proxy)) return true;
+  }
+  return false;
 }
 
 bool isHttps(const std::string& url) { return OriginOf(url).rfind("https://", 0) == 0; }
@@ -93,7 +76,7 @@ bool isHttps(const std::string& url) { return OriginOf(url).rfind("https://", 0)
 
 std::string DeploymentCaFile() {
   if (auto path = platform::getEnv(kTrustedCaEnv); path && !path->empty()) return *path;
-  return kDefaultTrustedCa;
+  return platform::defaultDeploymentCaFile();
 }
 
 std::string OriginOf(const std::string& url) {
@@ -109,7 +92,8 @@ std::string OriginOf(const std::string& url) {
   if (authority.empty()) return std::string();
   // A port follows the last ':' unless that colon is inside an IPv6 literal.
   const size_t portColon = authority.rfind(':');
-  const bool hasPort = portColon != std::string::npos && authority.find(']', portColon) == std::string::npos;
+  const bool hasPort = portColon != std::string::npos &&
+                       authority.find(']', portColon) == std::string::npos;
   if (!hasPort) authority += scheme == "https" ? ":443" : scheme == "http" ? ":80" : "";
   return scheme + "://" + authority;
 }
@@ -138,7 +122,11 @@ CURLcode ApplyTransportPolicy(CURL* curl, const std::string& url) {
   const std::string ca = DeploymentCaFile();
   if (verify && platform::pathExists(ca)) {
     set(curl_easy_setopt(curl, CURLOPT_CAINFO, ca.c_str()));
-    set(curl_easy_setopt(curl, CURLOPT_CAPATH, kSystemCaFolder));
+    // Naming a CA file replaces libcurl's default bundle; the system's
+    // folder keeps its authorities beside the deployment's.
+    if (const std::string folder = platform::systemCaFolder(); !folder.empty()) {
+      set(curl_easy_setopt(curl, CURLOPT_CAPATH, folder.c_str()));
+    }
   }
   // An "https://" proxy is verified as strictly as a server.
   set(curl_easy_setopt(curl, CURLOPT_PROXY_SSL_VERIFYPEER, 1L));
@@ -150,16 +138,12 @@ CURLcode ApplyTransportPolicy(CURL* curl, const std::string& url) {
 }
 
 void LogTransportFailure(CURL* curl, int code, const std::string& url) {
-  const char* why = nullptr;
+  std::string why;
   long verify = 0;
   switch (code) {
     case CURLE_PEER_FAILED_VERIFICATION:
       curl_easy_getinfo(curl, CURLINFO_SSL_VERIFYRESULT, &verify);
-      // libcurl checks the name itself once OpenSSL has accepted the chain;
-      // a failed name check leaves the result at OK or "unspecified".
-      why = verify != X509_V_OK && verify != X509_V_ERR_UNSPECIFIED
-                ? X509_verify_cert_error_string(verify)
-                : "the certificate does not name this host";
+      why = platform::peerRefusalText(verify);
       break;
     case CURLE_SSL_CONNECT_ERROR: why = "the TLS handshake failed"; break;
     case CURLE_SSL_CACERT_BADFILE: why = "the trusted CA file cannot be read"; break;
@@ -167,8 +151,8 @@ void LogTransportFailure(CURL* curl, int code, const std::string& url) {
     case CURLE_SSL_ISSUER_ERROR: why = "the issuer check failed"; break;
     default: return;
   }
-  LOG(INFO) << " TLS refused " << OriginOf(url) << ": " << why << " (curl " << code
-            << ", verify " << verify << ")";
+  LOG(INFO) << " TLS refused " << OriginOf(url) << ": " << why << " (curl " << code << ", verify "
+            << verify << ")";
 }
 
 std::string EncodeUrl(const std::string& url) {
@@ -177,7 +161,8 @@ std::string EncodeUrl(const std::string& url) {
   out.reserve(url.size());
   for (const char c : url) {
     const auto b = static_cast<unsigned char>(c);
-    const bool plain = b > 0x20 && b < 0x7f && std::string_view("\"<>\\^`{|}").find(c) == std::string_view::npos;
+    const bool plain = b > 0x20 && b < 0x7f &&
+                       std::string_view("\"<>\\^`{|}").find(c) == std::string_view::npos;
     if (plain) {
       out += c;
     } else {

@@ -1,12 +1,5 @@
 #include "system/file_trust.h"
 
-#include <openssl/bio.h>
-#include <openssl/cms.h>
-#include <openssl/err.h>
-#include <openssl/evp.h>
-#include <openssl/x509.h>
-#include <openssl/x509_vfy.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -24,111 +17,6 @@
 
 namespace FuntionImpl {
 namespace {
-
-constexpr char kMagic[] = "~Module signature appended~\n";
-constexpr size_t kMagicLen = sizeof(kMagic) - 1;
-constexpr size_t kTrailerLen = 12;
-constexpr uint8_t kIdPkcs7 = 2;
-// A CMS block holds a signature and a short chain: a few KiB, a few hundred
-// with a long one. The length comes from the file, so it is capped before
-// anything is allocated for it.
-constexpr uint32_t kMaxSignatureLen = 1024 * 1024;
-
-struct BioFree {
-  void operator()(BIO* b) const { BIO_free_all(b); }
-};
-struct CmsFree {
-  void operator()(CMS_ContentInfo* c) const { CMS_ContentInfo_free(c); }
-};
-struct StoreFree {
-  void operator()(X509_STORE* s) const { X509_STORE_free(s); }
-};
-
-// A read-only BIO over the first `remaining` bytes of an open stream, so a
-// large installer is digested as it is read instead of being held in
-// memory.
-struct RangeSource {
-  std::ifstream* in;
-  uint64_t remaining;
-};
-
-int rangeRead(BIO* bio, char* buf, int size) {
-  auto* src = static_cast<RangeSource*>(BIO_get_data(bio));
-  if (src->remaining == 0 || size <= 0) return 0;
-  const auto want = static_cast<std::streamsize>(
-      std::min<uint64_t>(src->remaining, static_cast<uint64_t>(size)));
-  src->in->read(buf, want);
-  const std::streamsize got = src->in->gcount();
-  if (got <= 0) return -1;
-  src->remaining -= static_cast<uint64_t>(got);
-  return static_cast<int>(got);
-}
-
-long rangeCtrl(BIO* bio, int cmd, long, void*) {
-  auto* src = static_cast<RangeSource*>(BIO_get_data(bio));
-  switch (cmd) {
-    case BIO_CTRL_EOF:
-      return src->remaining == 0 ? 1 : 0;
-    case BIO_CTRL_FLUSH:
-      return 1;
-    default:
-      return 0;
-  }
-}
-
-int rangeCreate(BIO* bio) {
-  BIO_set_init(bio, 1);
-  return 1;
-}
-
-const BIO_METHOD* rangeMethod() {
-  static BIO_METHOD* method = [] {
-    BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "websetup range");
-    BIO_meth_set_read(m, rangeRead);
-    BIO_meth_set_ctrl(m, rangeCtrl);
-    BIO_meth_set_create(m, rangeCreate);
-    return m;
-  }();
-  return method;
-}
-
-uint32_t bigEndian32(const unsigned char* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
-std::unique_ptr<X509_STORE, StoreFree> trustStore() {
-  std::unique_ptr<X509_STORE, StoreFree> store(X509_STORE_new());
-  if (!store) return store;
-  X509_STORE_set_default_paths(store.get());
-  const std::string ca = net::DeploymentCaFile();
-  // A deployment without its own CA relies on the system store alone.
-  if (std::ifstream(ca).good()) X509_STORE_load_file(store.get(), ca.c_str());
-  // Our signing certificates are code-signing ones, not e-mail ones.
-  X509_STORE_set_purpose(store.get(), X509_PURPOSE_ANY);
-  ERR_clear_error();
-  return store;
-}
-
-// Maps the reason CMS_verify gave onto the status it stands for.
-SignatureCheck verifyFailure() {
-  SignatureCheck check{static_cast<int32_t>(kTrustNoSignature), kCryptBadSignatureBlock};
-  while (const unsigned long err = ERR_get_error()) {
-    if (ERR_GET_LIB(err) != ERR_LIB_CMS) continue;
-    switch (ERR_GET_REASON(err)) {
-      case CMS_R_CERTIFICATE_VERIFY_ERROR:
-      case CMS_R_SIGNER_CERTIFICATE_NOT_FOUND:
-        check = {static_cast<int32_t>(kTrustSubjectNotTrusted), 0};
-        break;
-      case CMS_R_VERIFICATION_FAILURE:
-      case CMS_R_CONTENT_VERIFY_ERROR:
-        check = {static_cast<int32_t>(kTrustBadDigest), 0};
-        break;
-      default:
-        break;
-    }
-  }
-  return check;
-}
 
 std::wstring format(const wchar_t* pattern, const std::wstring& path) {
   std::vector<wchar_t> text(pattern == nullptr ? 1 : 256 + path.size());
@@ -148,7 +36,8 @@ bool parseFileVersion(const std::string& text, unsigned parts[4]) {
     size_t end = text.find('.', pos);
     if (end == std::string::npos) end = text.size();
     const std::string part = text.substr(pos, end - pos);
-    if (part.empty() || part.size() > 5 || part.find_first_not_of("0123456789") != std::string::npos) {
+    if (part.empty() || part.size() > 5 ||
+        part.find_first_not_of("0123456789") != std::string::npos) {
       return false;
     }
     parts[i] = static_cast<unsigned>(std::stoul(part));
@@ -166,30 +55,6 @@ std::string versionLines(const std::wstring& path) {
     return {};
   }
   return section;
-}
-
-std::string hexOf(const unsigned char* bytes, unsigned int n) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned int i = 0; i < n; ++i) {
-    out += kDigits[bytes[i] >> 4];
-    out += kDigits[bytes[i] & 15];
-  }
-  return out;
-}
-
-// The fingerprints of the first signer of a verified signature.
-SignerIdentity signerOf(CMS_ContentInfo* cms) {
-  SignerIdentity id;
-  STACK_OF(X509)* signers = CMS_get0_signers(cms);
-  if (signers == nullptr || sk_X509_num(signers) == 0) return id;
-  X509* cert = sk_X509_value(signers, 0);
-  unsigned char md[EVP_MAX_MD_SIZE];
-  unsigned int len = 0;
-  if (X509_digest(cert, EVP_sha256(), md, &len) == 1) id.certificateSha256 = hexOf(md, len);
-  if (X509_pubkey_digest(cert, EVP_sha256(), md, &len) == 1) id.publicKeySha256 = hexOf(md, len);
-  sk_X509_free(signers);
-  return id;
 }
 
 }  // namespace
@@ -211,8 +76,8 @@ bool VerifyPinnedSignature(const std::wstring& path, const std::vector<std::stri
             << common::wideToUtf8(SignatureMessage(check, path));
   if (check.status != 0) return false;
   if (signer.matchesAny(pins)) return true;
-  LOG(INFO) << " Signer is not the maker's: certificate " << signer.certificateSha256
-            << ", key " << signer.publicKeySha256 << " (" << pins.size() << " pinned)";
+  LOG(INFO) << " Signer is not the maker's: certificate " << signer.certificateSha256 << ", key "
+            << signer.publicKeySha256 << " (" << pins.size() << " pinned)";
   return false;
 }
 
@@ -221,54 +86,18 @@ SignatureCheck CheckAppendedSignature(const std::string& path) {
 }
 
 SignatureCheck CheckAppendedSignature(const std::string& path, SignerIdentity* signer) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {static_cast<int32_t>(kTrustNoSignature), 2 /* file not found */};
-  in.seekg(0, std::ios::end);
-  const auto size = static_cast<uint64_t>(in.tellg());
-  const SignatureCheck unsigned_{static_cast<int32_t>(kTrustNoSignature), kTrustNoSignature};
-  if (size < kTrailerLen + kMagicLen) return unsigned_;
-  unsigned char tail[kTrailerLen + kMagicLen];
-  in.seekg(static_cast<std::streamoff>(size - sizeof(tail)));
-  if (!in.read(reinterpret_cast<char*>(tail), sizeof(tail))) return unsigned_;
-  if (std::memcmp(tail + kTrailerLen, kMagic, kMagicLen) != 0) return unsigned_;
-
-  const SignatureCheck badBlock{static_cast<int32_t>(kTrustNoSignature), kCryptBadSignatureBlock};
-  const uint8_t idType = tail[2];
-  const uint32_t sigLen = bigEndian32(tail + 8);
-  if (idType != kIdPkcs7 || sigLen == 0 || sigLen > kMaxSignatureLen || sigLen > size - sizeof(tail)) {
-    return badBlock;
+  const platform::FileSignature found = platform::checkFileSignature(path, net::DeploymentCaFile());
+  if (found.status == 0 && signer != nullptr) {
+    signer->certificateSha256 = found.certificateSha256;
+    signer->publicKeySha256 = found.publicKeySha256;
   }
-  const uint64_t contentLen = size - sizeof(tail) - sigLen;
-  std::string der(sigLen, '\0');
-  in.seekg(static_cast<std::streamoff>(contentLen));
-  if (!in.read(der.data(), sigLen)) return badBlock;
-
-  ERR_clear_error();
-  const auto* p = reinterpret_cast<const unsigned char*>(der.data());
-  std::unique_ptr<CMS_ContentInfo, CmsFree> cms(d2i_CMS_ContentInfo(nullptr, &p, sigLen));
-  if (!cms || p != reinterpret_cast<const unsigned char*>(der.data()) + sigLen) {
-    ERR_clear_error();
-    return badBlock;
-  }
-  auto store = trustStore();
-  RangeSource source{&in, contentLen};
-  in.clear();
-  in.seekg(0);
-  std::unique_ptr<BIO, BioFree> content(BIO_new(rangeMethod()));
-  if (!store || !content) return badBlock;
-  BIO_set_data(content.get(), &source);
-  const int ok = CMS_verify(cms.get(), nullptr, store.get(), content.get(), nullptr, CMS_BINARY);
-  if (ok == 1) {
-    if (signer != nullptr) *signer = signerOf(cms.get());
-    ERR_clear_error();
-    return {0, 0};
-  }
-  return verifyFailure();
+  return {found.status, found.lastError};
 }
 
 std::wstring SignatureMessage(const SignatureCheck& check, const std::wstring& path) {
   const auto status = static_cast<uint32_t>(check.status);
-  if (status == 0) return format(L"The file \"%ls\" is signed and the signature was verified.", path);
+  if (status == 0)
+    return format(L"The file \"%ls\" is signed and the signature was verified.", path);
   if (status == kTrustNoSignature) {
     if (check.lastError == kTrustNoSignature || check.lastError == kTrustSubjectFormUnknown ||
         check.lastError == kTrustProviderUnknown) {
@@ -277,7 +106,8 @@ std::wstring SignatureMessage(const SignatureCheck& check, const std::wstring& p
     return format(L"An unknown error occurred trying to verify the signature of the \"%ls\" file.",
                   path);
   }
-  if (status == kTrustExplicitDistrust) return L"The signature is present, but specifically disallowed.";
+  if (status == kTrustExplicitDistrust)
+    return L"The signature is present, but specifically disallowed.";
   if (status == kTrustSubjectNotTrusted) return L"The signature is present, but not trusted.";
   if (status == kCryptSecuritySettings) {
     return L"CRYPT_E_SECURITY_SETTINGS - The hash representing the subject or the publisher wasn't "
@@ -302,7 +132,8 @@ std::string VersionValue(const std::string& lines, const std::string& key) {
     size_t end = lines.find('\n', pos);
     if (end == std::string::npos) end = lines.size();
     const std::string line = lines.substr(pos, end - pos);
-    if (line.size() > key.size() && line.compare(0, key.size(), key) == 0 && line[key.size()] == '=') {
+    if (line.size() > key.size() && line.compare(0, key.size(), key) == 0 &&
+        line[key.size()] == '=') {
       std::string value = line.substr(key.size() + 1);
       const size_t nul = value.find('\0');
       if (nul != std::string::npos) value.resize(nul);

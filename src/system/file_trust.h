@@ -5,33 +5,30 @@
 // signature, the version our executables carry, and the MD5 of a text.
 // Stateless; thread-safe.
 //
-// Signed file layout: the content, then a DER PKCS#7 (CMS) detached
-// signature over the content, then the 12-byte trailer
-//   algo, hash, id_type (2 = PKCS#7), signer_len, key_id_len, pad[3],
-//   sig_len (32-bit big-endian)
-// and finally the text "~Module signature appended~\n".
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/file_signature.h"
 
 namespace FuntionImpl {
 
 // Outcome of a signature check, as the Windows trust status it stands for
 // (the numbers reach the log).
 struct SignatureCheck {
-  int32_t status = 0;     // 0 = verified
-  uint32_t lastError = 0; // detail for the "no signature" status
+  int32_t status = 0;      // 0 = verified
+  uint32_t lastError = 0;  // detail for the "no signature" status
 };
 
-constexpr uint32_t kTrustNoSignature = 0x800B0100;       // no trailer
-constexpr uint32_t kTrustSubjectFormUnknown = 0x800B0003;
-constexpr uint32_t kTrustProviderUnknown = 0x800B0001;
-constexpr uint32_t kTrustExplicitDistrust = 0x800B0111;
-constexpr uint32_t kTrustSubjectNotTrusted = 0x800B0004;  // chain does not reach a trusted CA
-constexpr uint32_t kCryptSecuritySettings = 0x80092026;
-constexpr uint32_t kTrustBadDigest = 0x80096010;          // content changed after signing
-constexpr uint32_t kCryptBadSignatureBlock = 0x8009310B;  // signature block unreadable
+// The trust status numbers (platform/file_signature.h).
+using platform::kCryptBadSignatureBlock;
+using platform::kCryptSecuritySettings;
+using platform::kTrustBadDigest;
+using platform::kTrustExplicitDistrust;
+using platform::kTrustNoSignature;
+using platform::kTrustProviderUnknown;
+using platform::kTrustSubjectFormUnknown;
+using platform::kTrustSubjectNotTrusted;
 
 // Checks the appended signature of the file at `path` (UTF-8) against the
 // system trust store plus the deployment's CA certificate

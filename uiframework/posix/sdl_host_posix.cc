@@ -10,8 +10,8 @@
 #include "common/text.h"
 #include "uiframework/host.h"
 #include "uiframework/message_loop.h"
-#include "uiframework/x11_session.h"
-#include "uiframework/x11_transparency.h"
+#include "uiframework/posix/x11_session_posix.h"
+#include "uiframework/posix/x11_transparency_posix.h"
 
 namespace ui {
 
@@ -67,7 +67,8 @@ int translateKey(SDL_Keycode k) {
   switch (k) {
     case SDLK_BACKSPACE: return kKeyBackspace;
     case SDLK_TAB: return kKeyTab;
-    case SDLK_RETURN: case SDLK_KP_ENTER: return kKeyReturn;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER: return kKeyReturn;
     case SDLK_ESCAPE: return kKeyEscape;
     case SDLK_SPACE: return kKeySpace;
     case SDLK_PAGEUP: return kKeyPageUp;
@@ -340,7 +341,8 @@ class SdlHost : public WindowHost {
     SDL_GetWindowSizeInPixels(window_, &pw, &ph);
     double system = w > 0 && pw > w ? static_cast<double>(pw) / w : 1.0;
     double wanted = GetRequestedUiScale();
-    if (wanted <= 0) wanted = system > 1 ? system : displayScale(SDL_GetWindowDisplayIndex(window_));
+    if (wanted <= 0)
+      wanted = system > 1 ? system : displayScale(SDL_GetWindowDisplayIndex(window_));
     frame_scale_ = wanted;
     coord_scale_ = wanted / system;
     if (frame_scale_ != 1.0 || coord_scale_ != 1.0) SetBounds(bounds);
@@ -377,8 +379,8 @@ class SdlHost : public WindowHost {
 SDL_HitTestResult hitTest(SDL_Window* window, const SDL_Point* point, void* data) {
   (void)window;
   auto* host = static_cast<SdlHost*>(data);
-  bool caption = host->delegate()->OnHostHitCaption(host->FromWindow(point->x),
-                                                    host->FromWindow(point->y));
+  bool caption =
+      host->delegate()->OnHostHitCaption(host->FromWindow(point->x), host->FromWindow(point->y));
   return caption ? SDL_HITTEST_DRAGGABLE : SDL_HITTEST_NORMAL;
 }
 
@@ -412,7 +414,8 @@ void dispatchWindowEvent(SdlHost* host, const SDL_WindowEvent& e) {
 uint32_t windowOf(const SDL_Event& e) {
   switch (e.type) {
     case SDL_MOUSEMOTION: return e.motion.windowID;
-    case SDL_MOUSEBUTTONDOWN: case SDL_MOUSEBUTTONUP: return e.button.windowID;
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP: return e.button.windowID;
     case SDL_MOUSEWHEEL: return e.wheel.windowID;
     case SDL_TEXTINPUT: return e.text.windowID;
     case SDL_TEXTEDITING: return e.edit.windowID;
@@ -425,15 +428,12 @@ uint32_t windowOf(const SDL_Event& e) {
 
 void dispatch(SdlHost* host, const SDL_Event& e) {
   switch (e.type) {
-    case SDL_MOUSEMOTION: case SDL_MOUSEBUTTONDOWN: case SDL_MOUSEBUTTONUP: case SDL_MOUSEWHEEL:
-      dispatchMouse(host, e);
-      break;
-    case SDL_TEXTINPUT:
-      host->delegate()->OnHostText(e.text.text);
-      break;
-    case SDL_TEXTEDITING:
-      host->delegate()->OnHostTextEditing(e.edit.text, e.edit.start);
-      break;
+    case SDL_MOUSEMOTION:
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
+    case SDL_MOUSEWHEEL: dispatchMouse(host, e); break;
+    case SDL_TEXTINPUT: host->delegate()->OnHostText(e.text.text); break;
+    case SDL_TEXTEDITING: host->delegate()->OnHostTextEditing(e.edit.text, e.edit.start); break;
     case SDL_TEXTEDITING_EXT:
       host->delegate()->OnHostTextEditing(e.editExt.text != nullptr ? e.editExt.text : "",
                                           e.editExt.start);
@@ -443,11 +443,8 @@ void dispatch(SdlHost* host, const SDL_Event& e) {
         host->delegate()->OnHostKeyEvent(KeyEvent{key, translateModifiers(e.key.keysym.mod)});
       }
       break;
-    case SDL_WINDOWEVENT:
-      dispatchWindowEvent(host, e.window);
-      break;
-    default:
-      break;
+    case SDL_WINDOWEVENT: dispatchWindowEvent(host, e.window); break;
+    default: break;
   }
 }
 
@@ -462,7 +459,11 @@ void SdlPump::Pump() {
 
 }  // namespace
 
-std::unique_ptr<WindowHost> CreateSdlHost(HostDelegate* delegate, const UiRect& bounds) {
+bool HasDesktop() {
+  return std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
+}
+
+std::unique_ptr<WindowHost> CreateDesktopHost(HostDelegate* delegate, const UiRect& bounds) {
   static bool initialised = false;
   if (!initialised) {
     // Compositions longer than SDL's 32-byte event (ten CJK characters)

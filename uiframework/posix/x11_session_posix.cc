@@ -1,4 +1,4 @@
-#include "uiframework/x11_session.h"
+#include "uiframework/posix/x11_session_posix.h"
 
 #include <unistd.h>
 

@@ -1,5 +1,5 @@
-#ifndef WEBSETUP_UIFRAMEWORK_X11_TRANSPARENCY_H_
-#define WEBSETUP_UIFRAMEWORK_X11_TRANSPARENCY_H_
+#ifndef WEBSETUP_UIFRAMEWORK_POSIX_X11_TRANSPARENCY_POSIX_H_
+#define WEBSETUP_UIFRAMEWORK_POSIX_X11_TRANSPARENCY_POSIX_H_
 
 // Per-pixel transparency for an SDL window on X11. SDL's window surface is
 // always opaque (it converts frames to the visual's RGB and drops alpha), so
@@ -68,4 +68,4 @@ class X11Transparency {
 
 }  // namespace ui
 
-#endif  // WEBSETUP_UIFRAMEWORK_X11_TRANSPARENCY_H_
+#endif  // WEBSETUP_UIFRAMEWORK_POSIX_X11_TRANSPARENCY_POSIX_H_

@@ -1,5 +1,5 @@
-#ifndef WEBSETUP_UIFRAMEWORK_X11_SESSION_H_
-#define WEBSETUP_UIFRAMEWORK_X11_SESSION_H_
+#ifndef WEBSETUP_UIFRAMEWORK_POSIX_X11_SESSION_POSIX_H_
+#define WEBSETUP_UIFRAMEWORK_POSIX_X11_SESSION_POSIX_H_
 
 // The X server going away (the session ended, the server was killed) ends
 // the program at once. Xlib's own answer is exit(), which runs the static
@@ -13,4 +13,4 @@ void EndProgramWhenDisplayIsLost();
 
 }  // namespace ui
 
-#endif  // WEBSETUP_UIFRAMEWORK_X11_SESSION_H_
+#endif  // WEBSETUP_UIFRAMEWORK_POSIX_X11_SESSION_POSIX_H_

@@ -1,4 +1,4 @@
-#include "uiframework/x11_transparency.h"
+#include "uiframework/posix/x11_transparency_posix.h"
 
 // The logging header first: Xlib's macros (None, Status, Bool) would
 // break it.
