@@ -147,6 +147,7 @@ struct FolderSecurity {
 };
 
 bool readSecurity(const std::wstring& path, const Trust& trust, FolderSecurity* out) {
+  *out = FolderSecurity{};
   const DWORD attributes = attributesOf(path);
   if (!isFolder(attributes)) return false;
   out->link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
@@ -392,14 +393,19 @@ PlatformResult ensurePrivateFolder(const std::string& path) {
       GetLastError() != ERROR_ALREADY_EXISTS) {
     return win::lastResult();
   }
-  if (!privateOfOurs()) return PlatformResult::kAccessDenied;
-  // An existing folder of ours that others may only read is closed, as a
-  // new one is made.
+  // Only a folder of ours is closed to others: one someone else put here
+  // after the move aside stays theirs, and is refused.
+  if (!readSecurity(trimmed, trust, &sec) || sec.link || !sec.ownerIsUs) {
+    return PlatformResult::kAccessDenied;
+  }
+  // A new folder has these rights already; an existing one of ours that
+  // others may only read is closed the same way.
   std::vector<wchar_t> name(trimmed.begin(), trimmed.end());
   name.push_back(L'\0');
   if (SetNamedSecurityInfoW(name.data(), SE_FILE_OBJECT,
                             DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                            nullptr, nullptr, priv.acl(), nullptr) != ERROR_SUCCESS) {
+                            nullptr, nullptr, priv.acl(), nullptr) != ERROR_SUCCESS ||
+      !privateOfOurs()) {
     return PlatformResult::kAccessDenied;
   }
   return PlatformResult::kOk;
