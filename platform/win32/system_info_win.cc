@@ -1,0 +1,80 @@
+#include <windows.h>
+
+#include <sensapi.h>
+
+#include <atomic>
+#include <bit>
+
+#include "platform/system_info.h"
+
+namespace platform {
+
+namespace {
+
+// -1: ask the system; 0/1: forced by a test.
+std::atomic<int> networkOverride{-1};
+
+// The download watch asks every few milliseconds; SENS answers from a kept
+// state, but each call is still a round trip to the service, so an answer
+// this young is reused.
+constexpr DWORD kNetworkAnswerMaxAgeMs = 250;
+std::atomic<DWORD> networkCheckedAt{0};
+std::atomic<int> networkAnswer{-1};  // -1: never asked
+
+bool askSens() {
+  DWORD flags = 0;
+  SetLastError(ERROR_SUCCESS);
+  const BOOL alive = IsNetworkAlive(&flags);
+  // With the last error set SENS could not tell (its service stopped, for
+  // one). A download then goes ahead: its own stall limit notices a real
+  // outage, whereas "down" would end every download at once.
+  if (GetLastError() != ERROR_SUCCESS) return true;
+  return alive != FALSE;
+}
+
+}  // namespace
+
+int processorCount() {
+  // A process given processors of several groups runs on all of them; its
+  // affinity mask only covers the first group.
+  USHORT groups[1] = {};
+  USHORT groupCount = 1;
+  const bool oneGroup = GetProcessGroupAffinity(GetCurrentProcess(), &groupCount, groups) ||
+                        GetLastError() != ERROR_INSUFFICIENT_BUFFER;
+  DWORD_PTR processMask = 0, systemMask = 0;
+  if (oneGroup && GetProcessAffinityMask(GetCurrentProcess(), &processMask, &systemMask)) {
+    const int n = std::popcount(static_cast<ULONG_PTR>(processMask));
+    if (n > 0) return n;
+  }
+  const DWORD n = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+  return n > 0 ? static_cast<int>(n) : 1;
+}
+
+bool is64BitOs() {
+  if constexpr (sizeof(void*) == 8) {
+    return true;
+  } else {
+    // A 32-bit program runs under WOW64 on every 64-bit Windows, x64 and
+    // ARM64 alike.
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+  }
+}
+
+bool isNetworkAlive() {
+  const int forced = networkOverride.load();
+  if (forced >= 0) return forced == 1;
+  const DWORD now = GetTickCount();
+  const int known = networkAnswer.load();
+  if (known >= 0 && now - networkCheckedAt.load() < kNetworkAnswerMaxAgeMs) return known == 1;
+  const bool alive = askSens();
+  networkAnswer.store(alive ? 1 : 0);
+  networkCheckedAt.store(now);
+  return alive;
+}
+
+void setNetworkAliveOverride(std::optional<bool> value) {
+  networkOverride.store(value.has_value() ? (*value ? 1 : 0) : -1);
+}
+
+}  // namespace platform
