@@ -41,8 +41,8 @@ bool MessageLoop::IsWindow(WindowHandle handle) const {
   return targets_.count(handle) != 0;
 }
 
-bool MessageLoop::PostMessage(WindowHandle handle, uint32_t message, uintptr_t wparam,
-                              intptr_t lparam) {
+bool MessageLoop::PostUiMessage(WindowHandle handle, uint32_t message, uintptr_t wparam,
+                                intptr_t lparam) {
   {
     common::MutexLock lock(&mu_);
     if (targets_.count(handle) == 0) return false;
@@ -217,7 +217,8 @@ bool MessageLoop::Step(Clock::duration max_wait, const std::function<bool()>* do
   if (done != nullptr && (*done)()) return !QuitRequested();
   EndStretch();
   Clock::time_point until = Clock::now() + max_wait;
-  if (pump_ != nullptr && pump_->NeedsPolling()) until = std::min(until, Clock::now() + kPollInterval);
+  if (pump_ != nullptr && pump_->NeedsPolling())
+    until = std::min(until, Clock::now() + kPollInterval);
   common::MutexLock lock(&mu_);
   for (const auto& [key, timer] : timers_) until = std::min(until, timer.due);
   // A timer set from another thread meanwhile also wakes the wait.

@@ -10,7 +10,7 @@
 // a stall), as WM_TIMER does.
 //
 // The loop belongs to the thread that first runs it (the UI thread);
-// PostMessage, PostTask and PostQuit are thread-safe, everything else is
+// PostUiMessage, PostTask and PostQuit are thread-safe, everything else is
 // for the UI thread only.
 
 #include <chrono>
@@ -59,7 +59,7 @@ class MessageLoop {
 
   // Thread-safe. Queues `message` for `handle`. Returns false when the
   // handle names no window (the message is dropped).
-  bool PostMessage(WindowHandle handle, uint32_t message, uintptr_t wparam, intptr_t lparam);
+  bool PostUiMessage(WindowHandle handle, uint32_t message, uintptr_t wparam, intptr_t lparam);
   // Thread-safe. Runs `task` on the UI thread.
   void PostTask(std::function<void()> task);
   // Thread-safe. Ends Run() with `code`; nested loops end first.

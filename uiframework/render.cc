@@ -2,11 +2,14 @@
 
 #include <atomic>
 #include <cmath>
+#include <numbers>
 #include <string_view>
 
 #include "uiframework/paint_manager.h"
 
 namespace ui {
+
+constexpr double kPi = std::numbers::pi;
 
 void SetSourceColor(cairo_t* cr, UiColor color) {
   cairo_set_source_rgba(cr, ((color >> 16) & 0xFF) / 255.0, ((color >> 8) & 0xFF) / 255.0,
@@ -20,10 +23,10 @@ void RoundRectPath(cairo_t* cr, double x, double y, double w, double h, double r
     return;
   }
   cairo_new_sub_path(cr);
-  cairo_arc(cr, x + w - r, y + r, r, -M_PI / 2, 0);
-  cairo_arc(cr, x + w - r, y + h - r, r, 0, M_PI / 2);
-  cairo_arc(cr, x + r, y + h - r, r, M_PI / 2, M_PI);
-  cairo_arc(cr, x + r, y + r, r, M_PI, 3 * M_PI / 2);
+  cairo_arc(cr, x + w - r, y + r, r, -kPi / 2, 0);
+  cairo_arc(cr, x + w - r, y + h - r, r, 0, kPi / 2);
+  cairo_arc(cr, x + r, y + h - r, r, kPi / 2, kPi);
+  cairo_arc(cr, x + r, y + r, r, kPi, 3 * kPi / 2);
   cairo_close_path(cr);
 }
 
@@ -34,8 +37,7 @@ void FillRoundRect(cairo_t* cr, const UiRect& rect, UiColor color, double radius
   cairo_fill(cr);
 }
 
-void StrokeRoundRect(cairo_t* cr, const UiRect& rect, UiColor color, double width,
-                     double radius) {
+void StrokeRoundRect(cairo_t* cr, const UiRect& rect, UiColor color, double width, double radius) {
   if (rect.empty() || width <= 0 || (color >> 24) == 0) return;
   SetSourceColor(cr, color);
   cairo_set_line_width(cr, width);
@@ -123,8 +125,8 @@ PangoLayout* CreateTextLayout(cairo_t* cr, const MarkupResult& text, const UiRec
   if (flags & kAlignCenter) a = PANGO_ALIGN_CENTER;
   if (flags & kAlignRight) {
     PangoLayoutLine* first = pango_layout_get_line_readonly(layout, 0);
-    const bool rtl =
-        first != nullptr && pango_layout_line_get_resolved_direction(first) == PANGO_DIRECTION_RTL;
+    const bool rtl = first != nullptr &&
+                     pango_layout_line_get_resolved_direction(first) == PANGO_DIRECTION_RTL;
     a = rtl ? PANGO_ALIGN_LEFT : PANGO_ALIGN_RIGHT;
   }
   pango_layout_set_alignment(layout, a);
@@ -172,8 +174,8 @@ void DrawFocusRing(cairo_t* cr, const UiRect& rect) {
   cairo_restore(cr);
 }
 
-int LinkAtPoint(cairo_t* cr, const MarkupResult& text, const UiRect& rect, unsigned flags,
-                int x, int y) {
+int LinkAtPoint(cairo_t* cr, const MarkupResult& text, const UiRect& rect, unsigned flags, int x,
+                int y) {
   return LinksAtPoints(cr, text, rect, flags, {{x, y}}).front();
 }
 

@@ -191,7 +191,7 @@ int CWindowWnd::ShowModal() {
   return state->done ? state->result : -1;
 }
 
-void CWindowWnd::Close(int result) { PostMessage(kWmClose, static_cast<uintptr_t>(result)); }
+void CWindowWnd::Close(int result) { PostUiMessage(kWmClose, static_cast<uintptr_t>(result)); }
 
 void CWindowWnd::CenterWindow() {
   if (host_ == nullptr) return;
@@ -251,12 +251,12 @@ bool CWindowWnd::SetIcon(int id) {
   return ok;
 }
 
-intptr_t CWindowWnd::SendMessage(uint32_t message, uintptr_t wparam, intptr_t lparam) {
+intptr_t CWindowWnd::SendUiMessage(uint32_t message, uintptr_t wparam, intptr_t lparam) {
   return HandleMessage(message, wparam, lparam);
 }
 
-bool CWindowWnd::PostMessage(uint32_t message, uintptr_t wparam, intptr_t lparam) {
-  return MessageLoop::Get()->PostMessage(handle_, message, wparam, lparam);
+bool CWindowWnd::PostUiMessage(uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  return MessageLoop::Get()->PostUiMessage(handle_, message, wparam, lparam);
 }
 
 void CWindowWnd::SetTimer(uint32_t id, uint32_t period_ms) {
@@ -416,7 +416,7 @@ void CWindowWnd::OnHostTextEditing(const std::string& utf8, int cursor) {
 }
 
 void CWindowWnd::OnHostCloseRequest() {
-  if (enabled_) PostMessage(kWmClose, 0);
+  if (enabled_) PostUiMessage(kWmClose, 0);
 }
 
 bool CWindowWnd::OnHostHitCaption(int x, int y) {

@@ -4,8 +4,8 @@
 // CWindowWnd: a top-level window known to the message loop by a handle,
 // drawn by a host (SDL or headless). WindowImplBase builds its content from
 // a layout of the skin archive and dispatches notifications by type.
-// Windows belong to the UI thread; other threads use PostMessage on the
-// handle (MessageLoop::PostMessage) and never call these objects.
+// Windows belong to the UI thread; other threads use PostUiMessage on the
+// handle (MessageLoop::PostUiMessage) and never call these objects.
 
 #include <cairo.h>
 
@@ -58,9 +58,9 @@ class CWindowWnd : public MessageTarget, public HostDelegate {
   bool SetIcon(int id);
   WindowHandle GetOwner() const { return owner_; }
 
-  // Calls HandleMessage now (UI thread); PostMessage queues it.
-  intptr_t SendMessage(uint32_t message, uintptr_t wparam = 0, intptr_t lparam = 0);
-  bool PostMessage(uint32_t message, uintptr_t wparam = 0, intptr_t lparam = 0);
+  // Calls HandleMessage now (UI thread); PostUiMessage queues it.
+  intptr_t SendUiMessage(uint32_t message, uintptr_t wparam = 0, intptr_t lparam = 0);
+  bool PostUiMessage(uint32_t message, uintptr_t wparam = 0, intptr_t lparam = 0);
   void SetTimer(uint32_t id, uint32_t period_ms);
   bool KillTimer(uint32_t id);
 

@@ -12,7 +12,7 @@
 //     thread" come only from there and may touch controls;
 //   - the install thread: everything marked "any thread". Implementations
 //     of those never touch controls: they read copies kept under a lock
-//     and post the rest to the UI thread (PostTask, PostMessage).
+//     and post the rest to the UI thread (PostTask, PostUiMessage).
 // OnDownloadProgress comes on the downloader's thread; it too only
 // raises a guarded value and posts the repaint.
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <sstream>
@@ -44,8 +45,7 @@ std::string legacyWindowsName(const WindowsVersionFacts& f, float* number) {
       if (f.minor == 1) return pick({workstation ? "Windows 7" : "Windows Server 2008 R2", 7.0f});
       if (f.minor == 2) return pick({workstation ? "Windows 8" : "Windows Server 2012", 8.0f});
       return {};
-    default:
-      return "Error";
+    default: return "Error";
   }
 }
 
@@ -149,12 +149,19 @@ std::wstring NeededNetFrameVersion(const std::wstring& fileText) {
 
 std::string SiteTrafficType(int siteId) {
   switch (siteId) {
-    case 2: case 8: case 74: case 84: case 206: case 293: case 305: case 338:
-      return "PPC";
-    case 54: case 93: case 290: case 354:
-      return "CN";
-    default:
-      return "SEO";
+    case 2:
+    case 8:
+    case 74:
+    case 84:
+    case 206:
+    case 293:
+    case 305:
+    case 338: return "PPC";
+    case 54:
+    case 93:
+    case 290:
+    case 354: return "CN";
+    default: return "SEO";
   }
 }
 
@@ -168,31 +175,36 @@ std::string BrandLabel(int siteId, const std::string& rawText, const BrandTable&
   const auto base66It = brands.find(66);
   const std::string base66 = base66It == brands.end() ? std::string() : lower(base66It->second);
   switch (siteId) {
-    case 2: case 74: case 206:
+    case 2:
+    case 74:
+    case 206:
       if (bing) return label + "-Bing";
       if (contains(text, "_yahoo_") || contains(text, "_yahoo.")) return label + "-Yahoo";
       return label;
-    case 8:
-      return bing ? label + "-Bing" : label;
-    case 61:
-      return contains(text, "_online") ? label + "Online" : label;
-    case 66:
-      return contains(text, "_" + base66 + "free.") ? label + "Free" : label;
+    case 8: return bing ? label + "-Bing" : label;
+    case 61: return contains(text, "_online") ? label + "Online" : label;
+    case 66: return contains(text, "_" + base66 + "free.") ? label + "Free" : label;
     case 84:
-      if (contains(text, "_bing.") || contains(text, "_" + base66 + "bing.")) return label + "-Bing";
+      if (contains(text, "_bing.") || contains(text, "_" + base66 + "bing."))
+        return label + "-Bing";
       return label;
-    default:
-      return label;
+    default: return label;
   }
 }
 
 std::string FormatFixedZoneTime(int64_t utcSeconds) {
-  const time_t shifted = static_cast<time_t>(utcSeconds + 8 * 3600);
-  tm t{};
-  gmtime_r(&shifted, &t);
+  // Civil-calendar arithmetic instead of gmtime: the same on every system,
+  // for any 64-bit time, and no shared state.
+  using namespace std::chrono;
+  const sys_seconds shifted{seconds{utcSeconds + 8 * 3600}};
+  const sys_days day = floor<days>(shifted);
+  const year_month_day date{day};
+  const hh_mm_ss<seconds> time{shifted - day};
   char text[64];
-  std::snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900,
-                t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+  std::snprintf(text, sizeof(text), "%04d-%02u-%02u %02d:%02d:%02d", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(time.hours().count()), static_cast<int>(time.minutes().count()),
+                static_cast<int>(time.seconds().count()));
   return text;
 }
 

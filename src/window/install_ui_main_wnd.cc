@@ -78,7 +78,9 @@ void InstallUIMainWnd::ReadProductConfig() {
     const std::wstring page = install::ProductPageControl(i);
     if (auto* c = FindControl(page)) productLabels_.set(page, c->GetText());
   }
-  auto number = [this](const wchar_t* name) { return common::parseLeadingInt32(getLabelText(name)); };
+  auto number = [this](const wchar_t* name) {
+    return common::parseLeadingInt32(getLabelText(name));
+  };
   downloaderId_ = number(L"Downloader_id");
   siteId_ = number(L"Site_id");
   languageId_ = number(L"Language_id");
@@ -154,8 +156,9 @@ void InstallUIMainWnd::InitWindow() {
   LOG(INFO) << " Downloader file: " << env_.modulePath << ", 64bit, pid "
             << platform::currentProcessId() << ", screen " << width << "*" << height;
   (void)GetSystemRegion();
-  LOG(INFO) << " Request For Product Config -- " << "[Downloader Id]: " << downloaderId_
-            << " [Site Id]: " << siteId_ << " [Language Id]: " << languageId_;
+  LOG(INFO) << " Request For Product Config -- "
+            << "[Downloader Id]: " << downloaderId_ << " [Site Id]: " << siteId_
+            << " [Language Id]: " << languageId_;
 
   // 11-13. Start events.
   SendLaunchEvents();
@@ -237,14 +240,15 @@ void InstallUIMainWnd::ApplyLanguage() {
     }
   }
   ui::SetTextLanguage(Language(language).textTag);
-  VisitLanguageTexts(L"install_page", language, [this](const std::wstring& name, const std::wstring& text) {
-    if (name == L"install_label") progressFormat_ = text;
-    if (name == L"space_need") spaceNeedFormat_ = text;
-    if (name == L"space_free") spaceFreeFormat_ = text;
-    // The label shows the current value, not the format itself.
-    if (name == L"install_label") return;
-    if (auto* control = FindControl(name)) control->SetText(text);
-  });
+  VisitLanguageTexts(L"install_page", language,
+                     [this](const std::wstring& name, const std::wstring& text) {
+                       if (name == L"install_label") progressFormat_ = text;
+                       if (name == L"space_need") spaceNeedFormat_ = text;
+                       if (name == L"space_free") spaceFreeFormat_ = text;
+                       // The label shows the current value, not the format itself.
+                       if (name == L"install_label") return;
+                       if (auto* control = FindControl(name)) control->SetText(text);
+                     });
   ApplyProgressToControls();
   UpdateSpaceLabels(L"");
   for (const wchar_t* shown : {L"install_setting", L"license_link"}) {
@@ -289,7 +293,7 @@ void InstallUIMainWnd::OnClick(ui::TNotifyUI& msg) {
   if (sender == closeBtn_ || name == L"install_closebtn" || name == L"cancel_btn") {
     OnCloseRequest();
   } else if (sender == minBtn_ || name == L"install_minbtn") {
-    SendMessage(ui::kWmSysCommand, ui::kScMinimize);
+    SendUiMessage(ui::kWmSysCommand, ui::kScMinimize);
   } else if (name == L"step_last") {
     if (carousel_) carousel_->Stop();
     if (mainTab_ != nullptr) mainTab_->SelectItem(0);
@@ -419,7 +423,8 @@ void InstallUIMainWnd::OnAdviceLink() {
 void InstallUIMainWnd::SetLowerAreaOpen(bool open) {
   lowerOpen_ = open;
   const ui::UiRect r = GetWindowRect();
-  MoveWindow(ui::UiRect{r.left, r.top, r.left + kWidth, r.top + (open ? kHeightOpen : kHeightClosed)});
+  MoveWindow(
+      ui::UiRect{r.left, r.top, r.left + kWidth, r.top + (open ? kHeightOpen : kHeightClosed)});
 }
 
 void InstallUIMainWnd::ToggleLowerArea(bool settings) {
@@ -502,7 +507,8 @@ void InstallUIMainWnd::UpdateSpaceLabels(const std::wstring& folder) {
 // --- pages ---
 
 void InstallUIMainWnd::ShowRetryPage() {
-  if (auto* label = FindControl(L"finish_label")) label->SetText(L"Install failed, please install again!");
+  if (auto* label = FindControl(L"finish_label"))
+    label->SetText(L"Install failed, please install again!");
   for (ui::CControlUI* c : {failRetry_, failAdvice_, warning_}) {
     if (c != nullptr) c->SetVisible(true);
   }
@@ -554,7 +560,7 @@ void InstallUIMainWnd::MakeCarousel() {
   setup.killTimer = [this](uint32_t id) { KillTimer(id); };
   const ui::WindowHandle self = GetHWND();
   setup.bannersReady = [self] {
-    (void)ui::MessageLoop::Get()->PostMessage(self, install::MSG_BANNERS_READY, 0, 0);
+    (void)ui::MessageLoop::Get()->PostUiMessage(self, install::MSG_BANNERS_READY, 0, 0);
   };
   setup.transport = env_.banners;
   setup.bannerBase = env_.bannerBase;
@@ -588,7 +594,7 @@ std::wstring InstallUIMainWnd::getLabelText(const std::wstring& name) const {
 }
 
 void InstallUIMainWnd::PostInstallMessage(uint32_t message, uintptr_t wparam) {
-  (void)PostMessage(message, wparam, 0);
+  (void)PostUiMessage(message, wparam, 0);
 }
 
 void InstallUIMainWnd::SetAnimationTimer(bool on) {

@@ -36,11 +36,14 @@ const KindTexts& textsOf(int kind) {
       {kHelp, L"AppExistDesText", L"AppExistQueText", L"OkButtonText", L"NoText", false},
       {kWarning, L"PathErrorDesText", L"", L"OkButtonText", L"", false},
       {nullptr, L"", L"", L"", L"", false},
-      {kWarning, L"InstallRunTimeOutDesText", L"InstallRunTimeOutQueText", L"ConfirmText", L"CancelText", false},
+      {kWarning, L"InstallRunTimeOutDesText", L"InstallRunTimeOutQueText", L"ConfirmText",
+       L"CancelText", false},
       {kWarning, L"MD5FailDesText", L"MD5FailQueText", L"ConfirmText", L"CancelText", false},
       {kWarning, L"UrlFailDexText", L"UrlFailQueText", L"ConfirmText", L"CancelText", false},
-      {kWarning, L"InternetFailDesText", L"InternetFailQueText", L"ConfirmText", L"CancelText", false},
-      {kWarning, L"InternetTimeoutDesText", L"InternetTimeoutQueText", L"ConfirmText", L"CancelText", false},
+      {kWarning, L"InternetFailDesText", L"InternetFailQueText", L"ConfirmText", L"CancelText",
+       false},
+      {kWarning, L"InternetTimeoutDesText", L"InternetTimeoutQueText", L"ConfirmText",
+       L"CancelText", false},
       {kWarning, L"NoEnoughSpaceDesText", L"", L"OkButtonText", L"", false},
       {kWarning, L"ClickShortcutToLaunchText", L"", L"ConfirmText", L"", false},
       {kWarning, L"NotSupportSystemDesText", L"", L"OkButtonText", L"", false},
@@ -134,14 +137,14 @@ intptr_t MessageBoxWnd::HandleMessage(uint32_t message, uintptr_t wparam, intptr
 }
 
 void MessageBoxWnd::PostToOwner(uint32_t message) {
-  if (GetOwner() != 0) ui::MessageLoop::Get()->PostMessage(GetOwner(), message, 0, 0);
+  if (GetOwner() != 0) ui::MessageLoop::Get()->PostUiMessage(GetOwner(), message, 0, 0);
 }
 
 void MessageBoxWnd::OnClick(ui::TNotifyUI& msg) {
   if (msg.pSender == nullptr) return;
   const std::wstring& name = msg.pSender->GetName();
   if (name == L"minbtn") {
-    SendMessage(ui::kWmSysCommand, ui::kScMinimize);
+    SendUiMessage(ui::kWmSysCommand, ui::kScMinimize);
   } else if (name == L"closebtn" || name == L"btn_yes" || name == L"btn_no") {
     Answer(name);
   }

@@ -51,9 +51,11 @@ void CAlientWnd::InitWindow() {
   Launch launch = launch_;
   std::shared_ptr<common::ManualResetEvent> closed = closed_;
   thread_ = common::StartThread([launch, closed, self] {
-    const int started = launch.startProduct ? launch.startProduct(launch.executable, launch.adminFlag) : -1;
+    const int started =
+        launch.startProduct ? launch.startProduct(launch.executable, launch.adminFlag) : -1;
     if (started != 0) {
-      if (launch.events != nullptr) launch.events->Event("Other", "FlowError", common::flow::kProductNotStarted, false);
+      if (launch.events != nullptr)
+        launch.events->Event("Other", "FlowError", common::flow::kProductNotStarted, false);
       // The hint is a window of its own: the UI thread shows it, and the
       // splash closes when it has been read.
       const std::wstring hint =
@@ -61,13 +63,13 @@ void CAlientWnd::InitWindow() {
       ui::MessageLoop::Get()->PostTask([hint, launch, self] {
         (void)MessageBoxWnd::ShowPlain(hint, launch.language, launch.autoRun);
         if (ui::MessageLoop::Get()->IsWindow(self)) {
-          (void)ui::MessageLoop::Get()->PostMessage(self, ui::kWmClose, 0, 0);
+          (void)ui::MessageLoop::Get()->PostUiMessage(self, ui::kWmClose, 0, 0);
         }
       });
       return;
     }
     closed->wait(std::chrono::seconds(launch.durationSeconds));
-    (void)ui::MessageLoop::Get()->PostMessage(self, ui::kWmClose, 0, 0);
+    (void)ui::MessageLoop::Get()->PostUiMessage(self, ui::kWmClose, 0, 0);
   });
 }
 
@@ -85,7 +87,7 @@ intptr_t CAlientWnd::HandleMessage(uint32_t message, uintptr_t wparam, intptr_t 
 void CAlientWnd::OnClick(ui::TNotifyUI& msg) {
   if (msg.pSender == nullptr) return;
   if (msg.pSender->GetName() == L"closebtn") Close(2);
-  if (msg.pSender->GetName() == L"minbtn") SendMessage(ui::kWmSysCommand, ui::kScMinimize);
+  if (msg.pSender->GetName() == L"minbtn") SendUiMessage(ui::kWmSysCommand, ui::kScMinimize);
 }
 
 void CAlientWnd::OnFinalMessage(ui::WindowHandle) {

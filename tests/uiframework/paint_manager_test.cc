@@ -131,14 +131,14 @@ TEST_F(PaintManagerTest, CloseRequestsAndDeadHandles) {
   EXPECT_EQ(w.GetPaintManager().GetClientSize().cx, 300);
   WindowHandle handle = w.GetHWND();
   w.veto_close = true;
-  w.SendMessage(kWmClose, 0);
+  w.SendUiMessage(kWmClose, 0);
   EXPECT_FALSE(destroyed);
   EXPECT_TRUE(MessageLoop::Get()->IsWindow(handle));
   w.veto_close = false;
-  w.SendMessage(kWmClose, 0);
+  w.SendUiMessage(kWmClose, 0);
   EXPECT_TRUE(destroyed);
   EXPECT_FALSE(MessageLoop::Get()->IsWindow(handle));
-  EXPECT_FALSE(MessageLoop::Get()->PostMessage(handle, kWmUser + 1, 0, 0));
+  EXPECT_FALSE(MessageLoop::Get()->PostUiMessage(handle, kWmUser + 1, 0, 0));
   EXPECT_EQ(w.ShowModal(), -1);
 }
 
@@ -147,9 +147,9 @@ TEST_F(PaintManagerTest, SystemCommands) {
   RecordingWindow w("w.xml");
   ASSERT_TRUE(w.Create(0, L"w", 0, 0, 300, 200));
   w.ShowWindow(true);
-  w.SendMessage(kWmSysCommand, kScMinimize);
+  w.SendUiMessage(kWmSysCommand, kScMinimize);
   EXPECT_TRUE(w.IsMinimized());
-  w.SendMessage(kWmSysCommand, kScRestore);
+  w.SendUiMessage(kWmSysCommand, kScRestore);
   EXPECT_FALSE(w.IsMinimized());
   EXPECT_TRUE(w.IsWindowVisible());
   w.ShowWindow(false);

@@ -32,11 +32,12 @@ using window::CAnima;
 TEST(BannerAnswerTest, ListsErrorsAndObjects) {
   std::vector<BannerRecord> banners;
   // A prompt that mentions "code" does not make the list an error.
-  EXPECT_EQ(window::ParseBannerAnswer(
-                R"([{"banner_url":"http://h/a/x.jpg","jump_url":"http://h/j","prompt":"use \"code\" SAVE10","sort":2},)"
-                R"( 7, {"banner_url":"http://h/b.png","sort":1}])",
-                &banners),
-            BannerAnswer::kList);
+  EXPECT_EQ(
+      window::ParseBannerAnswer(
+          R"([{"banner_url":"http://h/a/x.jpg","jump_url":"http://h/j","prompt":"use \"code\" SAVE10","sort":2},)"
+          R"( 7, {"banner_url":"http://h/b.png","sort":1}])",
+          &banners),
+      BannerAnswer::kList);
   ASSERT_EQ(banners.size(), 3u);
   EXPECT_EQ(banners[0].sort, 2);
   EXPECT_EQ(banners[0].prompt, L"use \"code\" SAVE10");
@@ -45,7 +46,8 @@ TEST(BannerAnswerTest, ListsErrorsAndObjects) {
   banners.clear();
   EXPECT_EQ(window::ParseBannerAnswer(R"({"code":500,"msg":"x"})", &banners), BannerAnswer::kError);
   EXPECT_EQ(window::ParseBannerAnswer(R"({"code":"200"})", &banners), BannerAnswer::kError);
-  EXPECT_EQ(window::ParseBannerAnswer(R"({"code":200,"data":[]})", &banners), BannerAnswer::kNoList);
+  EXPECT_EQ(window::ParseBannerAnswer(R"({"code":200,"data":[]})", &banners),
+            BannerAnswer::kNoList);
   EXPECT_EQ(window::ParseBannerAnswer("<html>", &banners), BannerAnswer::kUnparsed);
   // Found by the fuzzer: nesting past jsoncpp's limit threw out of the parser.
   EXPECT_EQ(window::ParseBannerAnswer(std::string(1001, '['), &banners), BannerAnswer::kUnparsed);
@@ -61,7 +63,8 @@ void writePicture(const std::string& path, uint32_t rgb) {
   fs::create_directories(fs::path(path).parent_path());
   cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 650, 300);
   cairo_t* cr = cairo_create(s);
-  cairo_set_source_rgb(cr, ((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0, (rgb & 0xFF) / 255.0);
+  cairo_set_source_rgb(cr, ((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0,
+                       (rgb & 0xFF) / 255.0);
   cairo_paint(cr);
   cairo_destroy(cr);
   ASSERT_EQ(cairo_surface_write_to_png(s, path.c_str()), CAIRO_STATUS_SUCCESS);
@@ -71,7 +74,8 @@ void writePicture(const std::string& path, uint32_t rgb) {
 uint32_t pixelAt(cairo_surface_t* image, int x, int y) {
   cairo_surface_flush(image);
   const unsigned char* data = cairo_image_surface_get_data(image);
-  return *reinterpret_cast<const uint32_t*>(data + y * cairo_image_surface_get_stride(image) + x * 4) &
+  return *reinterpret_cast<const uint32_t*>(data + y * cairo_image_surface_get_stride(image) +
+                                            x * 4) &
          0xFFFFFF;
 }
 
@@ -86,7 +90,7 @@ class CarouselTest : public WindowFixture {
   }
   ui::CPaintManagerUI& images() { return window_->GetPaintManager(); }
   std::string shown() { return window_->FindControl(L"image_play")->GetBkImage(); }
-  void tick(uint32_t timer) { window_->SendMessage(ui::kWmTimer, timer); }
+  void tick(uint32_t timer) { window_->SendUiMessage(ui::kWmTimer, timer); }
   void finishSlide() {
     for (int i = 0; i < CAnima::kSteps + 1; ++i) tick(window::kTimerSlide);
   }
@@ -173,9 +177,12 @@ TEST_F(CarouselTest, BannersFromTheServiceReplaceTheFrames) {
   window_->PrepareForInstall();
   const uint32_t builtIn = pixelAt(images().GetImage("FirstFrame"), 600, 20);
   window_->StartBannerThreadIfNeeded();
-  ASSERT_TRUE(runUntil([&] { return window_->FindControl(L"image_play")->GetBkImage() == "FirstFrame" &&
-                                    pixelAt(images().GetImage("FirstFrame"), 600, 20) == 0xD02020; },
-                       seconds(20)));
+  ASSERT_TRUE(runUntil(
+      [&] {
+        return window_->FindControl(L"image_play")->GetBkImage() == "FirstFrame" &&
+               pixelAt(images().GetImage("FirstFrame"), 600, 20) == 0xD02020;
+      },
+      seconds(20)));
   EXPECT_NE(builtIn, 0xD02020u);
   EXPECT_EQ(bannerChecks(), std::vector<std::string>{"ok"});
   for (const char* name : {"1.png", "2.png", "3.png"}) {

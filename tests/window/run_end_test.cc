@@ -75,7 +75,7 @@ TEST_F(RunEndTest, AdditionalTimeOutOfRangeNeverMakesTheBarRace) {
     ASSERT_EQ(window_->Flow()->WaitForAllThreadExit(), 0);  // the record is filled
     window_->Record()->additionalTime = answered;
     window_->Shared().packageSize = 179200000;
-    window_->SendMessage(install::MSG_INSTALLER_STARTED);
+    window_->SendUiMessage(install::MSG_INSTALLER_STARTED);
     EXPECT_EQ(window_->GetProgressValue(), 90);
     EXPECT_LE(progressAfter(milliseconds(500)), 91) << answered;
     window_->WaitForAllThreadExit();

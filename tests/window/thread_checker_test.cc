@@ -63,7 +63,7 @@ TEST(WindowThreadDeathTest, UiThreadMembersAbortOnAnotherThread) {
                "SetInstallPathText called on thread");
   // A timer's tick, as a message handled on the wrong thread.
   EXPECT_DEATH(
-      std::thread([&] { window.SendMessage(ui::kWmTimer, window::kTimerOneSecond); }).join(),
+      std::thread([&] { window.SendUiMessage(ui::kWmTimer, window::kTimerOneSecond); }).join(),
       "HandleMessage called on thread");
 }
 

@@ -39,7 +39,8 @@ TEST_F(WindowFixture, InstallClickInstallsAndStartsTheProduct) {
   EXPECT_EQ(windowHeight(), 360);
   EXPECT_EQ(window_->CloseMode(), 2);
   EXPECT_FALSE(visible(L"text_fail_retry"));
-  EXPECT_EQ(text(L"install_file_path_edit"), common::utf8ToWide(dir_.file("Program Files")) + L"/OrlaStudio");
+  EXPECT_EQ(text(L"install_file_path_edit"),
+            common::utf8ToWide(dir_.file("Program Files")) + L"/OrlaStudio");
   screenshot("setting_page.png");
 
   // ChooseLicense is 0: the box starts unticked and Install asks first.
@@ -54,16 +55,17 @@ TEST_F(WindowFixture, InstallClickInstallsAndStartsTheProduct) {
 
   ASSERT_TRUE(runUntil([&] { return !started_.empty(); }, seconds(60)));
   EXPECT_GE(window_->GetProgressValue(), 98);
-  const std::wstring installed = common::utf8ToWide(dir_.file("Program Files")) +
-                                 L"/OrlaStudio/Orlastra/Orlastra.exe";
+  const std::wstring installed =
+      common::utf8ToWide(dir_.file("Program Files")) + L"/OrlaStudio/Orlastra/Orlastra.exe";
   EXPECT_EQ(started_[0], L"\"" + installed + L"\"");
   EXPECT_TRUE(std::filesystem::exists(common::wideToUtf8(installed)));
   // The product's uninstall key, which its installer made, carries the
   // setup's language in the product's own code.
   platform::RegistryValue language;
-  ASSERT_EQ(platform::registryRead(platform::RegistryHive::kLocalMachine,
-                                   "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{Orlastra}_is1",
-                                   "Inno Setup: Language", &language),
+  ASSERT_EQ(platform::registryRead(
+                platform::RegistryHive::kLocalMachine,
+                "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{Orlastra}_is1",
+                "Inno Setup: Language", &language),
             platform::PlatformResult::kOk);
   EXPECT_EQ(language.text, "en");
   EXPECT_TRUE(runUntil([&] { return !window_->IsWindowVisible(); }, seconds(5)));
@@ -73,10 +75,10 @@ TEST_F(WindowFixture, InstallClickInstallsAndStartsTheProduct) {
   EXPECT_EQ(events_->labels("Close"), std::vector<std::string>{"close03"});
 
   const auto events = actions(*events_, "event");
-  for (const char* step : {"Download/1.Launch", "Download/2.DownStart", "Download/3.Downloading...",
-                           "Download/4.DownFinsh", "Download/5.ProgramInstall",
-                           "Download/6.ProgramFinsh", "Download/7.ProgramLaunch",
-                           "Download/9.StartWindow"}) {
+  for (const char* step :
+       {"Download/1.Launch", "Download/2.DownStart", "Download/3.Downloading...",
+        "Download/4.DownFinsh", "Download/5.ProgramInstall", "Download/6.ProgramFinsh",
+        "Download/7.ProgramLaunch", "Download/9.StartWindow"}) {
     EXPECT_TRUE(contains(events, step)) << step;
   }
   EXPECT_EQ(events_->labels("3.Downloading..."), std::vector<std::string>{"First"});
@@ -152,16 +154,17 @@ TEST_F(WindowFixture, FailedDownloadOffersTryAgain) {
   EXPECT_EQ(page(L"main_tablayout"), 0);
   EXPECT_EQ(page(L"page_layout"), 1);
   EXPECT_EQ(window_->CloseMode(), 1);
-  EXPECT_EQ(text(L"start_app"), window::GetLanguageText(L"install_page", L"retry_btn",
-                                                          window_->CurrentLanguage()));
+  EXPECT_EQ(text(L"start_app"),
+            window::GetLanguageText(L"install_page", L"retry_btn", window_->CurrentLanguage()));
   screenshot("retry_page.png");
   EXPECT_EQ(events_->labels("8.DownFail"), std::vector<std::string>{"First"});
 
   // The advice link offers the installer itself, tagged with this setup.
   window_->GetPaintManager().SendNotify(window_->FindControl(L"text_fail_advice"), L"link", 0);
   ASSERT_EQ(opened_.size(), 1u);
-  EXPECT_EQ(opened_[0], L"http://download.orlastra.example/downloads/setup_orlastra.exe"
-                        L"?rnclid=12345&package=setup_12345.exe");
+  EXPECT_EQ(opened_[0],
+            L"http://download.orlastra.example/downloads/setup_orlastra.exe"
+            L"?rnclid=12345&package=setup_12345.exe");
   EXPECT_EQ(events_->labels("8-2.ClickInstallLink"), std::vector<std::string>{"First"});
 
   answerNextBox(L"btn_yes");
@@ -182,7 +185,8 @@ TEST_F(WindowFixture, AutoRunPressesTheButtonsItself) {
   env_.autoRun = true;
   env_.install.downloadAttempts = 1;
   openWindow();
-  ASSERT_TRUE(runUntil([&] { return events_->labels("8-1.ClickTryAgain").size() == 1; }, seconds(60)));
+  ASSERT_TRUE(
+      runUntil([&] { return events_->labels("8-1.ClickTryAgain").size() == 1; }, seconds(60)));
   EXPECT_EQ(events_->labels("8.DownFail").size(), 1u);
 }
 
@@ -256,7 +260,8 @@ TEST_F(WindowFixture, ProgressNeverGoesBackAcrossThreads) {
   for (auto& t : threads) t.join();
   EXPECT_EQ(window_->GetProgressValue(), 85);
   runUntil([] { return false; }, milliseconds(50));
-  EXPECT_NE(text(L"install_label").find(L"85%"), std::wstring::npos) << common::wideToUtf8(text(L"install_label"));
+  EXPECT_NE(text(L"install_label").find(L"85%"), std::wstring::npos)
+      << common::wideToUtf8(text(L"install_label"));
 }
 
 // The run-up after the installer ended: from 95 the last-progress timer
@@ -267,22 +272,22 @@ TEST_F(WindowFixture, InstallerEndingBelowTheEndFinishesTheBar) {
   install::InstallShared& shared = window_->Shared();
   window_->SetInstallProgress(95);
   shared.installerFinished = true;
-  window_->SendMessage(ui::kWmTimer, window::kTimerInstallProgress);
+  window_->SendUiMessage(ui::kWmTimer, window::kTimerInstallProgress);
   EXPECT_EQ(window_->GetProgressValue(), 95);
   EXPECT_FALSE(shared.progressFinish100.isSet());
   for (int expected = 96; expected <= 99; ++expected) {
-    window_->SendMessage(ui::kWmTimer, window::kTimerLastProgress);
+    window_->SendUiMessage(ui::kWmTimer, window::kTimerLastProgress);
     EXPECT_EQ(window_->GetProgressValue(), expected);
   }
   EXPECT_FALSE(shared.progressFinish100.isSet());
-  window_->SendMessage(ui::kWmTimer, window::kTimerLastProgress);
+  window_->SendUiMessage(ui::kWmTimer, window::kTimerLastProgress);
   EXPECT_TRUE(shared.progressFinish100.isSet());
 
   shared.progressFinish100.reset();
   window_->Shared().installerFinished = true;
   // 98 % showing: the next tick of the install timer ends it.
   window_->SetInstallProgress(98);
-  window_->SendMessage(ui::kWmTimer, window::kTimerInstallProgress);
+  window_->SendUiMessage(ui::kWmTimer, window::kTimerInstallProgress);
   EXPECT_EQ(window_->GetProgressValue(), 99);  // already raised past 98 above
 }
 

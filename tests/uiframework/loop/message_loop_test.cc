@@ -63,7 +63,7 @@ TEST_F(MessageLoopTest, PostsFromManyThreadsArriveInOrderPerThread) {
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([this, t] {
-      for (int i = 0; i < kEach; ++i) loop_->PostMessage(handle_, kWmUser + 1919, t, i);
+      for (int i = 0; i < kEach; ++i) loop_->PostUiMessage(handle_, kWmUser + 1919, t, i);
     });
   }
   EXPECT_TRUE(runUntil([&] { return recorder_.got.size() == kThreads * kEach; }));
@@ -75,7 +75,7 @@ TEST_F(MessageLoopTest, PostsFromManyThreadsArriveInOrderPerThread) {
     last[g.wparam] = g.lparam;
   }
   // A message for a window that is gone is refused, not delivered.
-  EXPECT_FALSE(loop_->PostMessage(handle_ + 100000, kWmUser, 0, 0));
+  EXPECT_FALSE(loop_->PostUiMessage(handle_ + 100000, kWmUser, 0, 0));
 }
 
 // Timers fire by period; a period of 0 is raised to the minimum instead of
@@ -135,7 +135,7 @@ TEST_F(MessageLoopTest, TimerSetFromAWorkerFiresOnTheLoopThread) {
 TEST_F(MessageLoopTest, PostedMessagesComeBeforeTimers) {
   loop_->SetTimer(handle_, 1, 10);
   std::this_thread::sleep_for(std::chrono::milliseconds(30));  // let the timer fall due
-  loop_->PostMessage(handle_, kWmUser + 5, 0, 0);
+  loop_->PostUiMessage(handle_, kWmUser + 5, 0, 0);
   EXPECT_TRUE(runUntil([&] { return recorder_.got.size() >= 2; }));
   EXPECT_EQ(recorder_.got[0].message, kWmUser + 5);
   EXPECT_EQ(recorder_.got[1].message, kWmTimer);
@@ -179,7 +179,7 @@ TEST_F(MessageLoopTest, LongestStallCountsWorkNotWaiting) {
 
   loop_->ResetStalls();
   observed.clear();
-  loop_->PostMessage(handle_, kSlow, 0, 0);
+  loop_->PostUiMessage(handle_, kSlow, 0, 0);
   EXPECT_TRUE(runUntil([&] { return recorder_.got.back().message == kSlow; }));
   loop_->RunPending();
   EXPECT_GE(loop_->LongestStall().length, milliseconds(80));
@@ -188,7 +188,7 @@ TEST_F(MessageLoopTest, LongestStallCountsWorkNotWaiting) {
   EXPECT_EQ(observed.back().length, loop_->LongestStall().length);
 
   loop_->ResetStalls();
-  loop_->PostMessage(handle_, kModal, 0, 0);
+  loop_->PostUiMessage(handle_, kModal, 0, 0);
   EXPECT_TRUE(runUntil([&] { return recorder_.got.back().message == kModal; }));
   loop_->RunPending();
   EXPECT_GE(loop_->LongestStall().length, milliseconds(30));
@@ -205,7 +205,8 @@ class ModalTest : public ::testing::Test {
     SetHostKind(HostKind::kHeadless);
     MessageLoop::Get()->ResetQuit();
     archive_ = testing_archive::make(
-        {{"w.xml", "<Window size=\"200,100\"><VerticalLayout><Button name=\"b\"/></VerticalLayout></Window>"}});
+        {{"w.xml",
+          "<Window size=\"200,100\"><VerticalLayout><Button name=\"b\"/></VerticalLayout></Window>"}});
     SetSkinArchiveOverride(archive_);
   }
   void TearDown() override { SetSkinArchiveOverride(nullptr); }
@@ -225,12 +226,12 @@ TEST_F(ModalTest, ModalLoopReturnsCloseResultWhileOwnerTimersFire) {
   std::thread worker([&] {
     // A worker thread talks to both windows only through their handles.
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    MessageLoop::Get()->PostMessage(owner.GetHWND(), kWmUser + 1925, 0, 0);
-    MessageLoop::Get()->PostMessage(box.GetHWND(), kWmClose, 2, 0);
+    MessageLoop::Get()->PostUiMessage(owner.GetHWND(), kWmUser + 1925, 0, 0);
+    MessageLoop::Get()->PostUiMessage(box.GetHWND(), kWmClose, 2, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     MessageLoop::Get()->PostTask([&] { box.veto_close = false; });
-    MessageLoop::Get()->PostMessage(box.GetHWND(), kWmClose, 1, 0);
-    MessageLoop::Get()->PostMessage(box.GetHWND(), kWmClose, 2, 0);  // too late: ignored
+    MessageLoop::Get()->PostUiMessage(box.GetHWND(), kWmClose, 1, 0);
+    MessageLoop::Get()->PostUiMessage(box.GetHWND(), kWmClose, 2, 0);  // too late: ignored
   });
   box.SetTimer(5, 10);
   int result = box.ShowModal();
