@@ -19,6 +19,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -32,7 +33,7 @@ namespace {
 using Microsoft::WRL::ComPtr;
 
 // How long the exit waits for a dialog still open to close.
-constexpr std::chrono::milliseconds kExitWait{2000};
+constexpr std::chrono::milliseconds kExitWait{1000};
 constexpr std::chrono::milliseconds kClosePoll{50};
 
 struct PickRequest {
@@ -154,84 +155,93 @@ class PickerWorker {
   }
 
   void post(PickRequest req) {
-    std::unique_lock<std::mutex> lock(mu_);
-    if (stopping_) return;
-    queue_.push_back(std::move(req));
+    std::unique_lock<std::mutex> lock(s_->mu);
+    if (s_->stopping) return;
+    s_->queue.push_back(std::move(req));
     if (!thread_.joinable()) {
       try {
-        thread_ = std::thread([this] { run(); });
+        thread_ = std::thread([s = s_] { run(*s); });
       } catch (const std::system_error&) {
-        PickRequest failed = std::move(queue_.back());
-        queue_.pop_back();
+        PickRequest failed = std::move(s_->queue.back());
+        s_->queue.pop_back();
         lock.unlock();
         failed.done(std::nullopt);  // no dialog could be shown
         return;
       }
     }
-    wake_.notify_all();
+    s_->wake.notify_all();
   }
 
   // Drops the requests still queued, closes a dialog still open and drops
   // its answer.
   ~PickerWorker() {
-    std::unique_lock<std::mutex> lock(mu_);
-    stopping_ = true;
-    queue_.clear();
-    wake_.notify_all();
+    std::unique_lock<std::mutex> lock(s_->mu);
+    s_->stopping = true;
+    s_->queue.clear();
+    s_->wake.notify_all();
     if (!thread_.joinable()) return;
     const auto deadline = std::chrono::steady_clock::now() + kExitWait;
-    while (!finished_ && std::chrono::steady_clock::now() < deadline) {
+    while (!s_->finished && std::chrono::steady_clock::now() < deadline) {
       // Closing the dialog's window is the person's cancel. Asked again
       // until the thread ends, since a dialog may still be on its way up.
-      EnumThreadWindows(threadId_, closeWindow, 0);
-      wake_.wait_for(lock, kClosePoll);
+      EnumThreadWindows(s_->threadId, closeVisibleWindow, 0);
+      s_->wake.wait_for(lock, kClosePoll);
     }
-    const bool ended = finished_;
+    const bool ended = s_->finished;
     lock.unlock();
     if (ended) {
       thread_.join();
     } else {
-      thread_.detach();  // the process ends it
+      // A dialog closed while still coming up can hide without ending its
+      // loop (Wine's does). Nobody sees it any more and the process ends
+      // the thread; it shares the state, so it outlives this object.
+      thread_.detach();
     }
   }
 
  private:
+  struct State {
+    std::mutex mu;
+    std::condition_variable wake;
+    std::deque<PickRequest> queue;
+    bool stopping = false;
+    bool finished = false;
+    DWORD threadId = 0;
+  };
+
   PickerWorker() = default;
 
-  static BOOL CALLBACK closeWindow(HWND window, LPARAM) {
-    PostMessageW(window, WM_CLOSE, 0, 0);
+  // Only visible ones: the thread's hidden windows are COM's and the
+  // input method's, which must live until the dialog is gone.
+  static BOOL CALLBACK closeVisibleWindow(HWND window, LPARAM) {
+    if (IsWindowVisible(window)) PostMessageW(window, WM_CLOSE, 0, 0);
     return TRUE;
   }
 
-  void run() {
-    std::unique_lock<std::mutex> lock(mu_);
-    threadId_ = GetCurrentThreadId();
+  static void run(State& s) {
+    std::unique_lock<std::mutex> lock(s.mu);
+    s.threadId = GetCurrentThreadId();
     for (;;) {
-      if (stopping_) break;
-      if (queue_.empty()) {
-        wake_.wait(lock);
+      if (s.stopping) break;
+      if (s.queue.empty()) {
+        s.wake.wait(lock);
         continue;
       }
-      PickRequest req = std::move(queue_.front());
-      queue_.pop_front();
+      PickRequest req = std::move(s.queue.front());
+      s.queue.pop_front();
       lock.unlock();
       std::optional<std::string> folder = pick(req);
       lock.lock();
-      if (stopping_) break;  // nobody is left to tell
+      if (s.stopping) break;  // nobody is left to tell
       lock.unlock();
       req.done(std::move(folder));
       lock.lock();
     }
-    finished_ = true;
-    wake_.notify_all();
+    s.finished = true;
+    s.wake.notify_all();
   }
 
-  std::mutex mu_;
-  std::condition_variable wake_;
-  std::deque<PickRequest> queue_;
-  bool stopping_ = false;
-  bool finished_ = false;
-  DWORD threadId_ = 0;
+  std::shared_ptr<State> s_ = std::make_shared<State>();
   std::thread thread_;
 };
 

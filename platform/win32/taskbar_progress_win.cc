@@ -98,40 +98,50 @@ class TaskbarWorker {
   }
 
   void changed(std::shared_ptr<TaskbarProgress::Entry> entry) {
-    std::lock_guard<std::mutex> lock(mu_);
-    if (std::find(dirty_.begin(), dirty_.end(), entry) == dirty_.end()) {
-      dirty_.push_back(std::move(entry));
+    std::lock_guard<std::mutex> lock(s_->mu);
+    if (std::find(s_->dirty.begin(), s_->dirty.end(), entry) == s_->dirty.end()) {
+      s_->dirty.push_back(std::move(entry));
     }
     if (!thread_.joinable()) {
       try {
-        thread_ = std::thread([this] { run(); });
+        thread_ = std::thread([s = s_] { run(*s); });
       } catch (const std::system_error&) {
-        dirty_.clear();  // no thread, no bar
+        s_->dirty.clear();  // no thread, no bar
         return;
       }
     }
-    wake_.notify_all();
+    s_->wake.notify_all();
   }
 
   // Sends what is still pending (a bar hidden on the way out), then stops.
   ~TaskbarWorker() {
-    std::unique_lock<std::mutex> lock(mu_);
+    std::unique_lock<std::mutex> lock(s_->mu);
     if (!thread_.joinable()) return;
-    stopping_ = true;
-    wake_.notify_all();
-    const bool ended = wake_.wait_for(lock, kExitWait, [this] { return finished_; });
+    s_->stopping = true;
+    s_->wake.notify_all();
+    const bool ended = s_->wake.wait_for(lock, kExitWait, [this] { return s_->finished; });
     lock.unlock();
     if (ended) {
       thread_.join();
     } else {
-      thread_.detach();  // the process ends it
+      // The process ends it; it shares the state, so it outlives this
+      // object.
+      thread_.detach();
     }
   }
 
  private:
+  struct State {
+    std::mutex mu;
+    std::condition_variable wake;
+    std::vector<std::shared_ptr<TaskbarProgress::Entry>> dirty;
+    bool stopping = false;
+    bool finished = false;
+  };
+
   TaskbarWorker() = default;
 
-  void run() {
+  static void run(State& s) {
     const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     {
       ComPtr<ITaskbarList3> taskbar;
@@ -141,25 +151,25 @@ class TaskbarWorker {
           FAILED(taskbar->HrInit())) {
         taskbar.Reset();
       }
-      std::unique_lock<std::mutex> lock(mu_);
+      std::unique_lock<std::mutex> lock(s.mu);
       for (;;) {
-        if (dirty_.empty()) {
-          if (stopping_) break;
-          wake_.wait(lock);
+        if (s.dirty.empty()) {
+          if (s.stopping) break;
+          s.wake.wait(lock);
           continue;
         }
         Clock::time_point due = Clock::time_point::max();
-        for (const auto& e : dirty_) due = std::min(due, e->notBefore);
-        if (!stopping_ && Clock::now() < due) {
-          wake_.wait_until(lock, due);
+        for (const auto& e : s.dirty) due = std::min(due, e->notBefore);
+        if (!s.stopping && Clock::now() < due) {
+          s.wake.wait_until(lock, due);
           continue;
         }
         std::vector<std::shared_ptr<TaskbarProgress::Entry>> ready;
         const auto now = Clock::now();
-        for (auto it = dirty_.begin(); it != dirty_.end();) {
-          if (stopping_ || (*it)->notBefore <= now) {
+        for (auto it = s.dirty.begin(); it != s.dirty.end();) {
+          if (s.stopping || (*it)->notBefore <= now) {
             ready.push_back(std::move(*it));
-            it = dirty_.erase(it);
+            it = s.dirty.erase(it);
           } else {
             ++it;
           }
@@ -171,8 +181,8 @@ class TaskbarWorker {
         ready.clear();
         lock.lock();
       }
-      finished_ = true;
-      wake_.notify_all();
+      s.finished = true;
+      s.wake.notify_all();
     }
     if (SUCCEEDED(com)) CoUninitialize();
   }
@@ -207,11 +217,7 @@ class TaskbarWorker {
     e->notBefore = Clock::now() + kInterval;
   }
 
-  std::mutex mu_;
-  std::condition_variable wake_;
-  std::vector<std::shared_ptr<TaskbarProgress::Entry>> dirty_;
-  bool stopping_ = false;
-  bool finished_ = false;
+  std::shared_ptr<State> s_ = std::make_shared<State>();
   std::thread thread_;
 };
 

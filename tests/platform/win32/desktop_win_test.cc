@@ -310,6 +310,8 @@ class FolderPickerWinTest : public ::testing::Test {
       dialogMissing_ = true;
       return std::nullopt;
     }
+    // A dialog acted on the moment it shows may still be filling itself in.
+    Sleep(300);
     act(dialog);
     if (future.wait_for(10s) != std::future_status::ready) return "(no answer)";
     return future.get();
