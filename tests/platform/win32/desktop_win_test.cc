@@ -265,29 +265,38 @@ TEST(FileSignatureWinTest, UnsignedFilesHaveNoSignature) {
   EXPECT_EQ(static_cast<uint32_t>(foreign.status), platform::kTrustSubjectFormUnknown);
 }
 
+struct DialogSearch {
+  const std::wstring* title;
+  HWND found;
+};
+
+// Callbacks of the window enumerations, which on 32-bit Windows must be
+// WINAPI functions (no lambda converts to one).
+BOOL CALLBACK matchDialog(HWND window, LPARAM data) {
+  auto* s = reinterpret_cast<DialogSearch*>(data);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  wchar_t text[128] = {};
+  GetWindowTextW(window, text, 128);
+  if (pid != GetCurrentProcessId() || !IsWindowVisible(window) || *s->title != text) return TRUE;
+  s->found = window;
+  return FALSE;
+}
+
+BOOL CALLBACK matchVisibleEdit(HWND child, LPARAM data) {
+  wchar_t cls[16] = {};
+  GetClassNameW(child, cls, 16);
+  if (wcscmp(cls, L"Edit") != 0 || !IsWindowVisible(child)) return TRUE;
+  *reinterpret_cast<HWND*>(data) = child;
+  return FALSE;
+}
+
 // The picker's dialog, once it is up: the top-level window of this process
 // with `title`; null when none came within the limit (no desktop).
 HWND waitForDialog(const std::wstring& title) {
-  struct Search {
-    const std::wstring* title;
-    HWND found;
-  };
   for (int i = 0; i < 200; ++i) {
-    Search search{&title, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(data);
-          DWORD pid = 0;
-          GetWindowThreadProcessId(window, &pid);
-          wchar_t text[128] = {};
-          GetWindowTextW(window, text, 128);
-          if (pid != GetCurrentProcessId() || !IsWindowVisible(window) || *s->title != text) {
-            return TRUE;
-          }
-          s->found = window;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    DialogSearch search{&title, nullptr};
+    EnumWindows(matchDialog, reinterpret_cast<LPARAM>(&search));
     if (search.found != nullptr) return search.found;
     Sleep(50);
   }
@@ -338,16 +347,7 @@ TEST_F(FolderPickerWinTest, ChoiceIsRelativeToNearestExistingStartFolder) {
   const auto answer = pickAndAct("Picker test choose", start, [](HWND dialog) {
     // Type a name relative to the folder shown, then press the button.
     HWND edit = nullptr;
-    EnumChildWindows(
-        dialog,
-        [](HWND child, LPARAM data) -> BOOL {
-          wchar_t cls[16] = {};
-          GetClassNameW(child, cls, 16);
-          if (wcscmp(cls, L"Edit") != 0 || !IsWindowVisible(child)) return TRUE;
-          *reinterpret_cast<HWND*>(data) = child;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&edit));
+    EnumChildWindows(dialog, matchVisibleEdit, reinterpret_cast<LPARAM>(&edit));
     SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"inner dir"));
     PostMessageW(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
   });
