@@ -5,6 +5,10 @@
 # give (platform/win32/).
 add_compile_definitions(UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601
                         CURL_STATICLIB)
+# gcc 12 warns about overlapping copies inside std::string's own inline
+# code at -O2 on 32-bit targets (GCC bug 105329, a false positive); with
+# warnings as errors it would stop the product build.
+add_compile_options(-Wno-restrict)
 
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 pkg_check_modules(TINYXML2 REQUIRED IMPORTED_TARGET tinyxml2)
@@ -22,7 +26,10 @@ foreach(f easylogging++.h easylogging++.cc)
 endforeach()
 add_library(easylogging STATIC ${third_party}/easylogging/easylogging++.cc)
 target_include_directories(easylogging SYSTEM PUBLIC ${third_party}/easylogging)
+# ELPP_WINSOCK2: the logger's header brings winsock2.h, as curl.h does,
+# instead of the older winsock.h that cannot live beside it.
 target_compile_definitions(easylogging PUBLIC
+  ELPP_WINSOCK2
   ELPP_THREAD_SAFE
   ELPP_NO_DEFAULT_LOG_FILE
   ELPP_DISABLE_DEFAULT_CRASH_HANDLING
@@ -42,4 +49,15 @@ if(WEBSETUP_WIN_TESTS)
   add_library(GTest::gtest ALIAS gtest)
   add_library(GTest::gtest_main ALIAS gtest_main)
   add_library(GTest::gmock ALIAS gmock)
+
+  # ctest and gtest_discover_tests run every Windows program of the build
+  # through Wine, in a prefix of the build's own.
+  if(NOT CMAKE_CROSSCOMPILING_EMULATOR)
+    set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/scripts/windows/wine-run.sh)
+  endif()
+
+  # The tests start the build machine's maker-services (a Linux program,
+  # which Wine runs as it is) from the Linux build of the same tree.
+  set(WEBSETUP_HOST_BUILD ${CMAKE_SOURCE_DIR}/build CACHE PATH
+      "The Linux build whose bin/maker-services the Windows tests start")
 endif()

@@ -11,12 +11,19 @@
 # versions, so only the first run on a machine builds; later runs find it and
 # do no library work. WEBSETUP_WIN_SYSROOT picks the parent folder
 # (default /var/cache/websetup); WEBSETUP_WIN_JOBS the make/ninja jobs (2).
+# Then the project: build-win/ (i686) and build-win64/ (x86_64 with the
+# tests), or WEBSETUP_WIN_BUILD / WEBSETUP_WIN64_BUILD; the tests use the
+# Linux build in WEBSETUP_HOST_BUILD (default build/).
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 RECIPE_DIR="$ROOT/scripts/windows"
 PARENT="${WEBSETUP_WIN_SYSROOT:-/var/cache/websetup}"
 JOBS="${WEBSETUP_WIN_JOBS:-2}"
+WIN_BUILD="${WEBSETUP_WIN_BUILD:-$ROOT/build-win}"
+WIN64_BUILD="${WEBSETUP_WIN64_BUILD:-$ROOT/build-win64}"
+# The Linux build whose maker-services the Windows tests talk to.
+HOST_BUILD="${WEBSETUP_HOST_BUILD:-$ROOT/build}"
 SRC_CACHE="$PARENT/debian-src"
 
 arch_opt=both
@@ -24,7 +31,7 @@ sysroot_only=0
 print_sysroot=""
 
 usage() {
-  sed -n '2,14p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+  sed -n '2,18p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
   exit "${1:-0}"
 }
 
@@ -116,17 +123,19 @@ read_sources() {
   done <"$RECIPE_DIR/debian-sources.txt"
 }
 
-# Everything that changes what lands in a sysroot: this script, its helper
-# files (not the smoke check, which only reads a sysroot), the toolchain
-# files, the pinned source versions (inside debian-sources.txt) and the
-# compilers' package versions.
+# Everything that changes what lands in a sysroot: the helpers and library
+# steps of this script (from "cross-build helpers" up to "the sysroot"; the
+# rest of the script, the project build, does not count), the pinned source
+# versions, glib's libintl stand-in, the toolchain files and the compilers'
+# package versions. Other files in scripts/windows/ serve the project build
+# and leave the sysroots alone.
 recipe_hash() {
   {
-    cat "${BASH_SOURCE[0]}"
-    (cd "$ROOT" && find scripts/windows cmake -type f \
-        \( -path 'scripts/windows/*' -a ! -path 'scripts/windows/smoke*' \
-           -o -name 'toolchain-mingw-*.cmake' \) -print | LC_ALL=C sort \
-       | while read -r f; do echo "== $f"; cat "$f"; done)
+    sed -n '/^# --- cross-build helpers/,/^# --- the sysroot/p' "${BASH_SOURCE[0]}"
+    (cd "$ROOT" && { echo scripts/windows/debian-sources.txt;
+                     find scripts/windows/proxy-libintl cmake -type f \
+                       \( -path 'scripts/windows/proxy-libintl/*' -o -name 'toolchain-mingw-*.cmake' \); } \
+       | LC_ALL=C sort | while read -r f; do echo "== $f"; cat "$f"; done)
     dpkg-query -W -f='${Package} ${Version}\n' \
       gcc-mingw-w64-base mingw-w64-common mingw-w64-i686-dev mingw-w64-x86-64-dev \
       libz-mingw-w64-dev 2>/dev/null || true
@@ -512,10 +521,28 @@ build_sysroot() {
   exec 9>&-
 }
 
-# The project itself for Windows (build-win/ with the i686 toolchain,
-# build-win64/ with the x86_64 one) is not part of this recipe yet.
+# The project itself: build-win/ (i686, the product: websetup.exe and the
+# tools) and build-win64/ (x86_64: the same programs and the test binaries
+# that run under Wine against the Linux build's maker-services). Every
+# warning is an error.
 build_project() {
-  echo "build-windows: project build not wired yet"
+  local a dir
+  for a in "${arches[@]}"; do
+    local extra=()
+    if [ "$a" = i686 ]; then
+      dir="$WIN_BUILD"
+    else
+      dir="$WIN64_BUILD"
+      extra=(-DWEBSETUP_WIN_TESTS=ON -DWEBSETUP_HOST_BUILD="$HOST_BUILD")
+    fi
+    log "building the project for $a in $dir"
+    cmake -S "$ROOT" -B "$dir" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-mingw-$a.cmake" \
+      -DWEBSETUP_WIN_PREFIX="$(sysroot_dir "$a")" \
+      -DCMAKE_BUILD_TYPE=Release -DWEBSETUP_WERROR=ON "${extra[@]}" >/dev/null
+    cmake --build "$dir" -j "$JOBS"
+  done
+  [ -f "$WIN_BUILD/bin/websetup.exe" ] && log "$(file -b "$WIN_BUILD/bin/websetup.exe"): $WIN_BUILD/bin/websetup.exe"
   return 0
 }
 
