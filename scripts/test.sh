@@ -2,9 +2,12 @@
 # Installs what the build needs, checks the include arrows, builds
 # everything and runs every test: the whole suite; the libraries once more
 # with clang's thread-safety analysis; the threaded modules again under
-# ThreadSanitizer; the whole suite again under AddressSanitizer and UBSan.
-# Exits non-zero on any failure. WEBSETUP_SKIP_CLANG=1, WEBSETUP_SKIP_TSAN=1
-# or WEBSETUP_SKIP_ASAN=1 leave a pass out.
+# ThreadSanitizer; the whole suite again under AddressSanitizer and UBSan;
+# then the Windows pass: the i686 product build and the x86_64 build whose
+# tests run under Wine (scripts/build-windows.sh).
+# Exits non-zero on any failure. WEBSETUP_SKIP_CLANG=1, WEBSETUP_SKIP_TSAN=1,
+# WEBSETUP_SKIP_ASAN=1 or WEBSETUP_SKIP_WINDOWS=1 leave a pass out; under
+# CI (CI=true) the Windows pass always runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,6 +23,24 @@ check_root_leak() {
   fi
 }
 scripts/install-deps.sh
+
+windows=1
+[ "${WEBSETUP_SKIP_WINDOWS:-0}" = 1 ] && [ "${CI:-}" != true ] && windows=0
+# The Windows libraries are built from Debian's sources once per machine
+# (cached outside the clone). The first time that takes a while, so it
+# starts now, at the lowest priority, and uses what the Linux passes leave
+# of the processors (their tests wait on sockets and timers much of the
+# time); the Windows pass waits for it.
+sysroot_pid=""
+if [ "$windows" = 1 ]; then
+  mkdir -p build
+  # A session of its own, so a failing Linux pass can end it with all of
+  # its compilers.
+  setsid nice -n 19 scripts/build-windows.sh --sysroot-only >build/windows-sysroot.log 2>&1 &
+  sysroot_pid=$!
+  trap '[ -n "$sysroot_pid" ] && kill -- -"$sysroot_pid" 2>/dev/null || true' EXIT
+fi
+
 scripts/check-includes.sh
 scripts/check-format.sh   # the lines the newest commit changed; WEBSETUP_FORMAT_BASE for more
 
@@ -63,3 +84,19 @@ if [ "${WEBSETUP_SKIP_ASAN:-0}" != 1 ]; then
     ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 600 --repeat until-pass:2
 fi
 check_root_leak
+
+if [ "$windows" = 1 ]; then
+  echo "== Windows: the i686 product, the x86_64 tests under Wine"
+  rc=0
+  wait "$sysroot_pid" || rc=$?
+  sysroot_pid=""
+  if [ "$rc" != 0 ]; then
+    tail -n 80 build/windows-sysroot.log >&2
+    echo "the Windows sysroots did not build (build/windows-sysroot.log)" >&2
+    exit 1
+  fi
+  WEBSETUP_HOST_BUILD="$PWD/build" scripts/build-windows.sh
+  ctest --test-dir build-win64 --output-on-failure -j"$jobs" --timeout 600 --repeat until-pass:2
+  scripts/windows/websetup-get-road.sh build-win64 build
+  check_root_leak
+fi
