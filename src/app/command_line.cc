@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <algorithm>
+
 #include "common/text.h"
 
 namespace app {
@@ -17,13 +19,17 @@ std::wstring tail(const std::wstring& text, size_t from, size_t count = std::wst
 
 }  // namespace
 
-std::wstring JoinArguments(int argc, char** argv) {
+std::wstring JoinArguments(const std::vector<std::string>& args) {
   std::wstring line;
-  for (int i = 1; i < argc; ++i) {
-    if (i > 1) line += L' ';
-    line += common::utf8ToWide(argv[i]);
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (i > 0) line += L' ';
+    line += common::utf8ToWide(args[i]);
   }
   return line;
+}
+
+std::wstring JoinArguments(int argc, char** argv) {
+  return JoinArguments(std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
 }
 
 EnumRunMode ChooseRunMode(const std::wstring& commandLine) {

@@ -4,6 +4,7 @@
 // The command line and the mode it selects.
 
 #include <string>
+#include <vector>
 
 namespace app {
 
@@ -15,7 +16,8 @@ enum class EnumRunMode {
 };
 
 // The command line as one text: the arguments after the program name
-// joined by single blanks, as the Windows entry point receives it.
+// (UTF-8) joined by single blanks, as the Windows entry point receives it.
+std::wstring JoinArguments(const std::vector<std::string>& args);
 std::wstring JoinArguments(int argc, char** argv);
 
 // Chooses the mode: the exact text "debug"; else "-dmp " anywhere (it wins

@@ -1,11 +1,10 @@
 // Entry point of the web setup.
 
-#include <stdio.h>
-
 #include "app/command_line.h"
-#include "app/startup.h"
 #include "app/production_hooks.h"
+#include "app/startup.h"
 #include "crash/crash_handler.h"
+#include "platform/program_start.h"
 #include "platform/quit_signal.h"
 
 int main(int argc, char** argv) {
@@ -19,14 +18,10 @@ int main(int argc, char** argv) {
   // Should that fail, a quit request ends the setup the default way.
   (void)platform::blockQuitSignalsInThisThread();
 
-  const std::wstring commandLine = app::JoinArguments(argc, argv);
+  const std::wstring commandLine = app::JoinArguments(platform::programArguments(argc, argv));
   // A setup is a windowed program: only the "debug" run shows its log lines
   // on the console.
-  if (app::ChooseRunMode(commandLine) != app::EnumRunMode::kDebugSetup) {
-    if (freopen("/dev/null", "w", stdout) == nullptr) {
-      // Nothing to do: the lines then go wherever standard output goes.
-    }
-  }
+  platform::routeStandardOutput(app::ChooseRunMode(commandLine) == app::EnumRunMode::kDebugSetup);
   app::ProductionServices services;
   return app::RunWebsetup(commandLine, services.Hooks());
 }
