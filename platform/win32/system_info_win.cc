@@ -1,7 +1,5 @@
 #include <windows.h>
 
-#include <sensapi.h>
-
 #include <atomic>
 #include <bit>
 
@@ -21,10 +19,26 @@ constexpr DWORD kNetworkAnswerMaxAgeMs = 250;
 std::atomic<DWORD> networkCheckedAt{0};
 std::atomic<int> networkAnswer{-1};  // -1: never asked
 
+// sensapi.dll is on every Windows, but the 32-bit mingw toolchain has no
+// import library for it, so the function is looked up once.
+using IsNetworkAliveFn = BOOL(WINAPI*)(LPDWORD);
+IsNetworkAliveFn isNetworkAliveFunction() {
+  static const IsNetworkAliveFn fn = [] {
+    HMODULE sens = LoadLibraryExW(L"sensapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (sens == nullptr) sens = LoadLibraryW(L"sensapi.dll");
+    return sens == nullptr ? nullptr
+                           : reinterpret_cast<IsNetworkAliveFn>(
+                                 reinterpret_cast<void*>(GetProcAddress(sens, "IsNetworkAlive")));
+  }();
+  return fn;
+}
+
 bool askSens() {
+  const IsNetworkAliveFn isNetworkAlive = isNetworkAliveFunction();
+  if (isNetworkAlive == nullptr) return true;
   DWORD flags = 0;
   SetLastError(ERROR_SUCCESS);
-  const BOOL alive = IsNetworkAlive(&flags);
+  const BOOL alive = isNetworkAlive(&flags);
   // With the last error set SENS could not tell (its service stopped, for
   // one). A download then goes ahead: its own stall limit notices a real
   // outage, whereas "down" would end every download at once.
