@@ -46,9 +46,12 @@ if(WEBSETUP_WIN_TESTS)
   foreach(t gtest gtest_main gmock gmock_main)
     target_compile_options(${t} PRIVATE -w)
   endforeach()
-  add_library(GTest::gtest ALIAS gtest)
-  add_library(GTest::gtest_main ALIAS gtest_main)
-  add_library(GTest::gmock ALIAS gmock)
+  # GoogleTest 1.11 and later name their targets GTest:: themselves.
+  foreach(t gtest gtest_main gmock)
+    if(NOT TARGET GTest::${t})
+      add_library(GTest::${t} ALIAS ${t})
+    endif()
+  endforeach()
 
   # ctest and gtest_discover_tests run every Windows program of the build
   # through Wine, in a prefix of the build's own.

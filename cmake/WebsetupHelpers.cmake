@@ -27,17 +27,25 @@ function(websetup_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
 endfunction()
 
-# websetup_test(name [TSAN] LABELS l1 [l2] DEPS ...): one GoogleTest binary
-# from every *_test.cc of the current folder. TSAN marks a binary whose
-# threads scripts/test.sh also runs under ThreadSanitizer (label "tsan").
+# websetup_test(name [TSAN] [BACKEND_ONLY] LABELS l1 [l2] DEPS ... SOURCES ...):
+# one GoogleTest binary from every *_test.cc of the current folder and of
+# its backend folder (posix/ or win32/). TSAN marks a binary whose threads
+# scripts/test.sh also runs under ThreadSanitizer (label "tsan").
+# BACKEND_ONLY leaves the shared files out, for a folder whose shared tests
+# have no meaning on this system.
 function(websetup_test name)
-  cmake_parse_arguments(ARG "TSAN" "" "LABELS;DEPS;SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "TSAN;BACKEND_ONLY" "" "LABELS;DEPS;SOURCES" ${ARGN})
   if(ARG_TSAN)
     list(APPEND ARG_LABELS tsan)
     set_property(GLOBAL APPEND PROPERTY WEBSETUP_TSAN_TESTS ${name})
   endif()
-  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cc)
-  add_executable(${name} ${srcs} ${ARG_SOURCES})
+  set(srcs)
+  if(NOT ARG_BACKEND_ONLY)
+    file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cc)
+  endif()
+  file(GLOB backend_srcs CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/${WEBSETUP_BACKEND}/*_test.cc)
+  add_executable(${name} ${srcs} ${backend_srcs} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} test_support GTest::gtest_main GTest::gmock)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   # gtest_discover_tests flattens list-valued properties, so the labels
@@ -46,9 +54,16 @@ function(websetup_test name)
   string(REPLACE ";" "," labels "${ARG_LABELS}")
   # A setup run as root without XDG_RUNTIME_DIR keeps its locks under
   # /run; the tests' runs keep theirs in the build.
+  set(discovery DISCOVERY_TIMEOUT 60)
+  if(CMAKE_CROSSCOMPILING_EMULATOR)
+    # Listing the tests under Wine costs seconds a binary, and the first
+    # one also makes the Wine prefix: the list is taken when ctest runs,
+    # not after every link.
+    set(discovery DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 300)
+  endif()
   gtest_discover_tests(${name}
     PROPERTIES LABELS "${labels}" ENVIRONMENT "WEBSETUP_RUN_ROOT=${CMAKE_BINARY_DIR}/run"
-    DISCOVERY_TIMEOUT 60)
+    ${discovery})
 endfunction()
 
 # websetup_embed_resource(target TYPE ID FILE): links the bytes of FILE into

@@ -4,15 +4,23 @@
 #include <json/json.h>
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace testing_support {
 
+class Subprocess;
+
 // A real build/bin/maker-services process on 127.0.0.1 and a free port,
 // serving files from `root` and journaling every request. Started by the
-// constructor (which waits until the port is known), stopped with SIGTERM
-// by the destructor. Owned by one test or fixture.
+// constructor (which waits until the port is known), stopped by the
+// destructor. Owned by one test or fixture.
+//
+// The Windows tests run the Linux build's server (WEBSETUP_HOST_BUILD),
+// which Wine starts as the Linux program it is: it gets Unix paths, and
+// stops when the destructor removes its stop file, or at the latest after
+// a lifetime that outlasts any test, should the test process die first.
 class MakerServices {
  public:
   // `root` is the --root folder; `extraArgs` are passed on as they are.
@@ -45,6 +53,10 @@ class MakerServices {
   int port_ = 0;
   std::string journalPath_;
   std::string portFile_;
+#ifdef _WIN32
+  std::unique_ptr<Subprocess> process_;
+  std::string stopFile_;
+#endif
 };
 
 }  // namespace testing_support

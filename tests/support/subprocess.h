@@ -2,20 +2,33 @@
 #define WEBSETUP_TESTS_SUPPORT_SUBPROCESS_H_
 
 #include <chrono>
+#include <csignal>
 #include <map>
 #include <string>
 #include <vector>
+
+// The C runtime of Windows names only the signals it raises itself; the
+// tests end children with these numbers all the same.
+#ifndef SIGKILL
+#define SIGKILL 9
+#endif
 
 namespace testing_support {
 
 // A child process started by a test, its output captured in files. Killed
 // (SIGKILL) and reaped when the object goes if still running.
+//
+// On Windows a child that is a program of the build machine (under Wine:
+// an ELF file or a script, such as maker-services or curl) gets Unix paths
+// for its Windows path arguments, and its Unix pid, exit status and
+// signals; a Windows child "receives" a signal by ending with 128+signal,
+// the status a POSIX parent reads.
 class Subprocess {
  public:
   // Starts `argv[0]` with `argv` in folder `cwd` (empty: ours), with `env`
   // added to our environment. Standard output and error go to files.
-  Subprocess(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {},
-             const std::string& cwd = "");
+  Subprocess(const std::vector<std::string>& argv,
+             const std::map<std::string, std::string>& env = {}, const std::string& cwd = "");
   ~Subprocess();
   Subprocess(const Subprocess&) = delete;
   Subprocess& operator=(const Subprocess&) = delete;
@@ -35,6 +48,10 @@ class Subprocess {
   bool reaped_ = false;
   std::string outPath_;
   std::string errPath_;
+#ifdef _WIN32
+  void* process_ = nullptr;  // HANDLE of a Windows child
+  std::string statusPath_;   // where a host program's status appears
+#endif
 };
 
 // Runs a child to its end (at most `limit`); returns its exit code as wait().

@@ -3,9 +3,12 @@
 // service is added).
 //
 //   maker-services --port P [--port-file F] --root DIR --journal FILE
-//                  [--tls-cert PEM --tls-key PEM] [--name value ...]
+//                  [--tls-cert PEM --tls-key PEM]
+//                  [--exit-when-removed FILE] [--max-lifetime-seconds S]
+//                  [--name value ...]
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -87,7 +91,7 @@ Json::Value journalLine(const httplib::Request& req, const httplib::Response& re
   }
   line["headers"] = headers;
   line["status"] = record.status != 0 ? record.status : res.status;
-  uint64_t bytes = record.bytesCounted ? record.bytesSent
+  uint64_t bytes = record.bytesCounted    ? record.bytesSent
                    : req.method == "HEAD" ? 0
                                           : res.body.size();
   line["bytes_sent"] = static_cast<Json::UInt64>(bytes);
@@ -97,6 +101,24 @@ Json::Value journalLine(const httplib::Request& req, const httplib::Response& re
     for (const std::string& name : record.fields.getMemberNames()) line[name] = record.fields[name];
   }
   return line;
+}
+
+// Ends the server (as SIGTERM does) once `stop_file` is gone or it has run
+// `max_lifetime` seconds, whichever is given and comes first. A parent that
+// cannot signal it (a Windows test under Wine, for which this is a foreign
+// process) removes the file instead; the lifetime ends a server whose
+// parent died before it could.
+void watchForEnd(const std::string& stop_file, int max_lifetime, const std::atomic<bool>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(max_lifetime);
+  while (!done.load()) {
+    struct stat st;
+    if ((!stop_file.empty() && stat(stop_file.c_str(), &st) != 0) ||
+        (max_lifetime > 0 && std::chrono::steady_clock::now() >= deadline)) {
+      kill(getpid(), SIGTERM);
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
 }
 
 bool writePortFile(const std::string& path, int port) {
@@ -185,6 +207,14 @@ int run(int argc, char** argv) {
     }
   });
 
+  std::atomic<bool> stopped{false};
+  std::thread watcher;
+  const std::string stop_file = context.option("--exit-when-removed");
+  const int max_lifetime = std::atoi(context.option("--max-lifetime-seconds").c_str());
+  if (!stop_file.empty() || max_lifetime > 0) {
+    watcher = std::thread(watchForEnd, stop_file, max_lifetime, std::cref(stopped));
+  }
+
   std::string port_file = context.option("--port-file");
   if (!port_file.empty() && !writePortFile(port_file, port)) {
     std::fprintf(stderr, "maker-services: cannot write %s\n", port_file.c_str());
@@ -199,6 +229,8 @@ int run(int argc, char** argv) {
   // still waits for its signal, so give it one.
   if (!context.stopping()) kill(getpid(), SIGTERM);
   stopper.join();
+  stopped.store(true);
+  if (watcher.joinable()) watcher.join();
   context.journal().close();
   return 0;
 }

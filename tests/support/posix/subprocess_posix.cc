@@ -85,14 +85,16 @@ void Subprocess::signal(int sig) {
 std::string Subprocess::output() const { return readFile(outPath_); }
 std::string Subprocess::errors() const { return readFile(errPath_); }
 
-int runToEnd(const std::vector<std::string>& argv, std::chrono::milliseconds limit, std::string* out,
-             const std::map<std::string, std::string>& env) {
+int runToEnd(const std::vector<std::string>& argv, std::chrono::milliseconds limit,
+             std::string* out, const std::map<std::string, std::string>& env) {
   Subprocess child(argv, env);
   int rc = child.wait(limit);
   if (out) *out = child.output();
   return rc;
 }
 
-std::string binPath(const std::string& name) { return std::string(WEBSETUP_BUILD_DIR) + "/bin/" + name; }
+std::string binPath(const std::string& name) {
+  return std::string(WEBSETUP_BUILD_DIR) + "/bin/" + name;
+}
 
 }  // namespace testing_support

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Runs one Windows program of the build under wine64 and returns its exit
+# code: ctest's emulator for the x86_64 test binaries (and for
+# gtest_discover_tests), usable by hand the same way:
+#
+#   scripts/windows/wine-run.sh <program.exe> [args...]
+#
+# The Wine prefix is private to the build: $WEBSETUP_WINEPREFIX, else
+# <build>/wine-prefix, where <build> is the folder above the program's bin/
+# or tests/ folder. It is made on first use (wineboot takes half a minute);
+# tests that ctest starts in parallel take turns on a lock for that, and
+# then share the one wineserver of the prefix.
+#
+# No display: the programs under test draw into memory only. A test that
+# wants one sets WEBSETUP_WINE_DISPLAY to it.
+set -euo pipefail
+
+if [ $# -lt 1 ]; then
+  echo "usage: $0 <program.exe> [args...]" >&2
+  exit 2
+fi
+
+WINE64="${WEBSETUP_WINE64:-$(command -v wine64 || echo /usr/lib/wine/wine64)}"
+program="$1"
+shift
+
+if [ -z "${WEBSETUP_WINEPREFIX:-}" ]; then
+  dir="$(cd "$(dirname "$program")" && pwd)"
+  case "$(basename "$dir")" in
+    bin | tests) dir="$(dirname "$dir")" ;;
+  esac
+  WEBSETUP_WINEPREFIX="$dir/wine-prefix"
+fi
+export WINEPREFIX="$WEBSETUP_WINEPREFIX"
+export WINEDEBUG="${WEBSETUP_WINEDEBUG:--all}"
+# No Mono and no Gecko: neither is needed, and their installers would ask.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+# A test run must not reach a desktop session of whoever started it.
+unset DISPLAY WAYLAND_DISPLAY
+if [ -n "${WEBSETUP_WINE_DISPLAY:-}" ]; then
+  export DISPLAY="$WEBSETUP_WINE_DISPLAY"
+fi
+
+# wineboot writes system.reg last; a prefix without it is unfinished (an
+# earlier boot was killed) and is made again.
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      rm -rf "$WINEPREFIX"
+      "$WINE64" wineboot -i >/dev/null 2>&1 || true
+      # Let the boot's wineserver write the registry out before anyone
+      # else starts on the prefix.
+      "${WEBSETUP_WINESERVER:-wineserver}" -w || true
+      if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        echo "wine-run: could not make the Wine prefix $WINEPREFIX" >&2
+        exit 1
+      fi
+    fi
+  ) 9>"$WINEPREFIX.lock"
+fi
+
+# wine64 returns the program's own exit code; `exec` keeps the ctest
+# timeout's kill aimed at Wine's loader rather than at this shell.
+exec "$WINE64" "$program" "$@"
