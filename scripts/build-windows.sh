@@ -460,10 +460,12 @@ relocate() {
     [ -f "$pc" ] || continue
     local up='${pcfiledir}/../..'
     # meson writes the toolchain's own Windows import libraries as absolute
-    # paths (/usr/lib/gcc/<triple>/12-posix/../../../../<triple>/lib/libws2_32.a);
-    # -lws2_32 finds the same file with any toolchain layout.
+    # paths (/usr/lib/gcc/<triple>/12-posix/../../../../<triple>/lib/libws2_32.a,
+    # with ../lib/ before the name for i686); -lws2_32 finds the same file
+    # with any toolchain layout, and CMake keeps it in the library list
+    # (a path it would pass as a link option, ahead of the libraries).
     sed -i -E -e "s|^prefix=.*|prefix=$up|" -e "s|$from|\${prefix}|g" \
-      -e 's#/usr/[^ ]*-w64-mingw32/lib/lib([A-Za-z0-9_]+)\.a#-l\1#g' "$pc"
+      -e 's#/usr/[^ ]*-w64-mingw32/lib/(\.\./lib/)?lib([A-Za-z0-9_]+)\.a#-l\2#g' "$pc"
   done
   { grep -rlI --null -F "$from" "$from" || true; } | xargs -0 -r sed -i "s|$from|$to|g"
 }
