@@ -21,6 +21,12 @@ bool isNetworkAlive();
 // For tests.
 void setNetworkAliveOverride(std::optional<bool> value);
 
+namespace detail {
+// The backend's own answer, asked afresh (system_info_posix.cc,
+// system_info_win.cc); isNetworkAlive() caches it.
+bool networkAliveNow();
+}  // namespace detail
+
 }  // namespace platform
 
 #endif  // WEBSETUP_PLATFORM_SYSTEM_INFO_H_

@@ -5,21 +5,6 @@
 
 namespace platform {
 
-const char* resultName(PlatformResult r) {
-  switch (r) {
-    case PlatformResult::kOk: return "ok";
-    case PlatformResult::kNotFound: return "not found";
-    case PlatformResult::kAlreadyExists: return "already exists";
-    case PlatformResult::kDiskFull: return "disk full";
-    case PlatformResult::kAccessDenied: return "access denied";
-    case PlatformResult::kIoError: return "i/o error";
-    case PlatformResult::kInvalidArgument: return "invalid argument";
-    case PlatformResult::kTimedOut: return "timed out";
-    case PlatformResult::kUnsupported: return "unsupported";
-  }
-  return "unknown";
-}
-
 // The C runtime still reports errno for the few calls the core makes
 // through it (fopen and friends).
 PlatformResult resultFromErrno(int err) {

@@ -9,16 +9,6 @@ namespace platform {
 
 namespace {
 
-// -1: ask the system; 0/1: forced by a test.
-std::atomic<int> networkOverride{-1};
-
-// The download watch asks every few milliseconds; SENS answers from a kept
-// state, but each call is still a round trip to the service, so an answer
-// this young is reused.
-constexpr DWORD kNetworkAnswerMaxAgeMs = 250;
-std::atomic<DWORD> networkCheckedAt{0};
-std::atomic<int> networkAnswer{-1};  // -1: never asked
-
 // sensapi.dll is on every Windows, but the 32-bit mingw toolchain has no
 // import library for it, so the function is looked up once.
 using IsNetworkAliveFn = BOOL(WINAPI*)(LPDWORD);
@@ -48,6 +38,10 @@ bool askSens() {
 
 }  // namespace
 
+namespace detail {
+bool networkAliveNow() { return askSens(); }
+}  // namespace detail
+
 int processorCount() {
   // A process given processors of several groups runs on all of them; its
   // affinity mask only covers the first group.
@@ -73,22 +67,6 @@ bool is64BitOs() {
     BOOL wow64 = FALSE;
     return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
   }
-}
-
-bool isNetworkAlive() {
-  const int forced = networkOverride.load();
-  if (forced >= 0) return forced == 1;
-  const DWORD now = GetTickCount();
-  const int known = networkAnswer.load();
-  if (known >= 0 && now - networkCheckedAt.load() < kNetworkAnswerMaxAgeMs) return known == 1;
-  const bool alive = askSens();
-  networkAnswer.store(alive ? 1 : 0);
-  networkCheckedAt.store(now);
-  return alive;
-}
-
-void setNetworkAliveOverride(std::optional<bool> value) {
-  networkOverride.store(value.has_value() ? (*value ? 1 : 0) : -1);
 }
 
 }  // namespace platform
