@@ -1,6 +1,7 @@
 #include "system/text_functions.h"
 
 #include "common/text.h"
+#include "platform/code_page.h"
 
 namespace FuntionImpl {
 
@@ -34,7 +35,7 @@ std::string GetBucketLabel(int64_t count, const std::string& text) {
   return "[" + std::to_string(a) + "~" + std::to_string(a + 3) + "]" + text;
 }
 
-std::string WideToAnsi(const std::wstring& text) { return common::wideToUtf8(text); }
+std::string WideToAnsi(const std::wstring& text) { return platform::wideToAnsi(text); }
 
 std::string WideToUtf8(const std::wstring& text) { return common::wideToUtf8(text); }
 
@@ -42,7 +43,7 @@ std::wstring Utf8ToWide(const std::string& text) { return common::utf8ToWide(tex
 
 // Through wide text, so invalid input comes out as valid UTF-8.
 std::string AnsiToUtf8(const std::string& text) {
-  return common::wideToUtf8(common::utf8ToWide(text));
+  return common::wideToUtf8(platform::ansiToWide(text));
 }
 
 }  // namespace FuntionImpl

@@ -2,8 +2,8 @@
 #define WEBSETUP_SYSTEM_TEXT_FUNCTIONS_H_
 
 // Small text helpers of the system services. Stateless; thread-safe.
-// The "ANSI code page" is UTF-8 on this platform, so the ANSI and UTF-8
-// conversions give the same bytes.
+// The "ANSI code page" is the process's (platform/code_page.h): UTF-8 on
+// Linux and, through the program's manifest, on current Windows.
 
 #include <cstdint>
 #include <string>
