@@ -130,10 +130,13 @@ TEST_F(RegistryStoreTest, ConcurrentWritersFromTwoProcessesLoseNothing) {
       EXPECT_EQ(got.text, "value of " + std::string(prefix) + " " + std::to_string(i));
     }
   }
+#ifndef _WIN32
+  // The store's files; Windows keeps the values in its own registry.
   for (const auto& entry : std::filesystem::directory_iterator(dir_.path() + "/HKLM/software/concurrent")) {
-    const std::string name = entry.path().filename();
+    const std::string name = entry.path().filename().string();
     EXPECT_TRUE(name == "@values" || name == "@lock") << "left behind: " << name;
   }
+#endif
 }
 
 }  // namespace

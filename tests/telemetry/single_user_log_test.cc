@@ -1,7 +1,9 @@
 // CSingleUserLog against a real maker-services: what a run's events become
 // in the journal, the retry rule, the drain at exit and AutoRun.
 
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <gtest/gtest.h>
 #include <json/json.h>
@@ -525,6 +527,9 @@ TEST_F(SingleUserLogTest, TimedOutExitWaitAbandonsTheSenderAfterItsRequest) {
 // a static destructor, or a thread still running) finds a live object
 // without a web-log object, not freed memory.
 TEST_F(SingleUserLogTest, EventsAfterTheExitStepFindNoWebLogObject) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs a copy of this process to exit in (fork); not yet ported to a child program";
+#else
   const pid_t child = fork();
   if (child == 0) {
     setenv("WEBSETUP_SERVICES_BASE", services_.baseUrl().c_str(), 1);
@@ -545,6 +550,7 @@ TEST_F(SingleUserLogTest, EventsAfterTheExitStepFindNoWebLogObject) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 0);
+#endif
 }
 
 TEST_F(SingleUserLogTest, LocationsComeFromTheLoggingSetUp) {
