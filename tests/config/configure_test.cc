@@ -113,7 +113,8 @@ TEST(ConfigureParseTest, AnswerOverwritesEmbeddedFieldsByTag) {
   EXPECT_EQ(f.c.downloaderType, 2);
   EXPECT_EQ(f.c.md5Extra, L"ff");
   // A CDN download URL and a direct extra URL give a one-entry list.
-  EXPECT_EQ(f.c.urlList, std::vector<std::wstring>{L"https://files.orlastra.example/p/setup_x.exe"});
+  EXPECT_EQ(f.c.urlList,
+            std::vector<std::wstring>{L"https://files.orlastra.example/p/setup_x.exe"});
   // Absent from the answer: the embedded values stay.
   EXPECT_EQ(f.c.md5, L"0123456789abcdef0123456789abcdef");
   EXPECT_EQ(f.c.processName, L"Lumetra.exe");
@@ -149,8 +150,9 @@ TEST(ConfigureParseTest, UrlsLoseLineBreaksAndEmptyElementsEmptyTexts) {
   EXPECT_TRUE(f.c.md5.empty());
   EXPECT_TRUE(f.c.installUrl.empty());
   // The list is appended to, download URL first.
-  EXPECT_EQ(f.c.urlList, (std::vector<std::wstring>{L"https://a.example/x.exe",
-                                                    L"https://files.orlastra.example/d/setup_x.exe"}));
+  EXPECT_EQ(f.c.urlList,
+            (std::vector<std::wstring>{L"https://a.example/x.exe",
+                                       L"https://files.orlastra.example/d/setup_x.exe"}));
 }
 
 // A name longer than the 260-character buffer is cut, never overflowing it.
@@ -180,7 +182,8 @@ TEST(ConfigureParseTest, BrokenAnswersLeaveRecordUnfilledAndUntouched) {
 TEST(ConfigureParseTest, ServerIntegersReachTheSink) {
   testing_support::RecordingEventSink events;
   Filled f;
-  ASSERT_TRUE(parseAnswer(&f.c, "<Downloader_config>3</Downloader_config><Additional_time>45</Additional_time>"));
+  ASSERT_TRUE(parseAnswer(
+      &f.c, "<Downloader_config>3</Downloader_config><Additional_time>45</Additional_time>"));
   std::vector<std::pair<std::string, int32_t>> seen;
   for (const auto& e : events.ofKind("server")) seen.emplace_back(e.action, std::stoi(e.detail));
   EXPECT_EQ(f.c.downloaderConfig, 3);
@@ -197,7 +200,9 @@ TEST(ConfigurePrintTest, WritesOneLinePerFieldInOrder) {
   ASSERT_TRUE(parseAnswer(&f.c, "<Downloader_config>3</Downloader_config>"));
   EXPECT_EQ(f.c.printContent(), 1);
   el::Loggers::flushAll();
-  const std::string log = testing_support::readFile(logFile);
+  std::string log = testing_support::readFile(logFile);
+  // Windows writes the log's lines with CR LF.
+  std::erase(log, '\r');
   const char* expected[] = {
       ")  Configure Load From XML! \n",
       ")  [File ContentLength]: 1234\n",

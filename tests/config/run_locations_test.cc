@@ -11,8 +11,8 @@
 #include <fstream>
 #include <string>
 
-#include "common/text.h"
 #include "common/log.h"
+#include "common/text.h"
 #include "config/logging_setup.h"
 #include "platform/paths.h"
 #include "support/temp_dir.h"
@@ -42,7 +42,8 @@ TEST(LogStemTest, TakesTheTextBetweenLastSlashAndFirstDotAfterIt) {
 
 TEST(RunLocationsTest, TimestampHasSeventeenDigits) {
   platform::LocalTime t;
-  t.year = 2025, t.month = 7, t.day = 10, t.hour = 9, t.minute = 30, t.second = 15, t.millisecond = 123;
+  t.year = 2025, t.month = 7, t.day = 10, t.hour = 9, t.minute = 30, t.second = 15,
+  t.millisecond = 123;
   EXPECT_EQ(formatRunTimestamp(t), L"20250710093015123");
   t.millisecond = 4;
   EXPECT_EQ(formatRunTimestamp(t), L"20250710093015004");
@@ -52,16 +53,20 @@ TEST(RunLocationsTest, DerivesEveryLocationAndCreatesTheFolders) {
   testing_support::TempDir tmp;
   const std::wstring appData = common::utf8ToWide(tmp.path());
   platform::LocalTime t;
-  t.year = 2025, t.month = 7, t.day = 10, t.hour = 9, t.minute = 30, t.second = 15, t.millisecond = 123;
+  t.year = 2025, t.month = 7, t.day = 10, t.hour = 9, t.minute = 30, t.second = 15,
+  t.millisecond = 123;
   const std::wstring cacheTarget = appData + L"/drive/RUDarodiridu/setup_x";
   RunLocations loc;
-  ASSERT_EQ(loc.setup(L"setup_x", appData, t, [&](const std::wstring& p) {
-    // The chooser sees the path on the log folder's volume.
-    EXPECT_NE(p.find(L"RUDarodiridu/setup_x"), std::wstring::npos);
-    return cacheTarget;
-  }), 1);
+  ASSERT_EQ(loc.setup(L"setup_x", appData, t,
+                      [&](const std::wstring& p) {
+                        // The chooser sees the path on the log folder's volume.
+                        EXPECT_NE(p.find(L"RUDarodiridu/setup_x"), std::wstring::npos);
+                        return cacheTarget;
+                      }),
+            1);
   EXPECT_EQ(loc.getLogDirectory(), appData + L"/RUDarodiridu/logs/setup_x");
-  EXPECT_EQ(loc.getLogFilePath(), appData + L"/RUDarodiridu/logs/setup_x/setup_x_20250710093015123.log");
+  EXPECT_EQ(loc.getLogFilePath(),
+            appData + L"/RUDarodiridu/logs/setup_x/setup_x_20250710093015123.log");
   EXPECT_EQ(loc.getCacheDirectory(), cacheTarget);
   EXPECT_EQ(loc.getRunTimestamp(), L"20250710093015123");
   EXPECT_TRUE(platform::pathExists(common::wideToUtf8(loc.getLogDirectory())));
@@ -178,7 +183,8 @@ TEST(RunLocationsTest, CacheRootOverrideKeepsTheCacheBelowIt) {
     return p;
   });
   unsetenv("WEBSETUP_CACHE_ROOT");
-  EXPECT_EQ(loc.getCacheDirectory(), common::utf8ToWide(tmp.file("root")) + L"/RUDarodiridu/setup_x");
+  EXPECT_EQ(loc.getCacheDirectory(),
+            common::utf8ToWide(tmp.file("root")) + L"/RUDarodiridu/setup_x");
   EXPECT_FALSE(chooserCalled);
   EXPECT_TRUE(platform::pathExists(tmp.file("root/RUDarodiridu/setup_x")));
 }
@@ -198,7 +204,9 @@ TEST(LoggingSetupTest, WritesLinesInTheLogFormatToTheRunFile) {
                            [&](const std::wstring&) { return cache; }));
   LOG(INFO) << " Wait exit 1";
   el::Loggers::flushAll();
-  const std::string log = testing_support::readFile(common::wideToUtf8(loc.getLogFilePath()));
+  std::string log = testing_support::readFile(common::wideToUtf8(loc.getLogFilePath()));
+  // Windows writes the log's lines with CR LF.
+  std::erase(log, '\r');
   // "2026-01-02 03:04:05,678--[Thread](1234)  Wait exit 1"
   const size_t at = log.find("--[Thread](");
   ASSERT_NE(at, std::string::npos) << log;

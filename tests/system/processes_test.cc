@@ -10,9 +10,9 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "support/recording_event_sink.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
-#include "support/recording_event_sink.h"
 #include "system/text_functions.h"
 
 namespace FuntionImpl {
@@ -39,18 +39,21 @@ class ProcessesTest : public ::testing::Test {
 // not match, and ending a match really ends it.
 TEST_F(ProcessesTest, FindsAndEndsProcessByFullPathOnly) {
 #ifdef _WIN32
-  GTEST_SKIP() << "runs copies of /bin/sleep and shell scripts and reads /proc; not yet ported to a "
-                  "Windows child program";
+  GTEST_SKIP()
+      << "runs copies of /bin/sleep and shell scripts and reads /proc; not yet ported to a "
+         "Windows child program";
 #endif
   const std::string mine = dir_.file("apps/x/setup.exe");
   const std::string other = dir_.file("other/setup.exe");
   installSleeper(mine);
   installSleeper(other);
   Subprocess running({mine, "60"});
-  ASSERT_TRUE(waitFor([&] { return fs::exists("/proc/" + std::to_string(running.pid()) + "/exe") &&
-                                   fs::read_symlink("/proc/" + std::to_string(running.pid()) + "/exe") ==
-                                       mine; },
-                      std::chrono::seconds(10)));
+  ASSERT_TRUE(waitFor(
+      [&] {
+        return fs::exists("/proc/" + std::to_string(running.pid()) + "/exe") &&
+               fs::read_symlink("/proc/" + std::to_string(running.pid()) + "/exe") == mine;
+      },
+      std::chrono::seconds(10)));
 
   EXPECT_EQ(FindProcessByFullPath(Utf8ToWide(other), true, false), -1);
   std::wstring upper = Utf8ToWide(dir_.file("APPS/X/SETUP.EXE"));
@@ -66,8 +69,9 @@ TEST_F(ProcessesTest, FindsAndEndsProcessByFullPathOnly) {
 // along with the download file, but not one from an ordinary folder.
 TEST_F(ProcessesTest, TemporaryRuleEndsExtractedCopies) {
 #ifdef _WIN32
-  GTEST_SKIP() << "runs copies of /bin/sleep and shell scripts and reads /proc; not yet ported to a "
-                  "Windows child program";
+  GTEST_SKIP()
+      << "runs copies of /bin/sleep and shell scripts and reads /proc; not yet ported to a "
+         "Windows child program";
 #endif
   const std::string extracted = dir_.file("is-AB12.tmp/setup.tmp");
   const std::string elsewhere = dir_.file("plain/setup.tmp");
@@ -75,11 +79,13 @@ TEST_F(ProcessesTest, TemporaryRuleEndsExtractedCopies) {
   installSleeper(elsewhere);
   Subprocess tmp({extracted, "60"});
   Subprocess plain({elsewhere, "60"});
-  ASSERT_TRUE(waitFor([&] {
-    return fs::exists("/proc/" + std::to_string(tmp.pid()) + "/exe") &&
-           fs::read_symlink("/proc/" + std::to_string(tmp.pid()) + "/exe") == extracted &&
-           fs::read_symlink("/proc/" + std::to_string(plain.pid()) + "/exe") == elsewhere;
-  }, std::chrono::seconds(10)));
+  ASSERT_TRUE(waitFor(
+      [&] {
+        return fs::exists("/proc/" + std::to_string(tmp.pid()) + "/exe") &&
+               fs::read_symlink("/proc/" + std::to_string(tmp.pid()) + "/exe") == extracted &&
+               fs::read_symlink("/proc/" + std::to_string(plain.pid()) + "/exe") == elsewhere;
+      },
+      std::chrono::seconds(10)));
 
   const std::wstring download = Utf8ToWide(dir_.file("cache/setup.exe"));
   EXPECT_EQ(FindProcessByFullPath(download, false, false), -1);
@@ -104,8 +110,9 @@ TEST_F(ProcessesTest, StartFailuresAreReportedWithTheirNumber) {
 // Both branches really start the product; the direct one in its folder.
 TEST_F(ProcessesTest, StartsProductInItsFolder) {
 #ifdef _WIN32
-  GTEST_SKIP() << "runs copies of /bin/sleep and shell scripts and reads /proc; not yet ported to a "
-                  "Windows child program";
+  GTEST_SKIP()
+      << "runs copies of /bin/sleep and shell scripts and reads /proc; not yet ported to a "
+         "Windows child program";
 #endif
   const std::string folder = dir_.file("product");
   fs::create_directories(folder);
@@ -117,8 +124,9 @@ TEST_F(ProcessesTest, StartsProductInItsFolder) {
   EXPECT_EQ(StartTargetMainExe(L"\"" + Utf8ToWide(script) + L"\" " + Utf8ToWide(marks[0]), 1), 0);
   EXPECT_EQ(StartTargetMainExe(L"\"" + Utf8ToWide(script) + L"\" " + Utf8ToWide(marks[1]), 0), 0);
   for (const auto& mark : marks) {
-    ASSERT_TRUE(waitFor([&] { return !testing_support::readFile(mark).empty(); },
-                        std::chrono::seconds(10))) << mark;
+    ASSERT_TRUE(
+        waitFor([&] { return !testing_support::readFile(mark).empty(); }, std::chrono::seconds(10)))
+        << mark;
     EXPECT_EQ(testing_support::readFile(mark), fs::canonical(folder).string() + "\n");
   }
 }
@@ -143,12 +151,16 @@ TEST_F(ProcessesTest, ShellBranchDropsRootRights) {
   const int rc = StartTargetMainExe(L"\"" + Utf8ToWide(script) + L"\"", 0);
   unsetenv("SUDO_UID");
   ASSERT_EQ(rc, 0);
-  ASSERT_TRUE(waitFor([&] { return !testing_support::readFile(mark).empty(); },
-                      std::chrono::seconds(10)));
+  ASSERT_TRUE(
+      waitFor([&] { return !testing_support::readFile(mark).empty(); }, std::chrono::seconds(10)));
   EXPECT_EQ(testing_support::readFile(mark), "65534\n");
 }
 
 TEST_F(ProcessesTest, FindFileInSubfoldersSearchesBelowRootOnly) {
+#ifdef _WIN32
+  GTEST_SKIP()
+      << "std::filesystem of mingw makes no symbolic links; not yet ported to CreateSymbolicLinkW";
+#endif
   fs::create_directories(dir_.file("root/a/empty"));
   fs::create_directories(dir_.file("root/b/c"));
   ASSERT_TRUE(testing_support::writeFile(dir_.file("root/main.exe"), "x"));
@@ -181,7 +193,8 @@ TEST(KillErrorNumberTest, IsTheOsErrorOfTheKill) {
       {platform::PlatformResult::kInvalidArgument, EINVAL},
       {platform::PlatformResult::kIoError, EIO},
   };
-  for (const auto& c : kCases) EXPECT_EQ(KillErrorNumber(c.result), c.want) << static_cast<int>(c.result);
+  for (const auto& c : kCases)
+    EXPECT_EQ(KillErrorNumber(c.result), c.want) << static_cast<int>(c.result);
 }
 
 }  // namespace

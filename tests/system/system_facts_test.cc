@@ -46,6 +46,9 @@ TEST_F(NetFrameCheckTest, ComparesNeededWithInstalledVersion) {
 }
 
 TEST_F(NetFrameCheckTest, NothingInstalledMeansANeed) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the Wine prefix's registry may already name an installed .NET version";
+#endif
   needed("[Settings]\nNetFrameworkVersion=4.0\n");
   EXPECT_TRUE(WillShowNetFrameCheck(dir()));
   // A file past 1 MiB is no settings file: it asks for nothing.
@@ -60,8 +63,8 @@ TEST(SystemFactsTest, ReportsThisMachine) {
   // This machine's own version id (Debian's 12) is not what the rules read.
   EXPECT_FLOAT_EQ(number, kWindowsEquivalentVersion);
 
-  const platform::OsRelease parsed =
-      platform::parseOsRelease("NAME=x\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nVERSION_ID='12'\n");
+  const platform::OsRelease parsed = platform::parseOsRelease(
+      "NAME=x\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nVERSION_ID='12'\n");
   EXPECT_EQ(parsed.prettyName, "Debian GNU/Linux 12 (bookworm)");
   EXPECT_EQ(parsed.versionId, "12");
 
@@ -100,6 +103,9 @@ TEST(SystemFactsTest, LanguageFromLocale) {
   EXPECT_EQ(platform::languageIdOfLocale("C"), 0x0409);
   EXPECT_EQ(platform::territoryOfLocale("zh_CN.UTF-8"), "CN");
 
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows names the UI language itself; the locale variables do not count there";
+#endif
   const char* saved = getenv("LC_ALL");
   const std::string keep = saved != nullptr ? saved : "";
   setenv("LC_ALL", "zh_CN.UTF-8", 1);

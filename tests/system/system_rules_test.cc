@@ -211,7 +211,11 @@ TEST(TextFunctionsTest, CdnExeReplaceBucket) {
   EXPECT_EQ(GetBucketLabel(9000000000LL, ""), "[9000000000~9000000003]");
 
   EXPECT_EQ(Utf8ToWide(WideToUtf8(L"\u4e2d\u6587")), L"\u4e2d\u6587");
+#ifndef _WIN32
+  // UTF-8 is the ANSI code page here; a test binary on Windows has the
+  // system's legacy one (no manifest asks for UTF-8), where 0xFF is a letter.
   EXPECT_EQ(AnsiToUtf8("ok\xff"), "ok\xEF\xBF\xBD");
+#endif
 }
 
 TEST(FixedZoneTimeTest, FormatsUtcPlusEight) {
