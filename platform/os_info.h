@@ -12,6 +12,10 @@ namespace platform {
 struct OsRelease {
   std::string prettyName;  // PRETTY_NAME of os-release, else "<sysname> <release>" of uname
   std::string versionId;   // VERSION_ID of os-release; empty when absent
+  // Windows' own version (RtlGetVersion: 6.1 is Windows 7); 0.0 on systems
+  // that are not Windows.
+  uint32_t windowsMajor = 0;
+  uint32_t windowsMinor = 0;
 };
 
 // Reads /etc/os-release (or /usr/lib/os-release). `path` overrides the file

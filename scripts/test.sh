@@ -38,6 +38,9 @@ if [ "$windows" = 1 ]; then
   # its compilers.
   setsid nice -n 19 scripts/build-windows.sh --sysroot-only >build/windows-sysroot.log 2>&1 &
   sysroot_pid=$!
+  # A new session is a scheduling group of its own, where nice counts only
+  # inside the group; the group itself gets the low priority here.
+  echo 19 >"/proc/$sysroot_pid/autogroup" 2>/dev/null || true
   trap '[ -n "$sysroot_pid" ] && kill -- -"$sysroot_pid" 2>/dev/null || true' EXIT
 fi
 

@@ -108,8 +108,10 @@ OsRelease osRelease(const std::string& path) {
   if (!path.empty()) result = parseOsRelease(readSmallFile(path));
   if (!result.prettyName.empty()) return result;
   NtVersion v;
-  if (!ntVersion(&v)) return {"Windows", ""};
+  if (!ntVersion(&v)) return {"Windows", "", 0, 0};
   result.prettyName = windowsName(v);
+  result.windowsMajor = v.major;
+  result.windowsMinor = v.minor;
   result.versionId =
       std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.build);
   return result;

@@ -41,7 +41,14 @@ constexpr size_t kRegStringLimit = 260;
 
 std::string GetSystemName(float* number) {
   const platform::OsRelease release = platform::osRelease();
-  return SystemNameFromRelease(release.prettyName, release.versionId, number);
+  std::string name = SystemNameFromRelease(release.prettyName, release.versionId, number);
+  // On Windows the rules read Windows' own number (below 10.0 takes the
+  // legacy package).
+  if (release.windowsMajor != 0 && number != nullptr) {
+    *number = static_cast<float>(release.windowsMajor) +
+              static_cast<float>(release.windowsMinor % 10) / 10.0f;
+  }
+  return name;
 }
 
 bool IsSystem64Bit() { return platform::is64BitOs(); }
@@ -106,7 +113,9 @@ bool SetRegString(const std::wstring& key, const std::wstring& name, const std::
                                  common::wideToUtf8(name), value) == platform::PlatformResult::kOk;
 }
 
-std::string GetFixedZoneTime() { return FormatFixedZoneTime(static_cast<int64_t>(std::time(nullptr))); }
+std::string GetFixedZoneTime() {
+  return FormatFixedZoneTime(static_cast<int64_t>(std::time(nullptr)));
+}
 
 bool IsTestEnv() { return platform::readDevSettings().testEnv; }
 bool IsAutoRun() { return platform::readDevSettings().autoRun; }

@@ -12,8 +12,9 @@
 namespace FuntionImpl {
 
 // The operating system's name (os-release PRETTY_NAME, else uname, with
-// VERSION_ID when the name lacks it) and, in *number, the Windows-equivalent
-// version the version rules read (kWindowsEquivalentVersion: never legacy).
+// VERSION_ID when the name lacks it; on Windows its product name and build)
+// and, in *number, the version the version rules read: Windows' own
+// major.minor there, elsewhere kWindowsEquivalentVersion (never legacy).
 std::string GetSystemName(float* number);
 
 // True when the operating system is 64-bit.

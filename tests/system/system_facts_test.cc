@@ -95,6 +95,23 @@ TEST(SystemFactsTest, BrandLabelUsesTheTableSetLast) {
   EXPECT_EQ(GetBrandLabel(8, "http://x/setup.exe"), "8");
 }
 
+// The version rules read Windows' own number on Windows (Wine's default
+// prefix says Windows 7, 6.1: the legacy package), and never a legacy one
+// anywhere else.
+TEST(SystemFactsTest, RuleVersionIsWindowsOwnOnlyOnWindows) {
+  float number = -1;
+  const std::string name = GetSystemName(&number);
+  const platform::OsRelease release = platform::osRelease();
+  if (release.windowsMajor == 0) {
+    EXPECT_EQ(number, kWindowsEquivalentVersion) << name;
+    return;
+  }
+  EXPECT_NE(name.find("Windows"), std::string::npos) << name;
+  EXPECT_FLOAT_EQ(number, static_cast<float>(release.windowsMajor) +
+                              static_cast<float>(release.windowsMinor) / 10.0f)
+      << name;
+}
+
 TEST(SystemFactsTest, LanguageFromLocale) {
   EXPECT_EQ(platform::languageIdOfLocale("zh_CN.UTF-8"), 0x0804);
   EXPECT_EQ(platform::languageIdOfLocale("ja_JP.UTF-8"), 0x0411);
