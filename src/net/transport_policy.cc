@@ -1,7 +1,10 @@
 #include "net/transport_policy.h"
 
 #include <cctype>
+#include <filesystem>
+#include <fstream>
 #include <set>
+#include <sstream>
 #include <string_view>
 
 #include "common/log.h"
@@ -72,6 +75,33 @@ bool askSystem(const std::string& url, std::string* proxy) {
 
 bool isHttps(const std::string& url) { return OriginOf(url).rfind("https://", 0) == 0; }
 
+// libcurl's Schannel backend opens CURLOPT_CAINFO with CreateFileA, which
+// reads our UTF-8 path in the ANSI code page: unless that code page is
+// UTF-8 (the program's manifest asks for it; Windows before 10 version 1903
+// ignores that), a path with any character beyond ASCII names no file and every
+// transfer fails on a CA file that is there. Schannel gets the file's bytes
+// instead, which it takes exactly as it takes the file.
+bool caFileByContent() {
+  static const bool schannel = [] {
+    const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+    return info != nullptr && info->ssl_version != nullptr &&
+           std::string_view(info->ssl_version).find("Schannel") != std::string_view::npos;
+  }();
+  return schannel;
+}
+
+// The whole file at the UTF-8 `path`, or false when it cannot be read.
+bool readWholeFile(const std::string& path, std::string* content) {
+  std::ifstream in(std::filesystem::path(std::u8string(path.begin(), path.end())),
+                   std::ios::binary);
+  if (!in) return false;
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  if (in.bad()) return false;
+  *content = std::move(bytes).str();
+  return true;
+}
+
 }  // namespace
 
 std::string DeploymentCaFile() {
@@ -121,7 +151,15 @@ CURLcode ApplyTransportPolicy(CURL* curl, const std::string& url) {
   set(curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L));
   const std::string ca = DeploymentCaFile();
   if (verify && platform::pathExists(ca)) {
-    set(curl_easy_setopt(curl, CURLOPT_CAINFO, ca.c_str()));
+    std::string pem;
+    if (caFileByContent() && readWholeFile(ca, &pem)) {
+      curl_blob blob{pem.data(), pem.size(), CURL_BLOB_COPY};
+      set(curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob));
+    } else {
+      // A file we cannot read still goes to libcurl by name, which then
+      // fails the transfer (CURLE_SSL_CACERT_BADFILE) rather than trust less.
+      set(curl_easy_setopt(curl, CURLOPT_CAINFO, ca.c_str()));
+    }
     // Naming a CA file replaces libcurl's default bundle; the system's
     // folder keeps its authorities beside the deployment's.
     if (const std::string folder = platform::systemCaFolder(); !folder.empty()) {
