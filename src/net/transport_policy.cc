@@ -80,8 +80,9 @@ bool isHttps(const std::string& url) { return OriginOf(url).rfind("https://", 0)
 // UTF-8 (the program's manifest asks for it; Windows before 10 version 1903
 // ignores that), a path with any character beyond ASCII names no file and every
 // transfer fails on a CA file that is there. Schannel gets the file's bytes
-// instead, which it takes exactly as it takes the file.
-bool caFileByContent() {
+// instead, which it takes exactly as it takes the file. True when libcurl's
+// TLS is Schannel.
+bool usesSchannel() {
   static const bool schannel = [] {
     const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
     return info != nullptr && info->ssl_version != nullptr &&
@@ -149,10 +150,18 @@ CURLcode ApplyTransportPolicy(CURL* curl, const std::string& url) {
   const bool verify = !isHttps(url) || !verificationWaived(OriginOf(url));
   set(curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L));
   set(curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L));
+  // Schannel asks Windows about revocation for every chain; a deployment's
+  // own CA usually names no revocation list, and an offline list server
+  // would fail every transfer. A certificate known to be revoked is still
+  // refused.
+  if (verify && usesSchannel()) {
+    set(curl_easy_setopt(curl, CURLOPT_SSL_OPTIONS,
+                         static_cast<long>(CURLSSLOPT_REVOKE_BEST_EFFORT)));
+  }
   const std::string ca = DeploymentCaFile();
   if (verify && platform::pathExists(ca)) {
     std::string pem;
-    if (caFileByContent() && readWholeFile(ca, &pem)) {
+    if (usesSchannel() && readWholeFile(ca, &pem)) {
       curl_blob blob{pem.data(), pem.size(), CURL_BLOB_COPY};
       set(curl_easy_setopt(curl, CURLOPT_CAINFO_BLOB, &blob));
     } else {
