@@ -7,6 +7,7 @@
 #endif
 
 #include <cstdio>
+#include <fstream>
 
 #include "platform/paths.h"
 #include "support/subprocess.h"
@@ -180,12 +181,14 @@ TEST_F(FileTrustTest, CraftedSignatureLengthIsABadBlockNotAnAllocation) {
   const std::string path = work_.file("huge.exe");
   const std::string trailer = std::string("\0\0\2\0\0\0\0\0\xff\xff\xff\x00", 12) + magic;
   {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    // Sparse: the file is 4 GiB long but takes no disk.
-    ASSERT_EQ(fseeko(f, (off_t{1} << 32), SEEK_SET), 0);
-    ASSERT_EQ(std::fwrite(trailer.data(), 1, trailer.size(), f), trailer.size());
-    ASSERT_EQ(std::fclose(f), 0);
+    std::ofstream out(path, std::ios::binary);
+    ASSERT_TRUE(out);
+    // Sparse: the file is 4 GiB long but takes no disk. (A stream offset
+    // has 64 bits everywhere; off_t has 32 on Windows.)
+    out.seekp(std::streamoff{1} << 32);
+    out.write(trailer.data(), static_cast<std::streamsize>(trailer.size()));
+    out.close();
+    ASSERT_TRUE(out);
   }
   EXPECT_EXIT(checkUnderMemoryLimit(path), ::testing::ExitedWithCode(0), "");
 }
