@@ -62,7 +62,9 @@ TEST(SystemFactsTest, ReportsThisMachine) {
   EXPECT_FALSE(GetSystemName(&number).empty());
   // On Linux this machine's own version id (Debian's 12) is not what the
   // rules read; on Windows its own number is (the test below).
-  if (platform::osRelease().windowsMajor == 0) EXPECT_FLOAT_EQ(number, kWindowsEquivalentVersion);
+  if (platform::osRelease().windowsMajor == 0) {
+    EXPECT_FLOAT_EQ(number, kWindowsEquivalentVersion);
+  }
 
   const platform::OsRelease parsed = platform::parseOsRelease(
       "NAME=x\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nVERSION_ID='12'\n");
