@@ -9,6 +9,7 @@
 // ends it, without the system's error report on top of ours.
 
 #include "platform/fatal_signal.h"
+#include "platform/clock.h"
 
 #include <stdlib.h>
 
@@ -199,22 +200,9 @@ PlatformResult installFatalSignalHandler(FatalSignalCallback callback) {
   return result;
 }
 
-LocalTime localTimeFromSignalHandler() {
-  // GetLocalTime reads the clock and the zone bias the kernel keeps in
-  // shared memory: no lock.
-  SYSTEMTIME st{};
-  GetLocalTime(&st);
-  LocalTime t;
-  t.year = st.wYear;
-  t.month = st.wMonth;
-  t.dayOfWeek = st.wDayOfWeek;
-  t.day = st.wDay;
-  t.hour = st.wHour;
-  t.minute = st.wMinute;
-  t.second = st.wSecond;
-  t.millisecond = st.wMilliseconds;
-  return t;
-}
+// GetLocalTime reads the clock and the zone bias the kernel keeps in shared
+// memory, taking no lock, so the ordinary clock call is safe here.
+LocalTime localTimeFromSignalHandler() { return localTime(); }
 
 const char* tempDirFromSignalHandler() { return g_tempDir; }
 
