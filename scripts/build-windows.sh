@@ -444,18 +444,13 @@ lib_pango() {
     -Dsysprof=disabled -Dgtk_doc=false -Dinstall-tests=false
 }
 
-# The product (i686) links everything. The x86_64 build is the test build:
-# its sysroot holds what the engine, configuration, telemetry, system and
-# platform tests link, and leaves out the graphics stack (a third of an
-# hour of CPU on a cold machine) until the window runs under Wine too.
+# Both builds link everything: the product is i686, and the x86_64 build
+# runs the tests, the window and the roads under Wine.
 BASE_LIBRARIES=(zlib curl tinyxml2 jsoncpp libzip)
 GRAPHICS_LIBRARIES=(libpng pixman cairo pcre2 libffi glib fribidi harfbuzz pango)
+
 libraries_for() {
-  if [ "$1" = i686 ]; then
-    echo "${BASE_LIBRARIES[@]}" "${GRAPHICS_LIBRARIES[@]}"
-  else
-    echo "${BASE_LIBRARIES[@]}"
-  fi
+  echo "${BASE_LIBRARIES[@]}" "${GRAPHICS_LIBRARIES[@]}"
 }
 
 # --- the sysroot -----------------------------------------------------------
