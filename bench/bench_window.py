@@ -50,11 +50,15 @@ def status_kib(pid, field):
 
 
 class Sampler:
-    """Samples VmRSS of `pid` every 5 ms from start() to stop(); keeps the peak."""
+    """Samples VmRSS of `pid` every 5 ms from start() to stop(); keeps the peak.
 
-    def __init__(self, pid):
+    With `smaps_path`, the process's memory map at the peak goes there, to
+    show what the peak is made of."""
+
+    def __init__(self, pid, smaps_path=None):
         self.pid = pid
         self.peak_kib = 0
+        self.smaps_path = smaps_path
         self._stop = threading.Event()
         self._thread = threading.Thread(target=self._run, daemon=True)
 
@@ -63,7 +67,16 @@ class Sampler:
             rss = status_kib(self.pid, "VmRSS")
             if rss is None:
                 return
-            self.peak_kib = max(self.peak_kib, rss)
+            if rss > self.peak_kib:
+                self.peak_kib = rss
+                if self.smaps_path:
+                    try:
+                        with open(f"/proc/{self.pid}/smaps") as src:
+                            text = src.read()
+                        with open(self.smaps_path, "w") as dst:
+                            dst.write(text)
+                    except OSError:
+                        pass
             time.sleep(0.005)
 
     def start(self):
@@ -76,7 +89,7 @@ class Sampler:
         return self.peak_kib
 
 
-def one_run(index, artifacts):
+def one_run(index, artifacts, keep=False):
     road = driver.Road(f"run-{index}", artifacts, variant="websetup")
     try:
         env = road.env()
@@ -97,7 +110,8 @@ def one_run(index, artifacts):
         road.wait_page("setting")
         time.sleep(max(0.0, first + 1.0 - time.monotonic()))
         rss_setting = status_kib(proc.pid, "VmRSS")
-        sampler = Sampler(proc.pid).start()
+        smaps = os.path.join(road.root, "smaps-at-peak.txt") if keep else None
+        sampler = Sampler(proc.pid, smaps).start()
         road.click("license_checkbox", what="ticked the licence box")
         road.wait(lambda: road.control("license_checkbox")["selected"], 5, "the licence box")
         road.click("install_btn", what="clicked Install")
@@ -146,7 +160,7 @@ def main():
     for i in range(1, args.runs + 1):
         real_stdout, sys.stdout = sys.stdout, chatter
         try:
-            r = one_run(i, artifacts)
+            r = one_run(i, artifacts, args.keep)
         finally:
             sys.stdout = real_stdout
         runs.append(r)

@@ -183,6 +183,10 @@ void CAnima::HorizontalMoveAnimaInit(const std::wstring& folder, const std::wstr
   for (cairo_surface_t* frame : frames) {
     if (frame != nullptr) cairo_surface_destroy(frame);
   }
+  // The skin's own pictures were only the source of the frames (0.8 MB
+  // each, decoded); the area shows the frames from now on, and a later
+  // init decodes them again from the archive.
+  for (int n = 1; n <= setup_.frameCount; ++n) images->RemoveImage(builtInFrame(n));
   LOG(INFO) << " AnimaInit ok: " << setup_.frameCount << ", " << strips_;
 }
 
