@@ -27,21 +27,31 @@ scripts/install-deps.sh
 windows=1
 [ "${WEBSETUP_SKIP_WINDOWS:-0}" = 1 ] && [ "${CI:-}" != true ] && windows=0
 # The Windows libraries are built from Debian's sources once per machine
-# (cached outside the clone). The first time that takes a while, so it
-# starts now, at the lowest priority, and uses what the Linux passes leave
-# of the processors (their tests wait on sockets and timers much of the
-# time); the Windows pass waits for it.
-sysroot_pid=""
+# (cached outside the clone), and the two Windows project builds take a
+# quarter of an hour of CPU. Both start now, at the lowest priority, and use
+# what the Linux passes leave of the processors (their tests wait on
+# sockets and timers much of the time): the sysroots first, then, once the
+# Linux build has made the host tools the Windows build calls (the payload
+# packer, maker-services), the project. The Windows pass at the end waits
+# for it and runs the tests under Wine.
+windows_pid=""
+linux_built=build/.windows-may-build
 if [ "$windows" = 1 ]; then
   mkdir -p build
+  rm -f "$linux_built"
   # A session of its own, so a failing Linux pass can end it with all of
   # its compilers.
-  setsid nice -n 19 scripts/build-windows.sh --sysroot-only >build/windows-sysroot.log 2>&1 &
-  sysroot_pid=$!
+  setsid nice -n 19 bash -c '
+    set -e
+    scripts/build-windows.sh --sysroot-only
+    while [ ! -e "$1" ]; do sleep 5; done
+    WEBSETUP_HOST_BUILD="$PWD/build" scripts/build-windows.sh' _ "$linux_built" \
+    >build/windows-build.log 2>&1 &
+  windows_pid=$!
   # A new session is a scheduling group of its own, where nice counts only
   # inside the group; the group itself gets the low priority here.
-  echo 19 >"/proc/$sysroot_pid/autogroup" 2>/dev/null || true
-  trap '[ -n "$sysroot_pid" ] && kill -- -"$sysroot_pid" 2>/dev/null || true' EXIT
+  echo 19 >"/proc/$windows_pid/autogroup" 2>/dev/null || true
+  trap '[ -n "$windows_pid" ] && kill -- -"$windows_pid" 2>/dev/null || true' EXIT
 fi
 
 scripts/check-includes.sh
@@ -49,6 +59,7 @@ scripts/check-format.sh   # the lines the newest commit changed; WEBSETUP_FORMAT
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWEBSETUP_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
+touch "$linux_built"
 ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300 --repeat until-pass:2
 check_root_leak
 
@@ -91,14 +102,13 @@ check_root_leak
 if [ "$windows" = 1 ]; then
   echo "== Windows: the i686 product, the x86_64 tests under Wine"
   rc=0
-  wait "$sysroot_pid" || rc=$?
-  sysroot_pid=""
+  wait "$windows_pid" || rc=$?
+  windows_pid=""
   if [ "$rc" != 0 ]; then
-    tail -n 80 build/windows-sysroot.log >&2
-    echo "the Windows sysroots did not build (build/windows-sysroot.log)" >&2
+    tail -n 80 build/windows-build.log >&2
+    echo "the Windows build failed (build/windows-build.log)" >&2
     exit 1
   fi
-  WEBSETUP_HOST_BUILD="$PWD/build" scripts/build-windows.sh
   ctest --test-dir build-win64 --output-on-failure -j"$jobs" --timeout 600 --repeat until-pass:2
   scripts/windows/websetup-get-road.sh build-win64 build
   check_root_leak
