@@ -48,7 +48,7 @@ bool MessageLoop::PostUiMessage(WindowHandle handle, uint32_t message, uintptr_t
     if (targets_.count(handle) == 0) return false;
     queue_.push_back(Posted{handle, message, wparam, lparam, nullptr});
   }
-  cv_.notify_all();
+  Notify();
   return true;
 }
 
@@ -57,7 +57,7 @@ void MessageLoop::PostTask(std::function<void()> task) {
     common::MutexLock lock(&mu_);
     queue_.push_back(Posted{0, 0, 0, 0, std::move(task)});
   }
-  cv_.notify_all();
+  Notify();
 }
 
 void MessageLoop::PostQuit(int code) {
@@ -66,7 +66,7 @@ void MessageLoop::PostQuit(int code) {
     if (!quit_) quit_code_ = code;
     quit_ = true;
   }
-  cv_.notify_all();
+  Notify();
 }
 
 bool MessageLoop::QuitRequested() const {
@@ -87,7 +87,7 @@ void MessageLoop::SetTimer(WindowHandle handle, uint32_t id, uint32_t period_ms)
     timers_[{handle, id}] =
         Timer{period_ms, Clock::now() + std::chrono::milliseconds(period_ms), ++timer_order_};
   }
-  cv_.notify_all();
+  Notify();
 }
 
 bool MessageLoop::KillTimer(WindowHandle handle, uint32_t id) {
@@ -100,6 +100,11 @@ void MessageLoop::KillTimers(WindowHandle handle) {
   for (auto it = timers_.begin(); it != timers_.end();) {
     it = it->first.first == handle ? timers_.erase(it) : std::next(it);
   }
+}
+
+void MessageLoop::Notify() {
+  cv_.notify_all();
+  if (EventPump* pump = pump_.load()) pump->Wake();
 }
 
 void MessageLoop::ResetStalls() {
@@ -202,9 +207,10 @@ bool MessageLoop::Step(Clock::duration max_wait, const std::function<bool()>* do
     if (QuitRequested()) return false;
   }
   DispatchTimers();
-  if (pump_ != nullptr) {
+  EventPump* pump = pump_.load();
+  if (pump != nullptr) {
     const Clock::time_point started = Clock::now();
-    pump_->Pump();
+    pump->Pump();
     EndPiece(started, "input", 0);
   }
   if (idle_) {
@@ -216,8 +222,14 @@ bool MessageLoop::Step(Clock::duration max_wait, const std::function<bool()>* do
   // the wait (half a second per message box otherwise).
   if (done != nullptr && (*done)()) return !QuitRequested();
   EndStretch();
+  // A handler may have installed a pump during this round.
+  pump = pump_.load();
+  if (pump != nullptr && WaitInPump(pump, max_wait)) {
+    StartStretch();
+    return !QuitRequested();
+  }
   Clock::time_point until = Clock::now() + max_wait;
-  if (pump_ != nullptr && pump_->NeedsPolling())
+  if (pump != nullptr && pump->NeedsPolling())
     until = std::min(until, Clock::now() + kPollInterval);
   common::MutexLock lock(&mu_);
   for (const auto& [key, timer] : timers_) until = std::min(until, timer.due);
@@ -228,6 +240,18 @@ bool MessageLoop::Step(Clock::duration max_wait, const std::function<bool()>* do
   });
   StartStretch();
   return !quit_;
+}
+
+bool MessageLoop::WaitInPump(EventPump* pump, Clock::duration max_wait) {
+  Clock::time_point until = Clock::now() + max_wait;
+  {
+    common::MutexLock lock(&mu_);
+    // Work that came during the round needs no wait; work that comes from
+    // here on calls Wake(), which also ends a wait not yet begun.
+    if (quit_ || !queue_.empty()) return true;
+    for (const auto& [key, timer] : timers_) until = std::min(until, timer.due);
+  }
+  return pump->WaitForEvents(until);
 }
 
 int MessageLoop::Run() {

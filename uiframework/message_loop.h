@@ -13,6 +13,7 @@
 // PostUiMessage, PostTask and PostQuit are thread-safe, everything else is
 // for the UI thread only.
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -36,14 +37,28 @@ class MessageTarget {
   virtual intptr_t DispatchMessage(uint32_t message, uintptr_t wparam, intptr_t lparam) = 0;
 };
 
-// Pumps the events of a windowing system (SDL) from inside the loop.
+// Pumps the events of a windowing system (SDL, Win32) from inside the loop.
+// A pump that can block on its own event source (a Win32 thread's message
+// queue) also does the loop's waiting, so input and posted messages wake
+// the thread at once instead of being polled for.
 class EventPump {
  public:
+  using Clock = std::chrono::steady_clock;
+
   virtual ~EventPump() = default;
   // Dispatches pending events without blocking.
   virtual void Pump() = 0;
   // Whether the pump needs regular polling (events do not wake the loop).
   virtual bool NeedsPolling() const = 0;
+  // Blocks the loop's thread until the windowing system has an event for
+  // it, Wake() is called or `until` passes. Returns false at once when
+  // this pump cannot wait (the loop then waits on its own).
+  virtual bool WaitForEvents(Clock::time_point until) {
+    (void)until;
+    return false;
+  }
+  // Thread-safe. Ends the WaitForEvents under way, or the next one, early.
+  virtual void Wake() {}
 };
 
 class MessageLoop {
@@ -85,7 +100,8 @@ class MessageLoop {
 
   // Called after each round of dispatching (windows repaint here).
   void SetIdleHandler(std::function<void()> idle) { idle_ = std::move(idle); }
-  void SetEventPump(EventPump* pump) { pump_ = pump; }
+  // The pump lives as long as the process (or until replaced).
+  void SetEventPump(EventPump* pump) { pump_.store(pump); }
   bool QuitRequested() const;
   // Clears a pending quit (tests that run several loops in one process).
   void ResetQuit();
@@ -130,6 +146,11 @@ class MessageLoop {
   // to `max_wait` for more work.
   bool Step(Clock::duration max_wait, const std::function<bool()>* done = nullptr);
   void DispatchTimers();
+  // Wakes the waiting loop: its condition variable and the pump.
+  void Notify();
+  // Waits up to `max_wait` (less when a timer is due sooner) inside the
+  // pump. Returns false when the pump cannot wait.
+  bool WaitInPump(EventPump* pump, Clock::duration max_wait) LOCKS_EXCLUDED(mu_);
   void Deliver(const Posted& posted);
   // The bookkeeping of stalls: a stretch of work ends at each round and each
   // wait; pieces inside it (one message, one timer, the pump, the paint)
@@ -149,7 +170,8 @@ class MessageLoop {
   std::map<TimerKey, Timer> timers_ GUARDED_BY(mu_);
   uint64_t timer_order_ GUARDED_BY(mu_) = 0;
   std::function<void()> idle_;
-  EventPump* pump_ = nullptr;
+  // Read by posting threads to wake the pump; set on the UI thread.
+  std::atomic<EventPump*> pump_{nullptr};
 
   bool stretch_open_ = false;
   Clock::time_point stretch_start_;
