@@ -7,8 +7,8 @@
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -232,6 +232,15 @@ PlatformResult spawnProcess(const SpawnOptions& options, int* pid, int* osError)
     *osError = EINVAL;
     return PlatformResult::kInvalidArgument;
   }
+  if (options.asDesktopUser) {
+    // The person is whoever root runs for; without one we are no more
+    // than the person already.
+    SpawnOptions asUser = options;
+    asUser.asDesktopUser = false;
+    asUser.detach = true;
+    asUser.runAsUid = invokingUserId();
+    return spawnProcess(asUser, pid, osError);
+  }
   if (options.runAsUid >= 0 && geteuid() == 0 &&
       static_cast<uid_t>(options.runAsUid) != geteuid()) {
     const PlatformResult r = spawnAsUser(options, pid, osError);
@@ -319,6 +328,8 @@ PlatformResult waitProcess(int pid, std::chrono::milliseconds limit, int* exitCo
   *exitCode = exitCodeOf(status);
   return PlatformResult::kOk;
 }
+
+bool runsElevated() { return geteuid() == 0; }
 
 int invokingUserId() {
   if (geteuid() != 0) return -1;

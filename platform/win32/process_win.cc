@@ -11,10 +11,14 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 
+#include "common/log.h"
+#include "platform/win32/desktop_shell_start_win.h"
 #include "platform/win32/win_util.h"
 
 namespace platform {
@@ -51,23 +55,86 @@ std::string imagePath(DWORD pid) {
   return win::outwardPath(std::move(buf));
 }
 
+// The elements after the program, each quoted so that it reads back
+// unchanged, separated by blanks. False when an element cannot be carried
+// at all.
+bool buildArguments(const std::vector<std::string>& argv, std::wstring* out) {
+  out->clear();
+  for (size_t i = 1; i < argv.size(); ++i) {
+    const std::wstring arg = win::widen(argv[i]);
+    if (arg.find(L'\0') != std::wstring::npos) return false;
+    if (i > 1) out->push_back(L' ');
+    win::appendQuotedArgument(arg, [out](wchar_t c) { out->push_back(c); });
+  }
+  return true;
+}
+
 // The command line CreateProcessW is given: the program name quoted as is
 // (the parsers read it up to the next quote, without escapes, and a quote
-// cannot occur in a file name), then every further element quoted so that
-// it reads back unchanged. False when an element cannot be carried at all.
+// cannot occur in a file name), then the arguments. False when an element
+// cannot be carried at all.
 bool buildCommandLine(const std::vector<std::string>& argv, std::wstring* out) {
   out->clear();
   const std::wstring program = win::widen(argv[0]);
   if (program.find_first_of(std::wstring_view(L"\"\0", 2)) != std::wstring::npos) return false;
+  std::wstring arguments;
+  if (!buildArguments(argv, &arguments)) return false;
   *out = L"\"" + program + L"\"";
-  for (size_t i = 1; i < argv.size(); ++i) {
-    const std::wstring arg = win::widen(argv[i]);
-    if (arg.find(L'\0') != std::wstring::npos) return false;
-    out->push_back(L' ');
-    win::appendQuotedArgument(arg, [out](wchar_t c) { out->push_back(c); });
-  }
+  if (!arguments.empty()) *out += L" " + arguments;
   // CreateProcessW's own limit, terminating NUL included.
   return out->size() < 32767;
+}
+
+// `path` as another process must be given it: whole, since its current
+// folder is not ours, and with the system's own separators.
+std::wstring fullNativePath(std::wstring path) {
+  for (wchar_t& c : path) {
+    if (c == L'/') c = L'\\';
+  }
+  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return path;
+  std::wstring full(needed, L'\0');
+  const DWORD written = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+  if (written == 0 || written >= needed) return path;
+  full.resize(written);
+  return full;
+}
+
+// Tries the desktop's shell for a start without our elevation. True when
+// the shell took the start; false when the start is to be a direct one:
+// we are not elevated (the direct start gives the person's own token
+// already), the program is missing (the direct start fails with the
+// number the caller reports, where the shell would show a box of its
+// own), or no shell answers (the product then runs elevated, which beats
+// not running: the log says so).
+bool startThroughShell(const SpawnOptions& options, const std::wstring& application,
+                       const std::wstring& workingDir) {
+  if (!runsElevated()) {
+    LOG(INFO) << " Start as the desktop user: directly, not elevated";
+    return false;
+  }
+  if (GetFileAttributesW(application.c_str()) == INVALID_FILE_ATTRIBUTES) return false;
+  std::wstring arguments;
+  if (!buildArguments(options.argv, &arguments)) return false;
+  std::wstring folder = workingDir;
+  if (folder.empty()) {
+    // "Ours", which the shell's process does not share.
+    const DWORD needed = GetCurrentDirectoryW(0, nullptr);
+    folder.resize(needed);
+    const DWORD written = needed == 0 ? 0 : GetCurrentDirectoryW(needed, folder.data());
+    folder.resize(written < needed ? written : 0);
+  }
+  win::DesktopShellFailure failure;
+  if (win::startThroughDesktopShell(fullNativePath(application), arguments, fullNativePath(folder),
+                                    &failure)) {
+    LOG(INFO) << " Start as the desktop user: through the desktop's shell";
+    return true;
+  }
+  char code[16];
+  std::snprintf(code, sizeof(code), "0x%08lX", static_cast<unsigned long>(failure.code));
+  LOG(INFO) << " Start as the desktop user: no desktop shell answered (" << failure.step << " "
+            << code << "); directly and elevated";
+  return false;
 }
 
 // A detached child leaves our job when the job lets it, so that closing the
@@ -163,7 +230,8 @@ void endProcessNow(int code) {
 // user with a fuller token, never a root acting for someone named, so
 // invokingUserId() names nobody and runAsUid stays -1; a runAsUid given
 // anyway is treated as it is by a process that is not root on Linux: the
-// child simply starts with our own identity.
+// child simply starts with our own identity. Leaving the elevation behind
+// is asDesktopUser's, through the shell.
 PlatformResult spawnProcess(const SpawnOptions& options, int* pid, int* osError) {
   int ignored = 0;
   if (osError == nullptr) osError = &ignored;
@@ -195,10 +263,16 @@ PlatformResult spawnProcess(const SpawnOptions& options, int* pid, int* osError)
       return PlatformResult::kNotFound;
     }
   }
+  if (options.asDesktopUser && startThroughShell(options, application, workingDir)) {
+    // Explorer's child, not ours: no id, nothing to wait for.
+    *pid = 0;
+    return PlatformResult::kOk;
+  }
   // Detached: no console of ours and a process group of its own, so our
   // console's Ctrl+C and closing do not reach it.
+  const bool detach = options.detach || options.asDesktopUser;
   const DWORD flags =
-      options.detach ? DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | CREATE_BREAKAWAY_FROM_JOB : 0;
+      detach ? DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP | CREATE_BREAKAWAY_FROM_JOB : 0;
   PROCESS_INFORMATION info{};
   if (!createProcess(application, &commandLine, flags,
                      workingDir.empty() ? nullptr : workingDir.c_str(), &info)) {
@@ -207,7 +281,7 @@ PlatformResult spawnProcess(const SpawnOptions& options, int* pid, int* osError)
   }
   CloseHandle(info.hThread);
   *pid = static_cast<int>(info.dwProcessId);
-  if (options.detach) {
+  if (detach) {
     CloseHandle(info.hProcess);
     return PlatformResult::kOk;
   }
@@ -246,5 +320,13 @@ PlatformResult waitProcess(int pid, std::chrono::milliseconds limit, int* exitCo
 }
 
 int invokingUserId() { return -1; }
+
+bool runsElevated() {
+  const std::vector<BYTE> bytes = win::processTokenInformation(TokenElevation);
+  if (bytes.size() < sizeof(TOKEN_ELEVATION)) return false;
+  TOKEN_ELEVATION elevation{};
+  std::memcpy(&elevation, bytes.data(), sizeof(elevation));
+  return elevation.TokenIsElevated != 0;
+}
 
 }  // namespace platform

@@ -1,8 +1,8 @@
 #include "system/processes.h"
 
 #include <cerrno>
-#include <optional>
 #include <cwctype>
+#include <optional>
 #include <thread>
 
 #include "common/events.h"
@@ -34,11 +34,12 @@ int startDirectly(const std::string& commandLine, const std::vector<std::string>
   options.argv = argv;
   // The folder of the quoted executable, with its final '/'.
   const size_t closing = commandLine.find('"', 1);
-  const size_t slash = commandLine.rfind('/', closing == std::string::npos ? std::string::npos
-                                                                            : closing);
+  const size_t slash =
+      commandLine.rfind('/', closing == std::string::npos ? std::string::npos : closing);
   if (slash != std::string::npos && slash >= 1) options.workingDir = commandLine.substr(1, slash);
   int pid = 0, error = 0;
-  if (argv.empty() || platform::spawnProcess(options, &pid, &error) != platform::PlatformResult::kOk) {
+  if (argv.empty() ||
+      platform::spawnProcess(options, &pid, &error) != platform::PlatformResult::kOk) {
     if (argv.empty()) error = ENOENT;
     char message[64];
     std::snprintf(message, sizeof(message), "CreateProcess failed3 (%d)", error);
@@ -62,8 +63,7 @@ int startAsUser(const std::vector<std::string>& argv) {
   }
   platform::SpawnOptions options;
   options.argv = argv;
-  options.detach = true;
-  options.runAsUid = platform::invokingUserId();
+  options.asDesktopUser = true;
   const size_t slash = argv[0].rfind('/');
   if (slash != std::string::npos) options.workingDir = argv[0].substr(0, slash + 1);
   int pid = 0, error = 0;
