@@ -9,6 +9,7 @@
 #include "common/log.h"
 #include "common/text.h"
 #include "platform/folders.h"
+#include "platform/open_address.h"
 #include "platform/paths.h"
 #include "platform/process.h"
 
@@ -175,28 +176,15 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
 namespace FuntionImpl {
 
 bool ShellOpen(const std::wstring& target) {
-  platform::SpawnOptions options;
-  const std::optional<std::string> opener = platform::getEnv("WEBSETUP_OPEN_COMMAND");
-  options.argv = {opener && !opener->empty() ? *opener : std::string("xdg-open"),
-                  common::wideToUtf8(target)};
-  if (options.argv[0].find('/') == std::string::npos) {
-    for (const char* dir : {"/usr/bin/", "/bin/", "/usr/local/bin/"}) {
-      if (platform::pathExists(dir + options.argv[0])) {
-        options.argv[0] = dir + options.argv[0];
-        break;
-      }
-    }
-  }
-  // The browser belongs to the person, not to a setup running as root.
-  options.detach = true;
-  options.runAsUid = platform::invokingUserId();
-  int pid = 0, error = 0;
-  const platform::PlatformResult r = platform::spawnProcess(options, &pid, &error);
-  if (r != platform::PlatformResult::kOk) {
-    LOG(INFO) << " Open failed: " << options.argv[0] << " (" << error << ")";
+  // The addresses come from the download configuration and the language
+  // files; an opener would just as well run a program or open a file named
+  // to it, so nothing but a web address goes there.
+  const std::string address = common::wideToUtf8(target);
+  if (!platform::isWebAddress(address)) {
+    LOG(INFO) << " Open refused, not a web address (" << address.size() << " bytes)";
     return false;
   }
-  return true;
+  return platform::openWebAddress(address);
 }
 
 }  // namespace FuntionImpl

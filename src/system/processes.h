@@ -47,10 +47,10 @@ std::wstring FindFileInSubfolders(const std::wstring& root, const std::wstring& 
 // blanks into one argument and are removed.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
-// Opens `target` (a URL, or a folder) as the desktop does: xdg-open, or
-// the program named by WEBSETUP_OPEN_COMMAND (tests, the demo), detached
-// and as the invoking user when we run as root. False when it could not
-// be started.
+// Opens `target`, an http or https address, in the person's browser
+// (platform::openWebAddress): with their rights, not the setup's. Anything
+// else (a file, a program, another scheme) is refused and logged. False
+// when refused or when no opener could be started.
 bool ShellOpen(const std::wstring& target);
 
 }  // namespace FuntionImpl

@@ -4,6 +4,7 @@
 // scripts in the test's folder, so no real window ever opens.
 
 #include "platform/desktop.h"
+#include "platform/open_address.h"
 
 #include <dbus/dbus.h>
 #include <sys/socket.h>
@@ -267,6 +268,21 @@ TEST_F(DesktopTest, OpensTheFolderWhenNoFileManagerAnswers) {
   setBusAddress(tmp_.file("no-such-bus"));
   showItemInFolder("/a/b");
   EXPECT_EQ(waitForOpened(), "/a\n");
+}
+
+// Only a web address reaches the opener, whole, as one argument: a file,
+// a program, another scheme or an address with a space (which some
+// openers would split into switches) never does.
+TEST_F(DesktopTest, OnlyWebAddressesReachTheOpener) {
+  EXPECT_TRUE(openWebAddress("https://example.test/get?a=1&b=%20x"));
+  EXPECT_EQ(waitForOpened(), "https://example.test/get?a=1&b=%20x\n");
+  for (const char* refused :
+       {"/usr/bin/xcalc", "file:///etc/passwd", "javascript:alert(1)", "http:///etc",
+        "https://example.test/a b", "https://example.test/\n--version", "HTTPX://a", "http:/"}) {
+    EXPECT_FALSE(openWebAddress(refused)) << refused;
+  }
+  EXPECT_TRUE(openWebAddress("HTTP://Example.test"));
+  EXPECT_EQ(waitForOpened(), "HTTP://Example.test\n");
 }
 
 // Catches an unbounded wait for a bus that takes the connection and never
