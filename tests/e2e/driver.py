@@ -409,7 +409,10 @@ class Road:
     def log_files(self):
         # The installer writes its own log beside the setup's ("..._Setup_...").
         logs = glob.glob(os.path.join(self.appdata, "RUDarodiridu", "logs", "*", "*.log"))
-        return sorted((p for p in logs if "_Setup_" not in os.path.basename(p)), key=os.path.getmtime)
+        # In the order the setups started (the name holds the start time to
+        # the millisecond): a first setup still writing its log must not
+        # pass for the newest start.
+        return sorted((p for p in logs if "_Setup_" not in os.path.basename(p)), key=os.path.basename)
 
     def log_text(self):
         text = ""
