@@ -12,7 +12,12 @@
 # then share the one wineserver of the prefix.
 #
 # No display: the programs under test draw into memory only. A test that
-# wants one sets WEBSETUP_WINE_DISPLAY to it.
+# wants one sets WEBSETUP_WINE_DISPLAY to it (scripts/windows/with-xvfb.sh
+# does), and then runs in <build>/wine-prefix-x11: Wine's desktop takes its
+# display driver from the first program that opens it, so a run with a
+# display in the prefix where display-less tests run at the same time
+# would get the null driver (no window on the X server, a 1024 x 768
+# screen).
 set -euo pipefail
 
 if [ $# -lt 1 ]; then
@@ -30,6 +35,9 @@ if [ -z "${WEBSETUP_WINEPREFIX:-}" ]; then
     bin | tests) dir="$(dirname "$dir")" ;;
   esac
   WEBSETUP_WINEPREFIX="$dir/wine-prefix"
+  if [ -n "${WEBSETUP_WINE_DISPLAY:-}" ]; then
+    WEBSETUP_WINEPREFIX="$dir/wine-prefix-x11"
+  fi
 fi
 export WINEPREFIX="$WEBSETUP_WINEPREFIX"
 export WINEDEBUG="${WEBSETUP_WINEDEBUG:--all}"
