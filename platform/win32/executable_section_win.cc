@@ -1,10 +1,10 @@
-// Our programs carry their version lines in a PE section of the same name
-// as the ELF one: websetup_stamp_version() puts them there with a section
-// attribute, which mingw-w64 turns into a PE section as GCC on Linux turns
-// it into an ELF one. That needs no resource compiler in the build, keeps
-// the lines as they are (a VERSIONINFO resource holds fixed UTF-16 fields
-// under a code page), and keeps this call's contract: a named section of
-// an executable.
+// A named section of a PE image, and the version lines of a program.
+//
+// The version lines are answered from the file's VERSIONINFO resource
+// (file_version_win.h): that is where websetup_stamp_version puts a
+// Windows program's version, and where Windows and every other tool look
+// for it. A file without one is still searched for a ".websetup_version"
+// section, which programs built before the resource existed carry.
 //
 // PE section headers hold 8 bytes of name. A longer name lives in the
 // COFF string table ("/<offset>"), which the linker writes only while the
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/executable_section.h"
+#include "platform/win32/file_version_win.h"
 #include "platform/win32/win_util.h"
 
 namespace platform {
@@ -133,6 +134,10 @@ PlatformResult findSection(HANDLE file, const std::string& name, std::string* ou
 PlatformResult readExecutableSection(const std::string& path, const std::string& name,
                                      std::string* out, size_t maxBytes) {
   out->clear();
+  if (name == win::kVersionSectionName) {
+    const PlatformResult r = win::readVersionResourceLines(path, out, maxBytes);
+    if (r != PlatformResult::kNotFound) return r;
+  }
   // Every share mode: the file may be held for its start, or still open
   // in a download.
   win::UniqueHandle file(CreateFileW(win::widen(path).c_str(), GENERIC_READ,
