@@ -8,14 +8,16 @@
 // Exit codes follow Inno's: 0 done, 1 setup could not start (no /DIR, no
 // payload), 4 the installation itself failed; SAMPLE_INSTALLER_EXIT forces
 // any other.
-
-#include <unistd.h>
+//
+// One source for both systems: what differs (its own path, its arguments,
+// the clock, the registry) comes through the platform layer, so on Windows
+// the uninstall key lands in the real registry, where Windows' own
+// "Apps" list finds it.
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -25,6 +27,10 @@
 #include <vector>
 
 #include "payload.h"
+#include "platform/clock.h"
+#include "platform/paths.h"
+#include "platform/process.h"
+#include "platform/program_start.h"
 #include "platform/registry.h"
 #include "switches.h"
 
@@ -35,7 +41,6 @@ namespace fs = std::filesystem;
 
 constexpr int kExitSetupFailed = 1;
 constexpr int kExitInstallFailed = 4;
-constexpr char kSelf[] = "/proc/self/exe";
 constexpr char kManifestEntry[] = "manifest";
 constexpr char kUninstallKeys[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
@@ -47,26 +52,20 @@ class InstallLog {
   // *error when that fails.
   bool open(const std::string& path, std::string* error) {
     std::error_code ec;
-    const fs::path parent = fs::path(path).parent_path();
+    const fs::path parent = filePath(path).parent_path();
     if (!parent.empty()) fs::create_directories(parent, ec);
-    out_.open(path, std::ios::trunc);
+    out_.open(filePath(path), std::ios::trunc);
     if (!out_) *error = "cannot write the log " + path;
     return static_cast<bool>(out_);
   }
 
   void line(const std::string& text) {
     if (!out_) return;
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t t = std::chrono::system_clock::to_time_t(now);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        now.time_since_epoch()).count() % 1000;
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char stamp[32];
-    std::strftime(stamp, sizeof(stamp), "%Y-%m-%d %H:%M:%S", &tm);
-    char millis[16];
-    std::snprintf(millis, sizeof(millis), ".%03d", static_cast<int>(ms));
-    out_ << stamp << millis << "   " << text << '\n';
+    const platform::LocalTime now = platform::localTime();
+    char stamp[48];
+    std::snprintf(stamp, sizeof(stamp), "%04d-%02d-%02d %02d:%02d:%02d.%03d", now.year, now.month,
+                  now.day, now.hour, now.minute, now.second, now.millisecond);
+    out_ << stamp << "   " << text << '\n';
     out_.flush();
   }
 
@@ -76,17 +75,15 @@ class InstallLog {
 
 // What the environment asks of this run (README.md).
 struct Knobs {
-  double seconds = 1.0;          // SAMPLE_INSTALLER_SECONDS
-  std::optional<int> exitCode;   // SAMPLE_INSTALLER_EXIT
-  std::string subdir;            // SAMPLE_INSTALLER_SUBDIR
-  std::string argsFile;          // SAMPLE_INSTALLER_ARGS_FILE
+  double seconds = 1.0;         // SAMPLE_INSTALLER_SECONDS
+  std::optional<int> exitCode;  // SAMPLE_INSTALLER_EXIT
+  std::string subdir;           // SAMPLE_INSTALLER_SUBDIR
+  std::string argsFile;         // SAMPLE_INSTALLER_ARGS_FILE
+  std::string appId;            // SAMPLE_INSTALLER_APP_ID
   std::vector<std::string> warnings;
 };
 
-std::string env(const char* name) {
-  const char* v = std::getenv(name);
-  return v == nullptr ? std::string() : v;
-}
+std::string env(const char* name) { return platform::getEnv(name).value_or(""); }
 
 Knobs readKnobs() {
   Knobs k;
@@ -110,6 +107,7 @@ Knobs readKnobs() {
   }
   k.subdir = env("SAMPLE_INSTALLER_SUBDIR");
   k.argsFile = env("SAMPLE_INSTALLER_ARGS_FILE");
+  k.appId = env("SAMPLE_INSTALLER_APP_ID");
   return k;
 }
 
@@ -117,23 +115,21 @@ Knobs readKnobs() {
 // that was refused too.
 void recordArgs(const std::string& path, const std::vector<std::string>& args) {
   if (path.empty()) return;
-  std::ofstream out(path, std::ios::app);
+  std::ofstream out(filePath(path), std::ios::app | std::ios::binary);
   for (const std::string& a : args) out << a << '\n';
 }
 
 // /LOG without a value: a new file in the temporary folder, as Inno does.
 std::string defaultLogPath() {
-  const std::string tmp = env("TMPDIR").empty() ? "/tmp" : env("TMPDIR");
-  const std::time_t t = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&t, &tm);
-  char day[16];
-  std::strftime(day, sizeof(day), "%Y-%m-%d", &tm);
+  const std::string tmp = platform::tempDir();
+  const platform::LocalTime now = platform::localTime();
+  char day[32];
+  std::snprintf(day, sizeof(day), "%04d-%02d-%02d", now.year, now.month, now.day);
   for (int n = 1;; ++n) {
     char number[16];
     std::snprintf(number, sizeof(number), "%03d", n);
     const std::string path = tmp + "/Setup Log " + day + " #" + number + ".txt";
-    if (!fs::exists(path) || n == 999) return path;
+    if (!fs::exists(filePath(path)) || n == 999) return path;
   }
 }
 
@@ -168,10 +164,10 @@ int fail(InstallLog& log, int code, const std::string& message) {
   return code;
 }
 
-// Reads the payload's index and manifest from our own file.
-bool loadPayload(InstallLog& log, std::vector<PayloadEntry>* entries, Manifest* manifest,
-                 std::string* error) {
-  const PayloadResult r = readPayloadIndex(kSelf, entries);
+// Reads the payload's index and manifest from the installer file `self`.
+bool loadPayload(InstallLog& log, const std::string& self, std::vector<PayloadEntry>* entries,
+                 Manifest* manifest, std::string* error) {
+  const PayloadResult r = readPayloadIndex(self, entries);
   if (r != PayloadResult::kOk) {
     *error = std::string("cannot read the payload of this installer: ") + payloadResultName(r);
     return false;
@@ -180,7 +176,7 @@ bool loadPayload(InstallLog& log, std::vector<PayloadEntry>* entries, Manifest* 
   for (const PayloadEntry& e : *entries) {
     if (e.name != kManifestEntry) continue;
     std::string text;
-    if (readEntry(kSelf, e, &text) == PayloadResult::kOk && parseManifest(text, manifest)) {
+    if (readEntry(self, e, &text) == PayloadResult::kOk && parseManifest(text, manifest)) {
       for (const PayloadEntry& f : *entries) {
         if (f.name == manifest->mainExe) return true;
       }
@@ -192,40 +188,40 @@ bool loadPayload(InstallLog& log, std::vector<PayloadEntry>* entries, Manifest* 
   return false;
 }
 
-// Unpacks every entry but the manifest under `dir`; the main executable
-// goes into `dir`/`subdir` when a subfolder is asked for. Stores the main
-// executable's path in *mainExe.
-bool installFiles(InstallLog& log, const std::vector<PayloadEntry>& entries,
-                  const Manifest& manifest, const fs::path& dir, const std::string& subdir,
-                  fs::path* mainExe, std::string* error) {
+// Unpacks every entry but the manifest of the installer `self` under
+// `dir`; the main executable goes into `dir`/`subdir` when a subfolder is
+// asked for. Stores the main executable's path in *mainExe.
+bool installFiles(InstallLog& log, const std::string& self,
+                  const std::vector<PayloadEntry>& entries, const Manifest& manifest,
+                  const fs::path& dir, const std::string& subdir, fs::path* mainExe,
+                  std::string* error) {
   for (const PayloadEntry& e : entries) {
     if (e.name == kManifestEntry) continue;
     const bool isMain = e.name == manifest.mainExe;
-    const fs::path target = (isMain && !subdir.empty() ? dir / subdir : dir) / e.name;
+    const fs::path target =
+        ((isMain && !subdir.empty() ? dir / filePath(subdir) : dir) / filePath(e.name))
+            .make_preferred();
     std::error_code ec;
     fs::create_directories(target.parent_path(), ec);
     if (ec) {
-      *error = "cannot create " + target.parent_path().string() + ": " + ec.message();
+      *error = "cannot create " + pathText(target.parent_path()) + ": " + ec.message();
       return false;
     }
-    if (extractEntry(kSelf, e, target.string(), error) != PayloadResult::kOk) return false;
-    log.line("Installed " + target.string() + " (" + std::to_string(e.size) + " bytes)");
+    if (extractEntry(self, e, pathText(target), error) != PayloadResult::kOk) return false;
+    log.line("Installed " + pathText(target) + " (" + std::to_string(e.size) + " bytes)");
     if (isMain) *mainExe = target;
   }
   return true;
 }
 
-bool writeUninstallKey(InstallLog& log, const Manifest& manifest, const fs::path& dir,
-                       const fs::path& mainExe, const std::string& language,
+bool writeUninstallKey(InstallLog& log, const Manifest& manifest, const std::string& appId,
+                       const fs::path& dir, const fs::path& mainExe, const std::string& language,
                        std::string* error) {
-  const std::string key = kUninstallKeys + manifest.appId + "_is1";
+  const std::string key = kUninstallKeys + (appId.empty() ? manifest.appId : appId) + "_is1";
   const std::pair<const char*, std::string> values[] = {
-      {"DisplayName", manifest.name},
-      {"DisplayVersion", manifest.version},
-      {"Publisher", manifest.publisher},
-      {"InstallLocation", dir.string()},
-      {"DisplayIcon", mainExe.string()},
-      {"Inno Setup: App Path", dir.string()},
+      {"DisplayName", manifest.name},     {"DisplayVersion", manifest.version},
+      {"Publisher", manifest.publisher},  {"InstallLocation", pathText(dir)},
+      {"DisplayIcon", pathText(mainExe)}, {"Inno Setup: App Path", pathText(dir)},
       {"Inno Setup: Language", language},
   };
   for (const auto& [name, text] : values) {
@@ -245,17 +241,19 @@ bool writeUninstallKey(InstallLog& log, const Manifest& manifest, const fs::path
 void takeTime(InstallLog& log, double seconds) {
   if (seconds <= 0) return;
   char text[96];
-  std::snprintf(text, sizeof(text), "Taking %.3g s more, as SAMPLE_INSTALLER_SECONDS asks", seconds);
+  std::snprintf(text, sizeof(text), "Taking %.3g s more, as SAMPLE_INSTALLER_SECONDS asks",
+                seconds);
   log.line(text);
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
-// The installation folder as an absolute path without a trailing '/'.
+// The installation folder as an absolute path in the system's own
+// separators, without a trailing one (a drive's root keeps its own).
 fs::path installFolder(const std::string& given) {
   std::error_code ec;
-  std::string text = fs::absolute(given, ec).string();
-  while (text.size() > 1 && text.back() == '/') text.pop_back();
-  return text;
+  fs::path dir = fs::absolute(filePath(given), ec).make_preferred();
+  while (dir.has_relative_path() && !dir.has_filename()) dir = dir.parent_path();
+  return dir;
 }
 
 // Opens the log /LOG names and records what this run was asked to do.
@@ -267,7 +265,8 @@ void startLog(InstallLog& log, const Switches& sw, const Knobs& knobs,
       std::cerr << "sample-installer: " << error << "\n";
     }
   }
-  std::string line = "Setup started, pid " + std::to_string(getpid()) + ", arguments:";
+  std::string line =
+      "Setup started, pid " + std::to_string(platform::currentProcessId()) + ", arguments:";
   for (const std::string& a : args) line += " [" + a + "]";
   log.line(line);
   for (const std::string& w : knobs.warnings) log.line("Warning: " + w + "; ignored");
@@ -292,21 +291,24 @@ int run(const std::vector<std::string>& args) {
              " as SAMPLE_INSTALLER_EXIT asks");
     return *knobs.exitCode;
   }
+  const std::string self = platform::modulePath();
   std::vector<PayloadEntry> entries;
   Manifest manifest;
   std::string error;
-  if (!loadPayload(log, &entries, &manifest, &error)) return fail(log, kExitSetupFailed, error);
+  if (!loadPayload(log, self, &entries, &manifest, &error)) {
+    return fail(log, kExitSetupFailed, error);
+  }
   const fs::path dir = installFolder(*sw.dir);
   const std::string language = sw.lang && !sw.lang->empty() ? *sw.lang : "en";
-  log.line("Installing " + manifest.name + " " + manifest.version + " into " + dir.string() +
+  log.line("Installing " + manifest.name + " " + manifest.version + " into " + pathText(dir) +
            ", language " + language);
   takeTime(log, knobs.seconds);
   fs::path mainExe;
-  if (!installFiles(log, entries, manifest, dir, knobs.subdir, &mainExe, &error) ||
-      !writeUninstallKey(log, manifest, dir, mainExe, language, &error)) {
+  if (!installFiles(log, self, entries, manifest, dir, knobs.subdir, &mainExe, &error) ||
+      !writeUninstallKey(log, manifest, knobs.appId, dir, mainExe, language, &error)) {
     return fail(log, kExitInstallFailed, error);
   }
-  log.line("Installation succeeded; main executable " + mainExe.string());
+  log.line("Installation succeeded; main executable " + pathText(mainExe));
   log.line("Setup ended with exit code 0.");
   return 0;
 }
@@ -315,5 +317,5 @@ int run(const std::vector<std::string>& args) {
 }  // namespace sample_installer
 
 int main(int argc, char** argv) {
-  return sample_installer::run(std::vector<std::string>(argv + 1, argv + argc));
+  return sample_installer::run(platform::programArguments(argc, argv));
 }
