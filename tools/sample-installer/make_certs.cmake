@@ -1,5 +1,9 @@
 # Makes the test signing authority of the sample installer, run with
-#   cmake -DOPENSSL=... -DOUT_DIR=... -DDAYS=... -P make_certs.cmake
+#   cmake -DOPENSSL=... -DOUT_DIR=... -DDAYS=... [-DKEY_TYPE=ec|rsa] -P make_certs.cmake
+# KEY_TYPE: P-256 keys (ec, the default) or 2048-bit RSA keys (rsa), which
+# the Windows build signs with: Wine 8's WinVerifyTrust answers
+# TRUST_E_CERT_SIGNATURE for a chain of P-256 certificates, while Windows
+# and Wine alike verify RSA ones.
 # In OUT_DIR: test-ca.key/.pem (self-signed CA), signer.key/.pem (the
 # maker's code-signing certificate, issued by the CA), foreign.key/.pem (a
 # second signer from the same CA, whom no deployment pins), and the pins:
@@ -21,13 +25,19 @@ function(write_pin der out)
   file(WRITE ${OUT_DIR}/${out} "${digest}")
 endfunction()
 
+if(KEY_TYPE STREQUAL "rsa")
+  set(newkey -newkey rsa:2048)
+else()
+  set(newkey -newkey ec -pkeyopt ec_paramgen_curve:prime256v1)
+endif()
+
 file(MAKE_DIRECTORY ${OUT_DIR})
 file(WRITE ${OUT_DIR}/signer-ext.cnf
   "basicConstraints=critical,CA:FALSE\nkeyUsage=critical,digitalSignature\n"
   "extendedKeyUsage=codeSigning\nsubjectKeyIdentifier=hash\n"
   "authorityKeyIdentifier=keyid\n")
 
-openssl(req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes
+openssl(req -x509 ${newkey} -nodes
         -keyout test-ca.key -out test-ca.pem -days ${DAYS}
         -subj "/O=Orlastra test/CN=Orlastra test CA"
         -addext "basicConstraints=critical,CA:TRUE"
@@ -40,7 +50,7 @@ foreach(who signer foreign)
   else()
     set(subject "/O=Someone else/CN=Foreign code signing")
   endif()
-  openssl(req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes
+  openssl(req -new ${newkey} -nodes
           -keyout ${who}.key -out ${who}.csr -subj "${subject}")
   openssl(x509 -req -in ${who}.csr -CA test-ca.pem -CAkey test-ca.key -set_serial ${serial}
           -out ${who}.pem -days ${DAYS} -extfile signer-ext.cnf)
