@@ -41,8 +41,8 @@ TEST_F(OrlastraProductTest, ReportsItsStartAndEndsOnEachStopRequest) {
     std::filesystem::remove(started_);
     std::filesystem::remove(stop_);
     Subprocess product({ORLASTRA_PRODUCT_PATH, "--from-setup", "two words"}, headless());
-    ASSERT_TRUE(waitFor([&] { return std::filesystem::exists(started_); },
-                        std::chrono::seconds(10)));
+    ASSERT_TRUE(
+        waitFor([&] { return std::filesystem::exists(started_); }, std::chrono::seconds(10)));
     EXPECT_EQ(readFile(started_), "pid=" + std::to_string(product.pid()) +
                                       "\nmode=headless\narg=--from-setup\narg=two words\n");
     EXPECT_EQ(product.wait(std::chrono::milliseconds(200)), -1) << "ended by itself";

@@ -42,7 +42,8 @@ TEST(SamplePayloadPackTest, FailureNamesTheFileAndTheReason) {
   EXPECT_NE(errors.find("No such file or directory"), std::string::npos) << errors;
 
   const std::string out = tmp.file("setup.exe");
-  EXPECT_EQ(pack({"--stub", input, "--out", out, "readme.txt=" + tmp.file("gone.txt")}, &errors), 1);
+  EXPECT_EQ(pack({"--stub", input, "--out", out, "readme.txt=" + tmp.file("gone.txt")}, &errors),
+            1);
   EXPECT_NE(errors.find(tmp.file("gone.txt") + ": No such file or directory"), std::string::npos)
       << errors;
   EXPECT_FALSE(fs::exists(out));
