@@ -112,7 +112,16 @@ class WinHost : public WindowHost {
   }
   UiRect GetBounds() const override {
     RECT r;
-    if (!GetWindowRect(hwnd_, &r)) return placed_;
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof placement;
+    // A minimised window sits far off the screen; where it comes back to
+    // is its place (workspace coordinates, the screen's on a usual
+    // desktop).
+    if (IsIconic(hwnd_) && GetWindowPlacement(hwnd_, &placement)) {
+      r = placement.rcNormalPosition;
+    } else if (!GetWindowRect(hwnd_, &r)) {
+      return placed_;
+    }
     // Unmoved since SetBounds: the layout rectangle as given, not one
     // rounded back from device pixels.
     if (EqualRect(&r, &device_)) return placed_;

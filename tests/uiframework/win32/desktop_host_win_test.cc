@@ -212,6 +212,7 @@ TEST_F(DesktopHostTest, PresentedFrameIsWhatTheScreenShows) {
   d.frame = Keep(halves(200, 120, 0xFF00FF00, 0xFF00FF00));  // a new render would be green
   host->Minimize();
   EXPECT_TRUE(waitFor([&] { return host->IsMinimized(); }));
+  EXPECT_EQ(host->GetBounds(), (UiRect{100, 100, 300, 220}));  // not the icon's place
   host->Restore();
   EXPECT_TRUE(waitFor([&] { return !host->IsMinimized(); }));
   EXPECT_TRUE(waitFor(shown));
