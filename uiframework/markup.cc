@@ -5,41 +5,12 @@
 #include <optional>
 
 #include "common/text.h"
+#include "uiframework/font_families.h"
+#include "uiframework/render.h"
 
 namespace ui {
 
 namespace {
-
-// Layouts name Windows fonts; these are the closest installed families.
-// Pango falls back per character through fontconfig, so every script of the
-// twenty languages still finds a face.
-std::string mapFamily(const std::string& family) {
-  struct Map {
-    const char* windows;
-    const char* here;
-  };
-  static const Map kMap[] = {
-      // No CJK face is named for the general families: Latin, Cyrillic
-      // and Greek stay in Noto's own proportions (a CJK face's apostrophes
-      // are full width), and Han characters fall back by the text's
-      // language (SetTextLanguage), so Japanese, Korean and both Chinese
-      // scripts each get their own forms.
-      {"microsoft yahei", "Noto Sans"},
-      {"微软雅黑", "Noto Sans"},
-      {"tahoma", "Noto Sans"},
-      {"arial", "Noto Sans"},
-      {"segoe ui", "Noto Sans"},
-      {"times new roman", "Noto Serif"},
-      {"meiryo ui", "Noto Sans CJK JP, Noto Sans"},
-      {"batang", "Noto Serif CJK KR, Noto Serif"},
-  };
-  std::string lower;
-  for (char c : family) lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
-  for (const Map& m : kMap) {
-    if (lower == m.windows) return m.here;
-  }
-  return family.empty() ? "Noto Sans" : family;
-}
 
 void appendEscaped(std::string* out, std::string_view text) {
   for (char c : text) {
@@ -141,8 +112,12 @@ class Converter {
 
   void pop(char kind) {
     switch (kind) {
-      case 'f': if (!state_.fonts.empty()) state_.fonts.pop_back(); break;
-      case 'c': if (!state_.colors.empty()) state_.colors.pop_back(); break;
+      case 'f':
+        if (!state_.fonts.empty()) state_.fonts.pop_back();
+        break;
+      case 'c':
+        if (!state_.colors.empty()) state_.colors.pop_back();
+        break;
       case 'a':
         if (!state_.links.empty()) {
           std::string target = state_.links.front();
@@ -153,9 +128,15 @@ class Converter {
           }
         }
         break;
-      case 'u': if (state_.underline > 0) --state_.underline; break;
-      case 'b': if (state_.bold > 0) --state_.bold; break;
-      case 'i': if (state_.italic > 0) --state_.italic; break;
+      case 'u':
+        if (state_.underline > 0) --state_.underline;
+        break;
+      case 'b':
+        if (state_.bold > 0) --state_.bold;
+        break;
+      case 'i':
+        if (state_.italic > 0) --state_.italic;
+        break;
     }
   }
 
@@ -207,7 +188,7 @@ class Converter {
 }  // namespace
 
 std::string pangoFontDescription(const FontSpec& font) {
-  std::string desc = mapFamily(font.family);
+  std::string desc = FontFamiliesFor(font.family, GetTextLanguage());
   if (font.bold) desc += " Bold";
   if (font.italic) desc += " Italic";
   desc += " " + std::to_string(font.size_px > 0 ? font.size_px : 12) + "px";

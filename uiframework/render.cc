@@ -104,6 +104,8 @@ void DrawImageDesc(cairo_t* cr, CPaintManagerUI* manager, const std::string& ima
 
 void SetTextLanguage(const char* tag) { g_textLanguage.store(tag, std::memory_order_release); }
 
+const char* GetTextLanguage() { return g_textLanguage.load(std::memory_order_acquire); }
+
 PangoLayout* CreateTextLayout(cairo_t* cr, const MarkupResult& text, const UiRect& rect,
                               unsigned flags, double* offset_y) {
   PangoLayout* layout = pango_cairo_create_layout(cr);

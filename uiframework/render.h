@@ -47,14 +47,16 @@ PangoLayout* CreatePlainLayout(cairo_t* cr, const std::string& utf8, const FontS
 // Japanese forms and Traditional Chinese its own; null or "" means the
 // process locale. Any thread; layouts made afterwards use it.
 void SetTextLanguage(const char* tag);
+// The tag SetTextLanguage set last; null when none was.
+const char* GetTextLanguage();
 
 // The keyboard focus mark: a 1-pixel dotted rectangle just inside `rect`,
 // dark dots over light ones so it shows on dark and light backgrounds.
 void DrawFocusRing(cairo_t* cr, const UiRect& rect);
 
 // The index of the link of `text` under window point (x, y), or -1.
-int LinkAtPoint(cairo_t* cr, const MarkupResult& text, const UiRect& rect, unsigned flags,
-                int x, int y);
+int LinkAtPoint(cairo_t* cr, const MarkupResult& text, const UiRect& rect, unsigned flags, int x,
+                int y);
 // LinkAtPoint for many points, laying the text out once: the link under
 // each point, or -1.
 std::vector<int> LinksAtPoints(cairo_t* cr, const MarkupResult& text, const UiRect& rect,
