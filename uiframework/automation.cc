@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "common/text.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "uiframework/controls.h"
 #include "uiframework/render.h"
@@ -93,8 +94,8 @@ void appendJsonString(std::string& out, const std::string& utf8) {
 }
 
 void appendRect(std::string& out, const UiRect& r) {
-  out += "[" + std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) +
-         "," + std::to_string(r.bottom) + "]";
+  out += "[" + std::to_string(r.left) + "," + std::to_string(r.top) + "," +
+         std::to_string(r.right) + "," + std::to_string(r.bottom) + "]";
 }
 
 // Only what a person can see counts: a hidden control, a page a tab layout
@@ -167,7 +168,8 @@ void describeControl(CWindowWnd* window, CControlUI* c, const UiSize& client, st
     controls += "}";
   }
   if (auto* tab = dynamic_cast<CTabLayoutUI*>(c)) {
-    if (CControlUI* page = tab->GetItemAt(tab->GetCurSel())) describeControl(window, page, client, controls, pages);
+    if (CControlUI* page = tab->GetItemAt(tab->GetCurSel()))
+      describeControl(window, page, client, controls, pages);
   } else if (auto* container = dynamic_cast<CContainerUI*>(c)) {
     for (int i = 0; i < container->GetCount(); ++i) {
       describeControl(window, container->GetItemAt(i), client, controls, pages);
@@ -191,16 +193,10 @@ std::string probePath(CWindowWnd* window) {
   return *probeFolder() + "/window-" + std::to_string(window->GetHWND()) + ".json";
 }
 
-// Renamed into place, so a reader never sees half a file.
+// Renamed into place, so a reader never sees half a file (the C library's
+// rename refuses an existing target on Windows; the platform's replaces it).
 void writeWhole(const std::string& path, const std::string& text) {
-  const std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) return;
-    out << text;
-    if (!out.flush()) return;
-  }
-  std::rename(tmp.c_str(), path.c_str());
+  (void)platform::replaceFileAtomically(path, text);
 }
 
 }  // namespace
@@ -349,7 +345,8 @@ bool Screenshot(CWindowWnd* window, const std::string& png_path) {
 std::string Describe(CWindowWnd* window) {
   std::string controls, pages;
   CPaintManagerUI& pm = window->GetPaintManager();
-  if (CControlUI* root = pm.GetRoot()) describeControl(window, root, pm.GetClientSize(), controls, pages);
+  if (CControlUI* root = pm.GetRoot())
+    describeControl(window, root, pm.GetClientSize(), controls, pages);
   std::string out = "{\"class\":";
   appendJsonString(out, window->GetWindowClassName());
   out += ",\"bounds\":";
