@@ -3,8 +3,10 @@
 shipped, on its own X server, with a screenshot of each page.
 
     demo_walk.py BUILD_DIR
+    demo_walk.py --windows BUILD_DIR WIN_BUILD_DIR
 
-Run by scripts/demo.sh; everything lands under BUILD_DIR/demo.
+Run by scripts/demo.sh; everything lands under BUILD_DIR/demo (the
+Windows build's walk, websetup.exe under Wine: BUILD_DIR/demo-win).
 """
 
 import os
@@ -16,10 +18,14 @@ import driver  # noqa: E402
 
 
 def main():
-    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else "build")
+    args = [a for a in sys.argv[1:] if a != "--windows"]
+    windows = "--windows" in sys.argv[1:]
+    build = os.path.abspath(args[0] if args else "build")
     driver.BUILD, driver.BIN = build, os.path.join(build, "bin")
     driver.SAMPLE = os.path.join(build, "sample-installer")
-    road = driver.Road("demo", build, variant="websetup")
+    if windows:
+        driver.WIN_BUILD = os.path.abspath(args[1] if len(args) > 1 else "build-win64")
+    road = driver.Road("demo-win" if windows else "demo", build, variant="websetup", windows=windows)
     shots = []
     try:
         # 4 MB/s per connection: the running page stays long enough to see

@@ -25,6 +25,17 @@ BUILD = os.environ.get("WEBSETUP_BUILD_DIR", "")
 BIN = os.path.join(BUILD, "bin")
 SAMPLE = os.path.join(BUILD, "sample-installer")
 MAIN_CLASS_CONTROL = "main_tablayout"
+# The x86_64 Windows build (build-win64): roads made with windows=True run
+# its websetup.exe under wine64, against the same Linux maker-services.
+WIN_BUILD = os.environ.get("WEBSETUP_WIN_BUILD_DIR", "")
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
+WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
+
+
+def windows_path(path):
+    """`path` as a Windows program under Wine names it (drive Z: is /)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 class RoadFailed(AssertionError):
@@ -51,8 +62,11 @@ class Road:
     """
 
     def __init__(self, name, artifacts, variant="websetup-e2e", scenario="downloader.xml",
-                 dev_settings=None, services_args=()):
+                 dev_settings=None, services_args=(), windows=False):
         self.name = name
+        self.windows_build = WIN_BUILD if windows else ""
+        if windows and not WIN_BUILD:
+            raise RoadFailed("a Windows road needs WEBSETUP_WIN_BUILD_DIR (the x86_64 build)")
         self.started = time.monotonic()
         self.steps = []
         self.root = os.path.join(artifacts, name)
@@ -64,21 +78,37 @@ class Road:
         self.shots = os.path.join(self.root, "shots")
         self.programs = os.environ.get("DEMO_INSTALL_ROOT") or os.path.join(self.root, "programs")
         self.appdata = os.path.join(self.root, "appdata")
+        sample = SAMPLE
+        if self.windows_build:
+            # Wine sets APPDATA and ProgramFiles from its prefix, so each
+            # road has a prefix of its own (a copy of one booted once): the
+            # product, the setup's logs and the registry start clean.
+            self.prefix = os.path.join(self.root, "wine-prefix")
+            shutil.copytree(self._prefix_template(), self.prefix, symlinks=True)
+            users = glob.glob(os.path.join(self.prefix, "drive_c", "users", "*", "AppData", "Roaming"))
+            self.appdata = users[0] if users else os.path.join(self.root, "appdata")
+            self.programs = os.path.join(self.prefix, "drive_c", "Program Files")
+            sample = os.path.join(self.windows_build, "sample-installer")
+        self.sample = sample
         self.registry = os.path.join(self.root, "registry")
         self.started_file = os.path.join(self.root, "product-started.txt")
         self.args_file = os.path.join(self.root, "installer-args.txt")
         for f in ("setup_orlastra.exe", "setup_orlastra_foreign.exe"):
-            if os.path.exists(os.path.join(SAMPLE, f)):
-                shutil.copy(os.path.join(SAMPLE, f), self.served)
-        shutil.copy(os.path.join(SAMPLE, scenario), os.path.join(self.served, "downloader.xml"))
-        for f in glob.glob(os.path.join(SAMPLE, "downloader*.xml")):
+            if os.path.exists(os.path.join(sample, f)):
+                shutil.copy(os.path.join(sample, f), self.served)
+        shutil.copy(os.path.join(sample, scenario), os.path.join(self.served, "downloader.xml"))
+        for f in glob.glob(os.path.join(sample, "downloader*.xml")):
             if not os.path.exists(os.path.join(self.served, os.path.basename(f))):
                 shutil.copy(f, self.served)
         subprocess.run([os.path.join(BIN, "skin-art"), "--banners", self.served], check=True,
                        stdout=subprocess.DEVNULL)
         # The program reads its developer settings beside itself.
-        self.exe = os.path.join(self.root, "setup", "websetup")
-        shutil.copy(os.path.join(BIN, variant), self.exe)
+        if self.windows_build:
+            self.exe = os.path.join(self.root, "setup", "websetup.exe")
+            shutil.copy(os.path.join(self.windows_build, "bin", variant + ".exe"), self.exe)
+        else:
+            self.exe = os.path.join(self.root, "setup", "websetup")
+            shutil.copy(os.path.join(BIN, variant), self.exe)
         if dev_settings:
             with open(os.path.join(self.root, "setup", "qm_downloader.cfg"), "w") as f:
                 f.write("[Settings]\n" + "".join(f"{k}={v}\n" for k, v in dev_settings.items()))
@@ -96,6 +126,25 @@ class Road:
         self._start_services(services_args)
 
     # ----------------------------------------------------------- processes
+
+    def _prefix_template(self):
+        """A Wine prefix booted once per Windows build, copied by each road."""
+        template = os.path.join(self.windows_build, "wine-prefix-roads")
+        if not os.path.exists(os.path.join(template, "system.reg")):
+            shutil.rmtree(template, ignore_errors=True)
+            env = {**os.environ, "WINEPREFIX": template, "WINEDEBUG": "-all",
+                   "WINEDLLOVERRIDES": "mscoree,mshtml="}
+            env.pop("DISPLAY", None)
+            subprocess.run([WINE64, "wineboot", "-i"], env=env, check=False,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            subprocess.run([WINESERVER, "-w"], env=env, check=False)
+        return template
+
+    def command(self, args=()):
+        """The command line that runs the road's setup."""
+        if self.windows_build:
+            return [os.path.join(SOURCE, "scripts", "windows", "wine-run.sh"), self.exe, *args]
+        return [self.exe, *args]
 
     def _start_xvfb(self):
         r, w = os.pipe()
@@ -151,13 +200,29 @@ class Road:
             "SDL_VIDEODRIVER": "x11",
             "SDL_EVENT_LOGGING": os.environ.get("SDL_EVENT_LOGGING", ""),
         }
+        if self.windows_build:
+            # The Windows program reads Windows paths (its folders change
+            # to drive C:, where / would mean C:\\); Wine's own variables
+            # stay Wine's.
+            for key in ("WEBSETUP_TRUSTED_CA", "WEBSETUP_SIGNER_PINS", "WEBSETUP_CACHE_ROOT",
+                        "WEBSETUP_UI_PROBE", "WEBSETUP_RUN_ROOT", "ORLASTRA_STARTED_FILE",
+                        "SAMPLE_INSTALLER_ARGS_FILE"):
+                e[key] = windows_path(e[key])
+            for key in ("APPDATA", "ProgramFiles", "WEBSETUP_REGISTRY", "SDL_VIDEODRIVER",
+                        "SDL_EVENT_LOGGING"):
+                e.pop(key, None)
+            e["WEBSETUP_TRUSTED_CA"] = windows_path(os.path.join(self.sample, "test-ca.pem"))
+            e["WEBSETUP_SIGNER_PINS"] = windows_path(os.path.join(self.sample, "signer.sha256"))
+            e["WEBSETUP_OPEN_COMMAND"] = "C:\\windows\\system32\\hostname.exe"
+            e["WEBSETUP_WINEPREFIX"] = self.prefix
+            e["WEBSETUP_WINE_DISPLAY"] = self.display
         if extra:
             e.update(extra)
         return e
 
     def start_setup(self, args=(), **env):
         out = open(os.path.join(self.root, f"websetup-{len(self.setups) + 1}.out"), "w")
-        proc = subprocess.Popen([self.exe, *args], env=self.env(**env), stdout=out,
+        proc = subprocess.Popen(self.command(args), env=self.env(**env), stdout=out,
                                 stderr=subprocess.STDOUT, cwd=os.path.join(self.root, "setup"))
         self.setups.append(proc)
         self.step(f"started websetup (pid {proc.pid})")
@@ -172,8 +237,14 @@ class Road:
     def close(self):
         for proc in self.setups:
             _kill(proc)
-        # The product the setup started, when it still runs.
-        pid = self.product_pid()
+        if self.windows_build:
+            # Everything the road's setups started runs in its own prefix.
+            env = {**os.environ, "WINEPREFIX": self.prefix}
+            subprocess.run([WINESERVER, "-k"], env=env, check=False,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # The product the setup started, when it still runs (a Windows
+        # product's id is Wine's, not one of this system's).
+        pid = None if self.windows_build else self.product_pid()
         if pid:
             try:
                 os.kill(pid, signal.SIGTERM)
@@ -255,7 +326,10 @@ class Road:
             if proc.poll() is not None:
                 continue
             env = {**os.environ, "DISPLAY": self.display}
-            ids = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(proc.pid)], env=env,
+            # Wine's windows carry the id of Wine's process, not of the
+            # script that started it; the road's X server shows no others.
+            which = (["--classname", "websetup"] if self.windows_build else ["--pid", str(proc.pid)])
+            ids = subprocess.run(["xdotool", "search", "--onlyvisible", *which], env=env,
                                  capture_output=True, text=True).stdout.split()
             for wid in ids:
                 out = subprocess.run(["xdotool", "getwindowgeometry", "--shell", wid], env=env,
