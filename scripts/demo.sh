@@ -13,12 +13,31 @@
 # Everything the setup writes stays under build/demo/ (install folder,
 # registry store, logs, cache). DEMO_INSTALL_ROOT=/some/folder installs the
 # product there instead.
+#
+# --windows runs the Windows build instead: build-win64/bin/websetup.exe
+# under Wine (scripts/build-windows.sh makes it), against the same
+# maker-services, serving the Authenticode-signed Windows installer. Wine
+# keeps what the setup writes in a prefix of the demo's own, under
+# build/demo-win/ (shots in build/demo-win/shots/ without a display).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+windows=0
+[ "${1:-}" = "--windows" ] && windows=1
 
 scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target websetup maker-services sample-installer-artefacts skin-art
+
+if [ "$windows" = 1 ]; then
+  WEBSETUP_HOST_BUILD="$PWD/build" scripts/build-windows.sh --arch x86_64
+  if [ -z "${DISPLAY:-}" ]; then
+    exec python3 tests/e2e/demo_walk.py --windows "$PWD/build" "$PWD/build-win64"
+  fi
+  # With a display the same walk is left to you: the driver starts the
+  # services and the setup on your display, and waits for the setup to end.
+  exec python3 tests/e2e/demo_walk.py --windows --by-hand "$PWD/build" "$PWD/build-win64"
+fi
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   exec python3 tests/e2e/demo_walk.py "$PWD/build"

@@ -18,16 +18,23 @@ import driver  # noqa: E402
 
 
 def main():
-    args = [a for a in sys.argv[1:] if a != "--windows"]
+    args = [a for a in sys.argv[1:] if a not in ("--windows", "--by-hand")]
     windows = "--windows" in sys.argv[1:]
+    by_hand = "--by-hand" in sys.argv[1:]
     build = os.path.abspath(args[0] if args else "build")
     driver.BUILD, driver.BIN = build, os.path.join(build, "bin")
     driver.SAMPLE = os.path.join(build, "sample-installer")
     if windows:
         driver.WIN_BUILD = os.path.abspath(args[1] if len(args) > 1 else "build-win64")
-    road = driver.Road("demo-win" if windows else "demo", build, variant="websetup", windows=windows)
+    road = driver.Road("demo-win" if windows else "demo", build, variant="websetup", windows=windows,
+                       display=os.environ.get("DISPLAY") if by_hand else None)
     shots = []
     try:
+        if by_hand:
+            setup = road.start_setup(installer_seconds=os.environ.get("SAMPLE_INSTALLER_SECONDS", "3"))
+            print("Click through the setup window; the demo waits until the setup ends.")
+            road.wait_exit(setup, 3600)
+            return summary(road, shots)
         # 4 MB/s per connection: the running page stays long enough to see
         # the banners slide.
         road.mode("files-faults", "rate=4000000")
@@ -55,6 +62,10 @@ def main():
         road.wait_exit(setup, 60)
     finally:
         road.close()
+    return summary(road, shots)
+
+
+def summary(road, shots):
     print()
     for path in shots:
         print(f"screenshot:      {path}")
