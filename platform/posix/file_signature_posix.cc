@@ -133,7 +133,16 @@ void describeSigner(CMS_ContentInfo* cms, FileSignature* id) {
   unsigned char md[EVP_MAX_MD_SIZE];
   unsigned int len = 0;
   if (X509_digest(cert, EVP_sha256(), md, &len) == 1) id->certificateSha256 = hexOf(md, len);
-  if (X509_pubkey_digest(cert, EVP_sha256(), md, &len) == 1) id->publicKeySha256 = hexOf(md, len);
+  // A key pin is the SHA-256 of the whole SubjectPublicKeyInfo (algorithm
+  // and key), as the Windows side reads it and pins are published;
+  // X509_pubkey_digest would hash the key's bits alone and never match.
+  unsigned char* der = nullptr;
+  const int derLen = i2d_PUBKEY(X509_get0_pubkey(cert), &der);
+  if (derLen > 0 &&
+      EVP_Digest(der, static_cast<size_t>(derLen), md, &len, EVP_sha256(), nullptr) == 1) {
+    id->publicKeySha256 = hexOf(md, len);
+  }
+  OPENSSL_free(der);
   sk_X509_free(signers);
 }
 

@@ -75,6 +75,10 @@ TEST_F(SampleArtefactsTest, OnlyTheMakersInstallerPassesThePin) {
   EXPECT_FALSE(pinned(artefact("setup_orlastra_foreign.exe"), "signer.sha256"));
   EXPECT_TRUE(pinned(artefact("setup_orlastra_foreign.exe"), "foreign.sha256"));
   EXPECT_FALSE(pinned(artefact("setup_orlastra_unsigned.exe"), "signer.sha256"));
+  // A pin of the signer's public key (its SubjectPublicKeyInfo) holds as
+  // well, and only for the maker's key.
+  EXPECT_TRUE(pinned(artefact("setup_orlastra.exe"), "signer-pubkey.sha256"));
+  EXPECT_FALSE(pinned(artefact("setup_orlastra_foreign.exe"), "signer-pubkey.sha256"));
 }
 
 // Catches a signature that leaves part of the file unsigned: the payload
