@@ -83,6 +83,13 @@ bool volumeRunsPrograms(const std::string& path);
 [[nodiscard]] PlatformResult makeUniqueFolder(const std::string& parent, const std::string& prefix,
                                               std::string* out);
 
+// A path as this system shows it to a person, and what a person typed as
+// a path the program's own way. The program writes '/' everywhere; on
+// Windows people read and type '\\' ("C:\\Program Files"), and both turn
+// into the program's form. Elsewhere both return the text unchanged.
+std::wstring pathForDisplay(const std::wstring& path);
+std::wstring pathFromDisplay(const std::wstring& text);
+
 }  // namespace platform
 
 #endif  // WEBSETUP_PLATFORM_PATHS_H_

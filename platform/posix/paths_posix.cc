@@ -211,4 +211,8 @@ PlatformResult makeUniqueFolder(const std::string& parent, const std::string& pr
   return PlatformResult::kOk;
 }
 
+std::wstring pathForDisplay(const std::wstring& path) { return path; }
+
+std::wstring pathFromDisplay(const std::wstring& text) { return text; }
+
 }  // namespace platform

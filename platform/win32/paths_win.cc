@@ -437,4 +437,20 @@ PlatformResult makeUniqueFolder(const std::string& parent, const std::string& pr
   return PlatformResult::kAlreadyExists;
 }
 
+std::wstring pathForDisplay(const std::wstring& path) {
+  std::wstring shown = path;
+  for (wchar_t& c : shown) {
+    if (c == L'/') c = L'\\';
+  }
+  return shown;
+}
+
+std::wstring pathFromDisplay(const std::wstring& text) {
+  std::wstring path = text;
+  for (wchar_t& c : path) {
+    if (c == L'\\') c = L'/';
+  }
+  return path;
+}
+
 }  // namespace platform

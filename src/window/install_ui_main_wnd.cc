@@ -447,7 +447,7 @@ void InstallUIMainWnd::ToggleLowerArea(bool settings) {
 // --- the install folder ---
 
 std::wstring InstallUIMainWnd::GetInstallPathText() const {
-  return pathEdit_ != nullptr ? pathEdit_->GetText() : L"";
+  return pathEdit_ != nullptr ? platform::pathFromDisplay(pathEdit_->GetText()) : L"";
 }
 
 std::wstring InstallUIMainWnd::GetInstallPath() const {
@@ -457,7 +457,7 @@ std::wstring InstallUIMainWnd::GetInstallPath() const {
 
 void InstallUIMainWnd::SetInstallPathText(const std::wstring& path) {
   DCHECK_CALLED_ON_VALID_THREAD(uiThread_);
-  if (pathEdit_ != nullptr) pathEdit_->SetText(path);
+  if (pathEdit_ != nullptr) pathEdit_->SetText(platform::pathForDisplay(path));
   common::MutexLock lock(&mu_);
   pathText_ = path;
 }
