@@ -82,6 +82,10 @@ class WindowHost {
   }
   // Whether SetTextInput last switched the input method on.
   virtual bool IsTextInputActive() const { return false; }
+  // Makes this window one `owner` owns (a message box over the setup's
+  // window): it stays above its owner and has no taskbar button of its
+  // own. Before the first Show(). Hosts without the notion ignore it.
+  virtual void SetOwner(WindowHost* owner) { (void)owner; }
 };
 
 enum class HostKind {

@@ -155,6 +155,10 @@ bool CWindowWnd::Create(WindowHandle owner, const std::wstring& title, int x, in
   host_ = CreateHost(this, UiRect{x, y, x + cx, y + cy}, &result);
   if (host_ == nullptr) return false;
   host_->SetTitle(common::wideToUtf8(title));
+  if (CWindowWnd* owner_window = findWindow(owner);
+      owner_window != nullptr && owner_window->host_) {
+    host_->SetOwner(owner_window->host_.get());
+  }
   handle_ = MessageLoop::Get()->Register(this);
   liveWindows().insert(this);
   paint_manager_.SetClientSize(UiSize{cx, cy});

@@ -130,6 +130,14 @@ class WinHost : public WindowHost {
                   top + FromDevice(r.bottom - r.top)};
   }
   void Show(bool show) override { ShowWindow(hwnd_, show ? SW_SHOWNA : SW_HIDE); }
+  void SetOwner(WindowHost* owner) override {
+    const auto* owning = dynamic_cast<const WinHost*>(owner);
+    if (owning == nullptr || owning->hwnd_ == nullptr) return;
+    // A top-level window's "parent" slot holds its owner.
+    SetWindowLongPtrW(hwnd_, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(owning->hwnd_));
+    const LONG_PTR ex = GetWindowLongPtrW(hwnd_, GWL_EXSTYLE);
+    SetWindowLongPtrW(hwnd_, GWL_EXSTYLE, ex & ~static_cast<LONG_PTR>(WS_EX_APPWINDOW));
+  }
   bool IsShown() const override { return IsWindowVisible(hwnd_) != FALSE; }
   void Minimize() override { ShowWindow(hwnd_, SW_MINIMIZE); }
   void Restore() override { ShowWindow(hwnd_, SW_RESTORE); }

@@ -468,6 +468,12 @@ TEST_F(DesktopHostTest, ModalBoxRunsItsLoopOverRealWindows) {
   owner.ShowWindow(true);
   owner.SetTimer(1921, 20);
   ASSERT_TRUE(box.Create(owner.GetHWND(), L"box", 150, 150, 200, 100));
+  // The box is the owner's: above it, without a taskbar button of its own.
+  const HWND owner_hwnd = FindWindowW(nullptr, L"owner"), box_hwnd = FindWindowW(nullptr, L"box");
+  ASSERT_NE(box_hwnd, nullptr);
+  EXPECT_EQ(GetWindow(box_hwnd, GW_OWNER), owner_hwnd);
+  EXPECT_EQ(GetWindowLongPtrW(box_hwnd, GWL_EXSTYLE) & WS_EX_APPWINDOW, 0);
+  EXPECT_NE(GetWindowLongPtrW(owner_hwnd, GWL_EXSTYLE) & WS_EX_APPWINDOW, 0);
   // The worker posts once the box's loop has run a while: the main thread
   // is inside ShowModal from before the first tick.
   Recorder ticker;
