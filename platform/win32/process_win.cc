@@ -85,21 +85,6 @@ bool buildCommandLine(const std::vector<std::string>& argv, std::wstring* out) {
   return out->size() < 32767;
 }
 
-// `path` as another process must be given it: whole, since its current
-// folder is not ours, and with the system's own separators.
-std::wstring fullNativePath(std::wstring path) {
-  for (wchar_t& c : path) {
-    if (c == L'/') c = L'\\';
-  }
-  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return path;
-  std::wstring full(needed, L'\0');
-  const DWORD written = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
-  if (written == 0 || written >= needed) return path;
-  full.resize(written);
-  return full;
-}
-
 // Tries the desktop's shell for a start without our elevation. True when
 // the shell took the start; false when the start is to be a direct one:
 // we are not elevated (the direct start gives the person's own token
@@ -125,8 +110,8 @@ bool startThroughShell(const SpawnOptions& options, const std::wstring& applicat
     folder.resize(written < needed ? written : 0);
   }
   win::DesktopShellFailure failure;
-  if (win::startThroughDesktopShell(fullNativePath(application), arguments, fullNativePath(folder),
-                                    &failure)) {
+  if (win::startThroughDesktopShell(win::fullNativePath(application), arguments,
+                                    win::fullNativePath(folder), &failure)) {
     LOG(INFO) << " Start as the desktop user: through the desktop's shell";
     return true;
   }

@@ -17,20 +17,6 @@
 namespace platform {
 namespace {
 
-std::wstring fullNativePath(const std::string& path) {
-  std::wstring wide = win::widen(path);
-  for (wchar_t& c : wide) {
-    if (c == L'/') c = L'\\';
-  }
-  const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return wide;
-  std::wstring full(needed, L'\0');
-  const DWORD written = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
-  if (written == 0 || written >= needed) return wide;
-  full.resize(written);
-  return full;
-}
-
 bool selectWithShell(const std::wstring& path) {
   PIDLIST_ABSOLUTE item = nullptr;
   SFGAOF attributes = 0;
@@ -63,7 +49,7 @@ void show(const std::wstring& path) {
 // the shell may take seconds to bring Explorer up. Nothing waits for the
 // thread; at exit the process ends it.
 void showItemInFolder(const std::string& path) {
-  std::wstring full = fullNativePath(path);
+  std::wstring full = win::fullNativePath(win::widen(path));
   try {
     std::thread([full = std::move(full)] { show(full); }).detach();
   } catch (const std::system_error&) {

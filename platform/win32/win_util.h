@@ -20,6 +20,21 @@ namespace platform::win {
 inline std::wstring widen(std::string_view utf8) { return common::utf8ToWide(utf8); }
 inline std::string narrow(std::wstring_view wide) { return common::wideToUtf8(wide); }
 
+// `path` as another process or the shell must be given it: whole, since
+// their current folder is not ours, and with the system's own separators.
+inline std::wstring fullNativePath(std::wstring path) {
+  for (wchar_t& c : path) {
+    if (c == L'/') c = L'\\';
+  }
+  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return path;
+  std::wstring full(needed, L'\0');
+  const DWORD written = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+  if (written == 0 || written >= needed) return path;
+  full.resize(written);
+  return full;
+}
+
 // Maps a GetLastError() code onto the nearest result (result_win.cc).
 PlatformResult resultFromLastError(DWORD code);
 inline PlatformResult lastResult() { return resultFromLastError(GetLastError()); }
