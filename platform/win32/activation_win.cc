@@ -11,6 +11,11 @@
 // two requests do not share one answer, lets the listener's process take
 // the foreground (a program started by the user has that right, the one in
 // the background does not), signals the request and waits for the answer.
+//
+// The setup asks for elevation, but a person may also start it without:
+// every named object carries the shared descriptor
+// (shared_object_security_win.h), so either run reaches the other's, and a
+// requester opens each with only the rights it uses.
 
 #include "platform/activation.h"
 
@@ -20,6 +25,7 @@
 #include <thread>
 
 #include "common/thread_tools.h"
+#include "platform/win32/shared_object_security_win.h"
 #include "platform/win32/win_util.h"
 
 namespace platform {
@@ -69,8 +75,10 @@ std::unique_ptr<ActivationListener> ActivationListener::listen(const std::string
                                                                Callback onActivate) {
   auto state = std::make_shared<State>();
   state->callback = std::move(onActivate);
-  state->claim.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                        sizeof(LONG), objectName(windowClass, L"").c_str()));
+  win::SharedObjectSecurity sectionSecurity(win::kSharedSectionAccess);
+  state->claim.reset(CreateFileMappingW(INVALID_HANDLE_VALUE, sectionSecurity.attributes(),
+                                        PAGE_READWRITE, 0, sizeof(LONG),
+                                        objectName(windowClass, L"").c_str()));
   if (!state->claim.valid() || GetLastError() == ERROR_ALREADY_EXISTS) return nullptr;
   auto* pid = static_cast<LONG*>(MapViewOfFile(state->claim.get(), FILE_MAP_WRITE, 0, 0, 0));
   if (pid == nullptr) return nullptr;
@@ -78,10 +86,13 @@ std::unique_ptr<ActivationListener> ActivationListener::listen(const std::string
   UnmapViewOfFile(pid);
   // The events may outlive an earlier listener in a requester's hands;
   // taking them over is harmless, as every request resets the answer.
-  state->request.reset(
-      CreateEventW(nullptr, FALSE, FALSE, objectName(windowClass, L"-request").c_str()));
-  state->answer.reset(
-      CreateEventW(nullptr, FALSE, FALSE, objectName(windowClass, L"-answer").c_str()));
+  win::SharedObjectSecurity eventSecurity(win::kSharedEventAccess);
+  state->request.reset(CreateEventExW(eventSecurity.attributes(),
+                                      objectName(windowClass, L"-request").c_str(), 0,
+                                      win::kSharedEventAccess));
+  state->answer.reset(CreateEventExW(eventSecurity.attributes(),
+                                     objectName(windowClass, L"-answer").c_str(), 0,
+                                     win::kSharedEventAccess));
   state->stop.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!state->request.valid() || !state->answer.valid() || !state->stop.valid()) return nullptr;
   state->thread = common::StartThread([s = state.get()] { s->run(); });
@@ -118,11 +129,16 @@ bool requestActivation(const std::string& windowClass) {
     listenerPid = static_cast<DWORD>(*pid);
     UnmapViewOfFile(pid);
   }
-  const DWORD access = EVENT_MODIFY_STATE | SYNCHRONIZE;
+  // The request is only set; the answer is reset and waited for.
   win::UniqueHandle request(
-      OpenEventW(access, FALSE, objectName(windowClass, L"-request").c_str()));
-  win::UniqueHandle answer(OpenEventW(access, FALSE, objectName(windowClass, L"-answer").c_str()));
-  win::UniqueHandle turn(CreateMutexW(nullptr, FALSE, objectName(windowClass, L"-turn").c_str()));
+      OpenEventW(EVENT_MODIFY_STATE, FALSE, objectName(windowClass, L"-request").c_str()));
+  win::UniqueHandle answer(
+      OpenEventW(win::kSharedEventAccess, FALSE, objectName(windowClass, L"-answer").c_str()));
+  // Whichever requester comes first makes the turn mutex.
+  win::SharedObjectSecurity turnSecurity(win::kSharedMutexAccess);
+  win::UniqueHandle turn(CreateMutexExW(turnSecurity.attributes(),
+                                        objectName(windowClass, L"-turn").c_str(), 0,
+                                        win::kSharedMutexAccess));
   if (!request.valid() || !answer.valid() || !turn.valid()) return false;
   const DWORD t = WaitForSingleObject(turn.get(), msLeft());
   if (t != WAIT_OBJECT_0 && t != WAIT_ABANDONED) return false;

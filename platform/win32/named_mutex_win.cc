@@ -1,7 +1,9 @@
 // Named locks on Windows: kernel mutexes named in the session's namespace,
 // so every run of this desktop session shares them, and the kernel lets go
 // of one whose holder died (the mutex is abandoned, and the next waiter
-// takes it).
+// takes it). Their descriptor (shared_object_security_win.h) lets an
+// elevated and an unelevated run both use a mutex the other made; each
+// opens it with no more than waiting and releasing.
 //
 // Descriptors in the shared interface are ints; a kernel handle is one,
 // since 64-bit Windows keeps handle values within 32 bits so that 32- and
@@ -10,6 +12,7 @@
 
 #include "platform/named_mutex.h"
 
+#include "platform/win32/shared_object_security_win.h"
 #include "platform/win32/win_util.h"
 
 namespace platform {
@@ -21,6 +24,14 @@ std::wstring objectName(const std::string& name) {
   std::wstring out = L"Local\\websetup-";
   for (const wchar_t c : win::widen(name)) out += c == L'\\' ? L'_' : c;
   return out;
+}
+
+// Creates the mutex `name`, or opens it when it exists; initially owned
+// only when this call created it and `owned` asks for that.
+HANDLE createShared(const std::string& name, bool owned) {
+  win::SharedObjectSecurity security(win::kSharedMutexAccess);
+  return CreateMutexExW(security.attributes(), objectName(name).c_str(),
+                        owned ? CREATE_MUTEX_INITIAL_OWNER : 0, win::kSharedMutexAccess);
 }
 
 int toDescriptor(HANDLE h) { return static_cast<int>(HandleToLong(h)); }
@@ -40,9 +51,9 @@ bool take(HANDLE mutex, DWORD timeoutMs) {
 std::string lockFilePath(const std::string&) { return std::string(); }
 
 NamedMutex::NamedMutex(const std::string& name) {
-  // A mutex made by an elevated run of the same session may refuse us
+  // A mutex an older setup made without our descriptor may refuse us
   // (access denied); the in-process mutex then still excludes our threads.
-  HANDLE h = CreateMutexW(nullptr, FALSE, objectName(name).c_str());
+  HANDLE h = createShared(name, false);
   fd_ = h == nullptr ? -1 : toDescriptor(h);
 }
 
@@ -65,9 +76,10 @@ void NamedMutex::unlock() {
 
 PlatformResult InstanceLock::acquire(const std::string& name, std::unique_ptr<InstanceLock>* out) {
   out->reset();
-  HANDLE h = CreateMutexW(nullptr, TRUE, objectName(name).c_str());
+  HANDLE h = createShared(name, true);
   if (h == nullptr) {
-    // It exists, made by a run we may not open (an elevated one): held.
+    // It exists, made by a run we may not open (an older elevated setup's,
+    // without our descriptor): held.
     const DWORD err = GetLastError();
     return err == ERROR_ACCESS_DENIED ? PlatformResult::kAlreadyExists
                                       : win::resultFromLastError(err);
