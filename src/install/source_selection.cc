@@ -15,7 +15,10 @@ namespace install {
 
 namespace {
 
-constexpr wchar_t kUninstallKey[] = L"SoftWare\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+// The product's uninstall key, in the registry's 32-bit view, where its
+// 32-bit installer made it (the file store has one view).
+constexpr wchar_t kUninstallKey[] =
+    L"SoftWare\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 constexpr int kRequestLimit = 3;
 
 bool startsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }

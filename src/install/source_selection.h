@@ -32,8 +32,9 @@ constexpr int kHostAwsCdn = 13;
 constexpr int kSelectFirstDirect = 1;
 
 // True when RequestTooMuchTimes under the product's uninstall key
-// (HKLM\SoftWare\Microsoft\Windows\CurrentVersion\Uninstall\<softwareName>)
-// reads as a number above 3. A missing or unreadable value counts as 0.
+// (HKLM\SoftWare\Microsoft\Windows\CurrentVersion\Uninstall\<softwareName>
+// of the registry's 32-bit view) reads as a number above 3. A missing or
+// unreadable value counts as 0.
 bool isForbidCDN(const std::wstring& softwareName);
 
 // Logs isForbidCDN for `softwareName`, then returns the first URL of `urls`

@@ -66,9 +66,13 @@ ProductLanguageEntry ProductLanguageOf(int32_t downloaderId, int language,
     entry.name = "Lang";
     entry.text = language >= 0 && language <= 10 ? kLang[language] : "en_US";
   } else {
-    // One view of the uninstall keys exists here, so both names are one key.
+    // The product's installer is a 32-bit Inno Setup program, so its
+    // uninstall key is in the registry's 32-bit view; a key of the same
+    // name in the 64-bit view is one the product never reads (and one
+    // without a name in the list of installed programs). The file store
+    // has one view, where the step changes nothing.
     entry.hive = platform::RegistryHive::kLocalMachine;
-    entry.key = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{" +
+    entry.key = "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{" +
                 common::wideToUtf8(softwareName) + "}_is1";
     entry.name = "Inno Setup: Language";
     entry.text = common::wideToUtf8(Language(language).productCode);

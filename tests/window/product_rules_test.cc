@@ -84,10 +84,10 @@ TEST(ProductRulesTest, ProductLanguageEntries) {
        "en_US"},
       {115, -1, RegistryHive::kCurrentUser, "Software\\Quillmont\\Travento", "Lang", "en_US"},
       {7, window::kEnglish, RegistryHive::kLocalMachine,
-       "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{Orlastra}_is1",
+       "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{Orlastra}_is1",
        "Inno Setup: Language", "en"},
       {7, window::kChineseSimplified, RegistryHive::kLocalMachine,
-       "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{Orlastra}_is1",
+       "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{Orlastra}_is1",
        "Inno Setup: Language", "zhcn"},
   };
   for (const Row& row : rows) {
