@@ -80,8 +80,8 @@ TEST(MachineIdentityTest, LocationFieldsAreSplitWithoutUnquoting) {
   EXPECT_EQ(where.city, "Oslo");
   EXPECT_EQ(where.ip, "192.0.2.7");
   // A quoted comma shifts the fields; they are used as split.
-  ASSERT_TRUE(ParseLocationCsv("success,\"Korea, Republic of\",KR,11,Seoul,Seoul,x,192.0.2.8",
-                               &where));
+  ASSERT_TRUE(
+      ParseLocationCsv("success,\"Korea, Republic of\",KR,11,Seoul,Seoul,x,192.0.2.8", &where));
   EXPECT_EQ(where.country, "\"Korea");
   EXPECT_EQ(where.city, "Seoul");
 }
@@ -164,7 +164,8 @@ TEST(ServicesTest, OverrideKeepsEachServicePath) {
 TEST(ServicesTest, ShippedFileNamesEveryService) {
   config::Services s;
   ASSERT_TRUE(config::Services::parse(
-      testing_support::readFile(std::string(WEBSETUP_SOURCE_DIR) + "/skin_archive/services.xml"), &s));
+      testing_support::readFile(std::string(WEBSETUP_SOURCE_DIR) + "/skin_archive/services.xml"),
+      &s));
   for (const std::string& name : config::allServiceNames()) {
     EXPECT_NE(s.url(name).find(".example"), std::string::npos) << name;
   }
