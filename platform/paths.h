@@ -15,6 +15,12 @@ namespace platform {
 // Full path of the running executable (/proc/self/exe). Empty on failure.
 std::string modulePath();
 
+// A path that opens the file this process runs from, even after its name
+// was given to another file: /proc/self/exe on Linux; the module's path on
+// Windows, where a running program's file cannot be replaced. For a
+// program that reads itself (an installer's appended payload).
+std::string runningImagePath();
+
 // Folder of the running executable, ending in '/'. Empty on failure.
 std::string moduleDir();
 

@@ -65,6 +65,8 @@ std::string modulePath() {
   return std::string(buf, static_cast<size_t>(n));
 }
 
+std::string runningImagePath() { return "/proc/self/exe"; }
+
 std::string moduleDir() {
   const std::string path = modulePath();
   const size_t slash = path.rfind('/');

@@ -437,6 +437,8 @@ PlatformResult makeUniqueFolder(const std::string& parent, const std::string& pr
   return PlatformResult::kAlreadyExists;
 }
 
+std::string runningImagePath() { return modulePath(); }
+
 std::wstring pathForDisplay(const std::wstring& path) {
   std::wstring shown = path;
   for (wchar_t& c : shown) {

@@ -291,7 +291,9 @@ int run(const std::vector<std::string>& args) {
              " as SAMPLE_INSTALLER_EXIT asks");
     return *knobs.exitCode;
   }
-  const std::string self = platform::modulePath();
+  // Read through the running image, not its name: a file put at the
+  // installer's path after the setup checked it must not become its payload.
+  const std::string self = platform::runningImagePath();
   std::vector<PayloadEntry> entries;
   Manifest manifest;
   std::string error;
