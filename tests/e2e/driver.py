@@ -486,10 +486,9 @@ class Road:
     def log_files(self):
         # The installer writes its own log beside the setup's ("..._Setup_...").
         logs = glob.glob(os.path.join(self.appdata, "RUDarodiridu", "logs", "*", "*.log"))
-        # In the order the setups started (the name holds the start time to
-        # the millisecond): a first setup still writing its log must not
-        # pass for the newest start.
-        return sorted((p for p in logs if "_Setup_" not in os.path.basename(p)), key=os.path.basename)
+        # The last written last: the setup still at work is the one whose
+        # log is newest (order by name for the order of the starts).
+        return sorted((p for p in logs if "_Setup_" not in os.path.basename(p)), key=os.path.getmtime)
 
     def log_text(self):
         text = ""

@@ -206,7 +206,9 @@ def road_automated(road):
     wait_installed(road, 90)
     road.wait(lambda: len(road.log_files()) >= 2 or first.poll() is not None, 60, "the restart")
     road.wait(lambda: len(road.log_files()) >= 2, 30, "the second start's log")
-    second_log = road.log_files()[-1]
+    # The newest start, by the start time its log's name holds: the first
+    # setup may still be writing its own.
+    second_log = sorted(road.log_files(), key=os.path.basename)[-1]
     road.step(f"second start logged: {os.path.basename(second_log)}")
     road.expect(road.installed_exe() is not None, "installed without a click")
     # The restarted setup is not the test's child: it is stopped by the pid
