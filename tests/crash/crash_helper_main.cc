@@ -5,17 +5,16 @@
 //   crash-test-helper FAULT [--log-dir D] [--log-file F] [--config N]
 //                           [--program P] [--downloader-id N] [--version V]
 //
-// FAULT: segv (the crash test), abort, fpe, ill, bus, thread (the crash
-// test on a second thread while the main thread holds the stdio locks),
-// nested (a handler that itself faults), overflow (a stack overflow on a
-// worker thread started the way the program starts its threads).
+// FAULT: segv (the crash test), abort, fpe, ill, bus (Linux only), thread
+// (the crash test on a second thread while the main thread holds the stdio
+// locks), nested (a handler that itself faults), overflow (a stack
+// overflow on a worker thread started the way the program starts its
+// threads). It first prints "main thread <id>". Started by the handler as
+// "crash-test-helper -dmp <log file name>", it writes that line to the
+// file $CRASH_REPORT_MARKER names and ends.
 
-#include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <map>
 #include <string>
@@ -24,6 +23,7 @@
 #include "common/thread_tools.h"
 #include "crash/crash_context.h"
 #include "crash/crash_handler.h"
+#include "crash_faults.h"
 #include "platform/fatal_signal.h"
 
 namespace {
@@ -37,23 +37,11 @@ __attribute__((noinline, no_sanitize("undefined"))) int divideByZero() {
   return seven / zero;
 }
 
-__attribute__((noinline)) int readPastAnEmptyFile() {
-  const char* tmp = getenv("TMPDIR");
-  std::string pattern =
-      std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/crash-helper-XXXXXX";
-  const int fd = mkstemp(pattern.data());
-  if (fd < 0) return -1;
-  unlink(pattern.c_str());
-  auto* page = static_cast<volatile char*>(mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd, 0));
-  return page == MAP_FAILED ? -1 : page[0];
-}
-
 void faultInHandler(const platform::FatalSignal&) { platform::crashTest(); }
 
 void crashOnThreadWhileHoldingLocks() {
   // A handler that printed through stdio would wait for these for ever.
-  flockfile(stdout);
-  flockfile(stderr);
+  crash_test::holdStdioLocks();
   std::thread([] { platform::crashTest(); }).join();
 }
 
@@ -80,8 +68,21 @@ void overflowOnWorkerThread() {
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   const std::string fault = argv[1];
+  // Started as the crash report ("-dmp <log file name>"): leave word in
+  // $CRASH_REPORT_MARKER of having been started, and with what.
+  if (fault == "-dmp") {
+    const char* marker = getenv("CRASH_REPORT_MARKER");
+    FILE* out = marker != nullptr ? fopen(marker, "wb") : nullptr;
+    if (out == nullptr) return 1;
+    fprintf(out, "-dmp %s", argc > 2 ? argv[2] : "");
+    return fclose(out) == 0 ? 0 : 1;
+  }
   std::map<std::string, std::string> options;
   for (int i = 2; i + 1 < argc; i += 2) options[argv[i]] = argv[i + 1];
+
+  // The dump of a fault on another thread must not name this one.
+  printf("main thread %llu\n", static_cast<unsigned long long>(crash_test::currentThreadId()));
+  fflush(stdout);
 
   crash::CrashContext& c = crash::CrashContext::Get();
   c.logDirectory.set(options["--log-dir"]);
@@ -101,7 +102,7 @@ int main(int argc, char** argv) {
   if (fault == "abort") abort();
   if (fault == "fpe") return divideByZero();
   if (fault == "ill") __builtin_trap();
-  if (fault == "bus") return readPastAnEmptyFile();
+  if (fault == "bus") return crash_test::readPastAnEmptyFile();
   if (fault == "thread") crashOnThreadWhileHoldingLocks();
   if (fault == "overflow") overflowOnWorkerThread();
   return 2;

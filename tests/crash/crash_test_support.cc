@@ -1,16 +1,9 @@
 #include "crash_test_support.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <zip.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <thread>
 
 #include "common/md5.h"
 #include "support/subprocess.h"
@@ -19,59 +12,16 @@ namespace crash_test {
 
 namespace fs = std::filesystem;
 
-int runAndWait(const std::string& program, const std::vector<std::string>& args,
-               const std::map<std::string, std::string>& env, std::chrono::milliseconds limit) {
-  const pid_t pid = fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
-    const int devnull = open("/dev/null", O_RDWR);
-    dup2(devnull, 0);
-    dup2(devnull, 1);
-    dup2(devnull, 2);
-    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
-    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() >= end) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return -1;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return status;
-}
-
-int childCount() {
-  int count = 0;
-  const std::string self = std::to_string(getpid());
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator("/proc", ec)) {
-    std::ifstream stat(e.path() / "stat");
-    std::string line;
-    if (!std::getline(stat, line)) continue;
-    // "pid (comm) state ppid ...": the name may hold blanks, so read after ')'.
-    std::istringstream rest(line.substr(line.rfind(')') + 1));
-    std::string state, ppid;
-    rest >> state >> ppid;
-    if (ppid == self) ++count;
-  }
-  return count;
-}
-
 ReportRun::ReportRun(const testing_support::TempDir& tmp, const std::string& servicesBase)
-    : program_(tmp.file("websetup")), root_(tmp.path()) {
+    : program_(tmp.file(fs::path(testing_support::binPath("websetup")).filename().string())),
+      root_(tmp.path()) {
   fs::copy_file(testing_support::binPath("websetup"), program_);
   fs::permissions(program_, fs::perms::owner_all);
   env_ = {{"APPDATA", tmp.file("appdata")},
           {"XDG_RUNTIME_DIR", tmp.path()},
           {"TMPDIR", tmp.path()},
+          {"TMP", tmp.path()},
+          {"TEMP", tmp.path()},
           {"WEBSETUP_CACHE_ROOT", tmp.file("cache")},
           {"WEBSETUP_REGISTRY", tmp.file("registry")},
           {"ProgramFiles", tmp.file("programs")},
@@ -146,7 +96,7 @@ Upload ReadUpload(const Json::Value& line) {
     if (part.isMember("filename")) {
       upload.fileName = part["filename"].asString();
       upload.md5 = part["md5"].asString();
-      upload.savedPath = part["saved"].asString();
+      upload.savedPath = LocalPath(part["saved"].asString());
     } else {
       upload.fields[name] = part["value"].asString();
     }

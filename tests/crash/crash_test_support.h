@@ -1,9 +1,9 @@
 #ifndef WEBSETUP_TESTS_CRASH_CRASH_TEST_SUPPORT_H_
 #define WEBSETUP_TESTS_CRASH_CRASH_TEST_SUPPORT_H_
 
-// What the crash tests share: running a process to its raw wait status,
-// counting our children, a real websetup with every place it writes inside
-// a test folder, and reading what maker-services received as a report.
+// What the crash tests share: a real websetup with every place it writes
+// inside a test folder, and reading what maker-services received as a
+// report.
 
 #include <json/json.h>
 
@@ -17,14 +17,10 @@
 
 namespace crash_test {
 
-// Runs `program` with `args` (and `env` added to ours), output discarded,
-// and returns its raw wait status; -1 when it ran past `limit` (it is
-// killed then).
-int runAndWait(const std::string& program, const std::vector<std::string>& args,
-               const std::map<std::string, std::string>& env, std::chrono::milliseconds limit);
-
-// How many processes have this one as their parent (zombies included).
-int childCount();
+// The path at which this test reaches a file that maker-services (a
+// program of the build machine) names: the same on Linux, the Unix path's
+// drive path under Wine (posix/ and win32/crash_test_support_*.cc).
+std::string LocalPath(const std::string& buildMachinePath);
 
 // The real websetup, copied into a test folder so that its developer
 // settings file is the test's, with its log folder, cache, registry, lock

@@ -89,7 +89,7 @@ TEST_F(ReportUploadTest, ReportNameThatLeavesTheLogFolderIsRefused) {
   const std::string outside = tmp_.file("secret.log");
   ASSERT_TRUE(writeFile(outside, "not the setup's\n"));
   std::filesystem::create_directories(run_.logDir());
-  const std::string up = std::filesystem::relative(outside, run_.logDir()).string();
+  const std::string up = std::filesystem::relative(outside, run_.logDir()).generic_string();
   ASSERT_EQ(up.rfind("../", 0), 0u) << up;
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"-dmp", up}, std::vector<std::string>{"-close03", up},

@@ -1,6 +1,7 @@
 // The crash handler in real processes: the test helper, which links the
 // handler and faults on command, and the real websetup crashed by a signal.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -9,7 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <regex>
+#include <sstream>
+#include <thread>
 
 #include "crash_test_support.h"
 #include "support/maker_services.h"
@@ -25,6 +29,56 @@ using testing_support::TempDir;
 using testing_support::waitFor;
 
 constexpr auto kLimit = std::chrono::seconds(20);
+
+// Runs `program` with `args` (and `env` added to ours), output discarded,
+// and returns its raw wait status; -1 when it ran past `limit` (it is
+// killed then).
+int runAndWait(const std::string& program, const std::vector<std::string>& args,
+               const std::map<std::string, std::string>& env, std::chrono::milliseconds limit) {
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    const int devnull = open("/dev/null", O_RDWR);
+    dup2(devnull, 0);
+    dup2(devnull, 1);
+    dup2(devnull, 2);
+    for (const auto& [k, v] : env) setenv(k.c_str(), v.c_str(), 1);
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() >= end) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return status;
+}
+
+// How many processes have this one as their parent (zombies included).
+int childCount() {
+  int count = 0;
+  const std::string self = std::to_string(getpid());
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator("/proc", ec)) {
+    std::ifstream stat(e.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line)) continue;
+    // "pid (comm) state ppid ...": the name may hold blanks, so read after ')'.
+    std::istringstream rest(line.substr(line.rfind(')') + 1));
+    std::string state, ppid;
+    rest >> state >> ppid;
+    if (ppid == self) ++count;
+  }
+  return count;
+}
 constexpr char kLogName[] = "setup_orlastra_20250710093015123.log";
 
 class CrashHandlerTest : public ::testing::Test {
@@ -46,10 +100,10 @@ TEST_F(CrashHandlerTest, ZeroConfigWritesTheDumpAndStartsNothing) {
   ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
   std::vector<std::string> args = {"segv"};
   for (const std::string& a : logArgs("0")) args.push_back(a);
-  const int status = crash_test::runAndWait(CRASH_TEST_HELPER, args, {}, kLimit);
+  const int status = runAndWait(CRASH_TEST_HELPER, args, {}, kLimit);
   ASSERT_TRUE(WIFSIGNALED(status)) << status;
   EXPECT_EQ(WTERMSIG(status), SIGSEGV);  // the exit status still names the fault
-  EXPECT_EQ(crash_test::childCount(), 0);
+  EXPECT_EQ(childCount(), 0);
 
   EXPECT_NE(dump().find("signal 11 (SIGSEGV)"), std::string::npos);
   const std::string log = readFile(tmp_.file(kLogName));
@@ -69,7 +123,7 @@ TEST_F(CrashHandlerTest, ZeroConfigWritesTheDumpAndStartsNothing) {
 TEST_F(CrashHandlerTest, DumpLocatesTheFaultForAddr2line) {
   std::vector<std::string> args = {"segv"};
   for (const std::string& a : logArgs("0")) args.push_back(a);
-  ASSERT_TRUE(WIFSIGNALED(crash_test::runAndWait(CRASH_TEST_HELPER, args, {}, kLimit)));
+  ASSERT_TRUE(WIFSIGNALED(runAndWait(CRASH_TEST_HELPER, args, {}, kLimit)));
   const std::string text = dump();
   for (const char* part : {"code 1 SEGV_MAPERR", "address 0x0000000000000000", "registers:\n",
                            " rip 0x", " rsp 0x", "backtrace:\n", "maps:\n", "version 1.0.0.0"}) {
@@ -106,8 +160,7 @@ TEST_F(CrashHandlerTest, EveryFatalSignalIsDumpedAndKeepsItsExitStatus) {
   for (const auto& c : kCases) {
     std::vector<std::string> args = {c.fault};
     for (const std::string& a : logArgs("0")) args.push_back(a);
-    const int status =
-        crash_test::runAndWait(CRASH_TEST_HELPER, args, {{"TMPDIR", tmp_.path()}}, kLimit);
+    const int status = runAndWait(CRASH_TEST_HELPER, args, {{"TMPDIR", tmp_.path()}}, kLimit);
     ASSERT_TRUE(WIFSIGNALED(status)) << c.fault;
     EXPECT_EQ(WTERMSIG(status), c.signal) << c.fault;
     EXPECT_NE(dump().find(c.header), std::string::npos) << c.fault << "\n" << dump();
@@ -119,7 +172,7 @@ TEST_F(CrashHandlerTest, EveryFatalSignalIsDumpedAndKeepsItsExitStatus) {
 TEST_F(CrashHandlerTest, WorkerThreadCrashIsDumpedWhileLocksAreHeld) {
   std::vector<std::string> args = {"thread"};
   for (const std::string& a : logArgs("0")) args.push_back(a);
-  const int status = crash_test::runAndWait(CRASH_TEST_HELPER, args, {}, kLimit);
+  const int status = runAndWait(CRASH_TEST_HELPER, args, {}, kLimit);
   ASSERT_TRUE(WIFSIGNALED(status)) << "the handler hung or exited: " << status;
   const std::string text = dump();
   std::smatch ids;
@@ -134,7 +187,7 @@ TEST_F(CrashHandlerTest, WorkerThreadCrashIsDumpedWhileLocksAreHeld) {
 TEST_F(CrashHandlerTest, StackOverflowOnAWorkerThreadIsDumped) {
   std::vector<std::string> args = {"overflow"};
   for (const std::string& a : logArgs("0")) args.push_back(a);
-  const int status = crash_test::runAndWait(CRASH_TEST_HELPER, args, {}, kLimit);
+  const int status = runAndWait(CRASH_TEST_HELPER, args, {}, kLimit);
   ASSERT_TRUE(WIFSIGNALED(status)) << status;
   EXPECT_EQ(WTERMSIG(status), SIGSEGV);
   const std::string text = dump();
@@ -150,7 +203,7 @@ TEST_F(CrashHandlerTest, StackOverflowOnAWorkerThreadIsDumped) {
 // A fault inside the handler ends the process at once, by _exit with
 // 128 + signal, instead of faulting again for ever.
 TEST_F(CrashHandlerTest, FaultInsideTheHandlerEndsTheProcessAtOnce) {
-  const int status = crash_test::runAndWait(CRASH_TEST_HELPER, {"nested"}, {}, kLimit);
+  const int status = runAndWait(CRASH_TEST_HELPER, {"nested"}, {}, kLimit);
   ASSERT_TRUE(WIFEXITED(status)) << status;
   EXPECT_EQ(WEXITSTATUS(status), 128 + SIGSEGV);
 }
@@ -160,12 +213,12 @@ TEST_F(CrashHandlerTest, FaultInsideTheHandlerEndsTheProcessAtOnce) {
 // the configuration asks for one: it would have no log to pack.
 TEST_F(CrashHandlerTest, NoLogFileDumpsToTheTemporaryFolder) {
   ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
-  const int status = crash_test::runAndWait(
-      CRASH_TEST_HELPER,
-      {"segv", "--config", "2", "--downloader-id", "630", "--version", "2.5.0.7"},
-      {{"TMPDIR", tmp_.path()}}, kLimit);
+  const int status =
+      runAndWait(CRASH_TEST_HELPER,
+                 {"segv", "--config", "2", "--downloader-id", "630", "--version", "2.5.0.7"},
+                 {{"TMPDIR", tmp_.path()}}, kLimit);
   ASSERT_TRUE(WIFSIGNALED(status));
-  EXPECT_EQ(crash_test::childCount(), 0);
+  EXPECT_EQ(childCount(), 0);
   std::vector<std::string> dumps;
   for (const auto& e : fs::directory_iterator(tmp_.path())) {
     if (e.path().extension() == ".dmp") dumps.push_back(e.path().filename().string());
