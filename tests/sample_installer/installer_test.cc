@@ -25,7 +25,9 @@ using testing_support::TempDir;
 
 const std::string kArtefacts = SAMPLE_INSTALLER_DIR;
 const std::string kSigned = kArtefacts + "/setup_orlastra.exe";
-constexpr char kUninstallKeys[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+// The 32-bit view, where a 32-bit Inno installer (and its stand-in) keeps it.
+constexpr char kUninstallKeys[] =
+    "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 constexpr char kAppId[] = "{Orlastra}";
 
 // An application id no other run uses, for a registry that every test

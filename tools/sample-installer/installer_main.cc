@@ -42,7 +42,11 @@ namespace fs = std::filesystem;
 constexpr int kExitSetupFailed = 1;
 constexpr int kExitInstallFailed = 4;
 constexpr char kManifestEntry[] = "manifest";
-constexpr char kUninstallKeys[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+// Where a 32-bit Inno Setup installer keeps its uninstall key: the
+// registry's 32-bit view, also when this stand-in is a 64-bit program (the
+// registry layer of the build machine has one view, and drops the step).
+constexpr char kUninstallKeys[] =
+    "SOFTWARE\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
 // The readable record of one run, one time-stamped line per step. Without
 // /LOG (or when the file cannot be made) lines go nowhere. Main thread only.
