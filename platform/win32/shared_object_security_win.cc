@@ -5,6 +5,8 @@
 #include <cwchar>
 #include <vector>
 
+#include "platform/win32/win_util.h"
+
 namespace platform::win {
 
 namespace {
@@ -17,10 +19,7 @@ std::vector<BYTE> effectiveTokenInformation(TOKEN_INFORMATION_CLASS what) {
       !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
     return {};
   }
-  DWORD size = 0;
-  GetTokenInformation(token, what, nullptr, 0, &size);
-  std::vector<BYTE> bytes(size);
-  if (size == 0 || !GetTokenInformation(token, what, bytes.data(), size, &size)) bytes.clear();
+  std::vector<BYTE> bytes = tokenInformation(token, what);
   CloseHandle(token);
   return bytes;
 }

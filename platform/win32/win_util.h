@@ -60,15 +60,22 @@ inline std::string outwardPath(std::wstring path) {
   return narrow(path);
 }
 
+// What GetTokenInformation says of `token` for `what`; empty when it
+// cannot be read.
+inline std::vector<BYTE> tokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS what) {
+  DWORD size = 0;
+  GetTokenInformation(token, what, nullptr, 0, &size);
+  std::vector<BYTE> bytes(size);
+  if (size == 0 || !GetTokenInformation(token, what, bytes.data(), size, &size)) bytes.clear();
+  return bytes;
+}
+
 // The bytes of one TOKEN_INFORMATION_CLASS of this process's token (its
 // user, its default owner); empty when the token cannot be read.
 inline std::vector<BYTE> processTokenInformation(TOKEN_INFORMATION_CLASS what) {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
-  DWORD size = 0;
-  GetTokenInformation(token, what, nullptr, 0, &size);
-  std::vector<BYTE> bytes(size);
-  if (size == 0 || !GetTokenInformation(token, what, bytes.data(), size, &size)) bytes.clear();
+  std::vector<BYTE> bytes = tokenInformation(token, what);
   CloseHandle(token);
   return bytes;
 }
