@@ -18,30 +18,50 @@ namespace {
 
 std::string builtInFrame(int n) { return "skin/anima/" + std::to_string(n) + ".png"; }
 
+// Paints `picture` scaled to width x height at the origin of `cr`.
+void paintScaled(cairo_t* cr, cairo_surface_t* picture, int width, int height) {
+  cairo_save(cr);
+  cairo_scale(cr, double(width) / cairo_image_surface_get_width(picture),
+              double(height) / cairo_image_surface_get_height(picture));
+  cairo_set_source_surface(cr, picture, 0, 0);
+  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+  cairo_paint(cr);
+  cairo_restore(cr);
+}
+
 // A copy of `picture` scaled to width x height.
 cairo_surface_t* frameCopy(cairo_surface_t* picture, int width, int height) {
   cairo_surface_t* copy = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
   cairo_t* cr = cairo_create(copy);
-  const double sx = double(width) / cairo_image_surface_get_width(picture);
-  const double sy = double(height) / cairo_image_surface_get_height(picture);
-  cairo_scale(cr, sx, sy);
-  cairo_set_source_surface(cr, picture, 0, 0);
-  cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
-  cairo_paint(cr);
+  paintScaled(cr, picture, width, height);
   cairo_destroy(cr);
   return copy;
 }
 
-// Frames i and j side by side: the picture a slide between them is cut from.
-cairo_surface_t* makeStrip(cairo_surface_t* left, cairo_surface_t* right, int width, int height) {
-  cairo_surface_t* strip = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 2 * width, height);
-  cairo_t* cr = cairo_create(strip);
-  cairo_set_source_surface(cr, left, 0, 0);
-  cairo_paint(cr);
-  cairo_set_source_surface(cr, right, width, 0);
+// A white picture: the running page is white, so a slide cut from a strip
+// and a frame shown whole look alike even where a picture is clear.
+cairo_surface_t* whitePicture(int width, int height) {
+  cairo_surface_t* picture = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+  cairo_t* cr = cairo_create(picture);
+  cairo_set_source_rgb(cr, 1, 1, 1);
   cairo_paint(cr);
   cairo_destroy(cr);
-  return strip;
+  return picture;
+}
+
+const cairo_user_data_key_t kStripOfView{};
+
+// Half `half` (0 left, 1 right) of `strip` as a picture of its own that
+// shares the strip's pixels and keeps the strip alive: a frame costs no
+// memory beside the strips it is part of.
+cairo_surface_t* halfOf(cairo_surface_t* strip, int half, int width, int height) {
+  cairo_surface_flush(strip);
+  unsigned char* pixels = cairo_image_surface_get_data(strip) + static_cast<size_t>(half) * width * 4;
+  cairo_surface_t* view = cairo_image_surface_create_for_data(
+      pixels, CAIRO_FORMAT_ARGB32, width, height, cairo_image_surface_get_stride(strip));
+  cairo_surface_set_user_data(view, &kStripOfView, cairo_surface_reference(strip),
+                              [](void* owner) { cairo_surface_destroy(static_cast<cairo_surface_t*>(owner)); });
+  return view;
 }
 
 void drawCentred(cairo_t* cr, const std::wstring& text, const ui::FontSpec& font, double x,
@@ -87,14 +107,6 @@ std::string CAnima::StripName(int i, int j) {
   char name[32];
   std::snprintf(name, sizeof name, "Merge%02d%02d.png", i, j);
   return name;
-}
-
-std::string CAnima::StepName(const std::string& strip, bool forward, int step) {
-  // Each direction keeps its own pictures: a backward slide's picture k is
-  // cut at another offset than the forward one's.
-  char suffix[16];
-  std::snprintf(suffix, sizeof suffix, forward ? "%02d" : "b%02d", step);
-  return strip + suffix;
 }
 
 std::string CAnima::FrameName(int frame) {
@@ -152,42 +164,87 @@ void CAnima::HorizontalMoveAnimaInit(const std::wstring& folder, const std::wstr
     LoadAnimaTexts();
   }
   ui::CPaintManagerUI* images = setup_.images;
-  const int w = setup_.width, h = setup_.height;
-  // Each frame once, with its texts.
-  std::vector<cairo_surface_t*> frames(static_cast<size_t>(setup_.frameCount) + 1, nullptr);
+  // A frame already cached keeps its picture (the banners', after Try
+  // again): only the missing ones are looked up, so a second run decodes
+  // nothing.
+  std::vector<cairo_surface_t*> pictures(static_cast<size_t>(setup_.frameCount) + 1, nullptr);
   for (int n = 1; n <= setup_.frameCount; ++n) {
+    if (images->GetImage(FrameName(n)) != nullptr) continue;
     cairo_surface_t* picture = nullptr;
     if (!folder.empty()) {
       picture = images->GetImage(common::wideToUtf8(folder + std::to_wstring(n) + extension));
       if (picture == nullptr) LOG(INFO) << " AnimaInit, use default: " << n;
     }
     if (picture == nullptr) picture = images->GetImage(builtInFrame(n));
-    if (picture == nullptr) continue;
-    frames[n] = frameCopy(picture, w, h);
-    DrawFrameText(frames[n], static_cast<size_t>(n - 1));
-    if (images->GetImage(FrameName(n)) == nullptr) images->AddImage(FrameName(n), frames[n]);
+    pictures[n] = picture;
   }
-  strips_ = 0;
-  for (int i = 1; i <= setup_.frameCount; ++i) {
-    for (int j = i + 1; j <= setup_.frameCount; ++j) {
-      if (frames[i] == nullptr || frames[j] == nullptr) continue;
-      const std::string name = StripName(i, j);
-      if (images->GetImage(name) == nullptr) {
-        cairo_surface_t* strip = makeStrip(frames[i], frames[j], w, h);
-        images->AddImage(name, strip);
-        cairo_surface_destroy(strip);
-      }
-      ++strips_;
-    }
-  }
-  for (cairo_surface_t* frame : frames) {
-    if (frame != nullptr) cairo_surface_destroy(frame);
-  }
+  LayOut(pictures, true);
   // The skin's own pictures were only the source of the frames (0.8 MB
   // each, decoded); the area shows the frames from now on, and a later
   // init decodes them again from the archive.
   for (int n = 1; n <= setup_.frameCount; ++n) images->RemoveImage(builtInFrame(n));
   LOG(INFO) << " AnimaInit ok: " << setup_.frameCount << ", " << strips_;
+}
+
+void CAnima::LayOut(const std::vector<cairo_surface_t*>& pictures, bool withTexts) {
+  ui::CPaintManagerUI* images = setup_.images;
+  const int w = setup_.width, h = setup_.height, count = setup_.frameCount;
+  std::vector<cairo_surface_t*> frames(static_cast<size_t>(count) + 1, nullptr);
+  auto hasFrame = [&](int n) {
+    return images->GetImage(FrameName(n)) != nullptr ||
+           (static_cast<size_t>(n) < pictures.size() && pictures[n] != nullptr);
+  };
+  // The strips still missing, white, and where each new frame is drawn:
+  // the first of them that holds it.
+  struct NewStrip {
+    int left, right;
+    cairo_surface_t* picture;
+  };
+  std::vector<NewStrip> strips;
+  std::vector<std::pair<cairo_surface_t*, int>> home(static_cast<size_t>(count) + 1, {nullptr, 0});
+  strips_ = 0;
+  for (int i = 1; i <= count; ++i) {
+    for (int j = i + 1; j <= count; ++j) {
+      if (!hasFrame(i) || !hasFrame(j)) continue;
+      ++strips_;
+      if (images->GetImage(StripName(i, j)) != nullptr) continue;
+      strips.push_back({i, j, whitePicture(2 * w, h)});
+      if (home[i].first == nullptr) home[i] = {strips.back().picture, 0};
+      if (home[j].first == nullptr) home[j] = {strips.back().picture, 1};
+    }
+  }
+  // Each new frame once, with its texts, into its home.
+  for (int n = 1; n <= count; ++n) {
+    frames[n] = images->GetImage(FrameName(n));
+    if (frames[n] != nullptr || static_cast<size_t>(n) >= pictures.size() ||
+        pictures[n] == nullptr) {
+      continue;
+    }
+    cairo_surface_t* frame =
+        home[n].first != nullptr ? halfOf(home[n].first, home[n].second, w, h) : whitePicture(w, h);
+    cairo_t* cr = cairo_create(frame);
+    paintScaled(cr, pictures[n], w, h);
+    cairo_destroy(cr);
+    if (withTexts) DrawFrameText(frame, static_cast<size_t>(n - 1));
+    cairo_surface_flush(frame);
+    if (home[n].first != nullptr) cairo_surface_mark_dirty(home[n].first);
+    images->AddImage(FrameName(n), frame);
+    frames[n] = frame;  // the cache holds it now
+    cairo_surface_destroy(frame);
+  }
+  // The other halves are copies of frames drawn above or cached before.
+  for (const NewStrip& strip : strips) {
+    cairo_t* cr = cairo_create(strip.picture);
+    for (int side = 0; side < 2; ++side) {
+      const int n = side == 0 ? strip.left : strip.right;
+      if (home[n].first == strip.picture && home[n].second == side) continue;
+      cairo_set_source_surface(cr, frames[n], side * w, 0);
+      cairo_paint(cr);
+    }
+    cairo_destroy(cr);
+    images->AddImage(StripName(strip.left, strip.right), strip.picture);
+    cairo_surface_destroy(strip.picture);
+  }
 }
 
 BannerFrames::~BannerFrames() { Clear(); }
@@ -249,34 +306,15 @@ BannerFrames BuildBannerFrames(const std::wstring& folder, const std::wstring& e
 
 void CAnima::Adopt(const BannerFrames& frames) {
   ui::CPaintManagerUI* images = setup_.images;
-  const int w = setup_.width, h = setup_.height;
-  // The old strips and their slides go before the new strips are made, so
-  // the two sets never take memory together.
-  for (int i = 1; i <= setup_.frameCount; ++i) {
-    for (int j = i + 1; j <= setup_.frameCount; ++j) {
-      const std::string strip = StripName(i, j);
-      images->RemoveImage(strip);
-      for (int step = 1; step <= kSteps; ++step) {
-        images->RemoveImage(StepName(strip, true, step));
-        images->RemoveImage(StepName(strip, false, step));
-      }
-    }
-  }
+  // The old frames and strips go before the new ones are made, so the two
+  // sets never take memory together.
+  std::vector<cairo_surface_t*> pictures(static_cast<size_t>(setup_.frameCount) + 1, nullptr);
   for (int n = 1; n <= setup_.frameCount; ++n) {
-    if (cairo_surface_t* frame = frames.Get(n)) images->AddImage(FrameName(n), frame);
+    pictures[n] = frames.Get(n);
+    if (pictures[n] != nullptr) images->RemoveImage(FrameName(n));
+    for (int j = n + 1; j <= setup_.frameCount; ++j) images->RemoveImage(StripName(n, j));
   }
-  strips_ = 0;
-  for (int i = 1; i <= setup_.frameCount; ++i) {
-    for (int j = i + 1; j <= setup_.frameCount; ++j) {
-      cairo_surface_t* left = images->GetImage(FrameName(i));
-      cairo_surface_t* right = images->GetImage(FrameName(j));
-      if (left == nullptr || right == nullptr) continue;
-      cairo_surface_t* strip = makeStrip(left, right, w, h);
-      images->AddImage(StripName(i, j), strip);
-      cairo_surface_destroy(strip);
-      ++strips_;
-    }
-  }
+  LayOut(pictures, false);
   LOG(INFO) << " AnimaInit ok: " << setup_.frameCount << ", " << strips_;
 }
 
@@ -301,37 +339,27 @@ bool CAnima::Play(int from, int to) {
 
 bool CAnima::Step() {
   if (step_ <= 0) return false;
-  if (step_ > kSteps) {
+  if (step_ > kSteps || setup_.images->GetImage(strip_) == nullptr) {
     step_ = 0;
     ShowFrame(target_);
     return false;
   }
-  ui::CPaintManagerUI* images = setup_.images;
-  const int w = setup_.width, h = setup_.height;
-  const std::string name = StepName(strip_, forward_, step_);
-  if (images->GetImage(name) == nullptr) {
-    cairo_surface_t* strip = images->GetImage(strip_);
-    if (strip == nullptr) {
-      step_ = 0;
-      ShowFrame(target_);
-      return false;
-    }
-    const int start = forward_ ? 0 : w, end = forward_ ? w : 0;
-    const int offset = start + (end - start) / kSteps * step_;
-    cairo_surface_t* picture = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
-    cairo_t* cr = cairo_create(picture);
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_paint(cr);
-    cairo_set_source_surface(cr, strip, -offset, 0);
-    cairo_rectangle(cr, 0, 0, w, h);
-    cairo_fill(cr);
-    cairo_destroy(cr);
-    images->AddImage(name, picture);
-    cairo_surface_destroy(picture);
-  }
-  if (setup_.area != nullptr) setup_.area->SetBkImage(name);
+  if (setup_.area != nullptr) setup_.area->SetBkImage(SlideImage(strip_, forward_, step_));
   ++step_;
   return true;
+}
+
+std::string CAnima::SlideImage(const std::string& strip, bool forward, int step) const {
+  // The picture is the strip's window at the step's offset, drawn straight
+  // from the strip: a slide costs no memory, where 25 cut pictures would
+  // take 19 MB per strip and direction.
+  const int w = setup_.width, h = setup_.height;
+  const int start = forward ? 0 : w, end = forward ? w : 0;
+  const int offset = start + (end - start) / kSteps * step;
+  char desc[96];
+  std::snprintf(desc, sizeof desc, "file='%s' source='%d,0,%d,%d'", strip.c_str(), offset,
+                offset + w, h);
+  return desc;
 }
 
 }  // namespace window

@@ -3,11 +3,12 @@
 
 // CAnima: the carousel's pictures and its horizontal slide. It draws every
 // frame with its language text once into a strip per pair of frames
-// ("Merge0102.png" holds frames 1 and 2 side by side), keeps them in the
-// window's image cache, and cuts the 25 pictures of a slide from a strip
-// the first time that slide runs. The window drives a slide with a 50 ms
-// timer calling Step(), so it keeps painting and answering during it.
-// Window thread only.
+// ("Merge0102.png" holds frames 1 and 2 side by side) and keeps the strips
+// in the window's image cache; the frames there ("FirstFrame", "Frame02",
+// ...) share the strips' pixels. Each of the 25 pictures of a slide is the
+// strip seen through a frame-sized window, so a slide allocates nothing.
+// The window drives a slide with a 50 ms timer calling Step(), so it keeps
+// painting and answering during it. Window thread only.
 
 #include <cstdint>
 #include <functional>
@@ -78,8 +79,8 @@ class CAnima {
   // (each missing one replaced by the built-in frame, without texts).
   void Init(const std::wstring& folder, const std::wstring& extension);
   // Shows `frames` (built off the window thread) in place of the frames so
-  // far: the old strips and the slides cut from them go first, then the
-  // new strips are joined from the new frames.
+  // far: the old frames and strips go first, then the new strips are
+  // joined from the new frames.
   void Adopt(const BannerFrames& frames);
   // Starts the slide from frame `from` to frame `to`. Returns false when
   // there is nothing to slide (one frame, the same frame); a slide still
@@ -95,11 +96,17 @@ class CAnima {
   int StripCount() const { return strips_; }
   // The cache names, for the log and the tests.
   static std::string StripName(int i, int j);
-  static std::string StepName(const std::string& strip, bool forward, int step);
   static std::string FrameName(int frame);
+  // The area's image at step `step` (1..25) of a slide over `strip`: the
+  // strip's part at 26 pixels a step (for width 650), from the left frame
+  // forward and from the right one backward.
+  std::string SlideImage(const std::string& strip, bool forward, int step) const;
 
  private:
   void HorizontalMoveAnimaInit(const std::wstring& folder, const std::wstring& extension);
+  // Makes the frames and strips the cache lacks: frame n from pictures[n]
+  // (scaled; with its texts when `withTexts`), the strips from the frames.
+  void LayOut(const std::vector<cairo_surface_t*>& pictures, bool withTexts);
   void LoadAnimaTexts();
   void DrawFrameText(void* surface, size_t index);
 
