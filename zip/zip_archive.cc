@@ -34,7 +34,10 @@ std::shared_ptr<ZipArchive> ZipArchive::fromResource(const std::string& type, in
     LOG(INFO) << " skin: no resource " << type << " " << id;
     return nullptr;
   }
-  return fromBytes(std::string(reinterpret_cast<const char*>(res.data), res.size));
+  // A resource lives as long as the program: the archive reads it in
+  // place instead of copying half a megabyte to the heap.
+  std::shared_ptr<ZipArchive> archive(new ZipArchive());
+  return archive->open(res.data, res.size) ? archive : nullptr;
 }
 
 std::shared_ptr<ZipArchive> ZipArchive::fromFile(const std::string& path) {
@@ -48,20 +51,23 @@ std::shared_ptr<ZipArchive> ZipArchive::fromFile(const std::string& path) {
 std::shared_ptr<ZipArchive> ZipArchive::fromBytes(std::string bytes) {
   std::shared_ptr<ZipArchive> archive(new ZipArchive());
   archive->bytes_ = std::move(bytes);
+  return archive->open(archive->bytes_.data(), archive->bytes_.size()) ? archive : nullptr;
+}
+
+bool ZipArchive::open(const void* data, size_t size) {
   zip_error_t error;
   zip_error_init(&error);
-  zip_source_t* src =
-      zip_source_buffer_create(archive->bytes_.data(), archive->bytes_.size(), 0, &error);
+  zip_source_t* src = zip_source_buffer_create(data, size, 0, &error);
   zip_t* z = src == nullptr ? nullptr : zip_open_from_source(src, ZIP_RDONLY, &error);
   if (z == nullptr) {
     LOG(INFO) << " skin: not a zip archive: " << zip_error_strerror(&error);
     if (src != nullptr) zip_source_free(src);
     zip_error_fini(&error);
-    return nullptr;
+    return false;
   }
   zip_error_fini(&error);
-  archive->zip_ = z;
-  return archive;
+  zip_ = z;
+  return true;
 }
 
 ZipArchive::~ZipArchive() {

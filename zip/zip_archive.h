@@ -7,6 +7,7 @@
 // archive reader does. Thread-safe. Both the configuration and the UI
 // framework read the skin through this one reader.
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -38,11 +39,14 @@ class ZipArchive {
 
  private:
   ZipArchive() = default;
+  // Opens the zip in the `size` bytes at `data`, which are bytes_ or a
+  // resource (alive as long as the program).
+  bool open(const void* data, size_t size);
   long long find(const std::string& name) const EXCLUSIVE_LOCKS_REQUIRED(mu_);
 
   mutable common::Mutex mu_;
-  std::string bytes_;
-  void* zip_ = nullptr;  // zip_t*, reading from bytes_
+  std::string bytes_;    // the archive's bytes, unless they are a resource
+  void* zip_ = nullptr;  // zip_t*
 };
 
 // The skin archive linked into this program, opened once; null when the

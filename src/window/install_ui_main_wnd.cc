@@ -539,7 +539,11 @@ void InstallUIMainWnd::PrepareForInstall() {
   if (startApp_ != nullptr) {
     startApp_->SetText(GetLanguageText(L"install_page", L"start_app", language_.load()));
   }
-  if (background_ != nullptr) background_->SetBkImage("skin/backgroud_complete.png");
+  if (background_ != nullptr) {
+    background_->SetBkImage("skin/backgroud_complete.png");
+    // The setting page's picture is never shown again: a megabyte decoded.
+    GetPaintManager().RemoveImage("skin/backgroud.png");
+  }
   SetTimer(kTimerOneSecond, 1000);
   StartCarousel();
 }
