@@ -110,13 +110,21 @@ TEST(CloseWhileWorkingTest, StalledBannerAndRunningInstallerEndTheProcessSoonAnd
 
   // The stalled picture ended because the setup left it: its response was
   // cut after the bytes that came before the stall.
+  // The server writes a response's journal line once it notices the
+  // response has ended, a moment after the setup left.
   std::vector<Json::Value> pictures;
-  for (const Json::Value& line : services.journal()) {
-    if (line["path"].asString().find("/banners/en/1.png") != std::string::npos &&
-        line["method"].asString() == "GET") {
-      pictures.push_back(line);
-    }
-  }
+  testing_support::waitFor(
+      [&] {
+        pictures.clear();
+        for (const Json::Value& line : services.journal()) {
+          if (line["path"].asString().find("/banners/en/1.png") != std::string::npos &&
+              line["method"].asString() == "GET") {
+            pictures.push_back(line);
+          }
+        }
+        return !pictures.empty();
+      },
+      seconds(5));
   ASSERT_FALSE(pictures.empty()) << "the banner picture was never asked for";
   EXPECT_LE(pictures.back()["bytes_sent"].asInt64(), 1000);
 
