@@ -127,6 +127,8 @@ class CPaintManagerUI {
   void AddImage(const std::string& name, cairo_surface_t* image);
   void RemoveImage(const std::string& name);
   void RemoveAllImages();
+  // How many pictures the cache holds: what stays decoded.
+  size_t ImageCount() const { return images_.size(); }
 
   // The notification targets; not owned.
   void AddNotifier(INotifyUI* notifier);

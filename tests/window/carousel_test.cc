@@ -155,6 +155,7 @@ TEST_F(CarouselTest, SlidesRunThroughTheFramesAndBackOverTheirStrips) {
   EXPECT_EQ(pixels(images().GetImage("Frame03")),
             pixels(images().GetImage("Merge0103.png")) + 650 * 4);
   const std::vector<uint32_t> frame1 = areaRow(150);
+  const size_t pictures = images().ImageCount();
   tick(window::kTimerCarousel);
   EXPECT_TRUE(slidesOver("Merge0102.png")) << shown();
   EXPECT_TRUE(window_->FindControl<ui::COptionUI>(L"image_play_option2")->IsSelected());
@@ -179,6 +180,8 @@ TEST_F(CarouselTest, SlidesRunThroughTheFramesAndBackOverTheirStrips) {
   tick(window::kTimerSlide);
   EXPECT_EQ(shown(), "FirstFrame");
   EXPECT_TRUE(window_->FindControl<ui::COptionUI>(L"image_play_option1")->IsSelected());
+  // Three slides later the window keeps no more pictures than before.
+  EXPECT_EQ(images().ImageCount(), pictures);
 
   // Choosing the dot that shows already restarts the interval, no slide.
   window_->FindControl<ui::COptionUI>(L"image_play_option1")->Selected(true);
