@@ -3,6 +3,7 @@
 #include "crash/crash_context.h"
 #include "platform/crash_dump.h"
 #include "platform/fatal_signal.h"
+#include "platform/paths.h"
 #include "platform/signal_safe_io.h"
 #include "platform/signal_safe_spawn.h"
 
@@ -22,6 +23,10 @@ char g_modulePath[kPath];
 char g_version[CrashContext::kShortBytes];
 char g_logPath[2 * kPath + 2];
 char g_dumpPath[2 * kPath + 64];
+// The running program as the system names it, taken when the handler is
+// installed: the report's program when the context was never told its
+// module path.
+char g_runningImage[kPath];
 
 // Appends `part` to the NUL-terminated `out` of `capacity` bytes, cutting it.
 void append(char* out, size_t capacity, const char* part) {
@@ -81,7 +86,7 @@ bool writeDumpHeader(int fd, const CrashContext& c) {
 
 // Starts "<program> -dmp <log file name>" for the report.
 void startReportProcess(int logFd) {
-  const char* program = g_modulePath[0] != '\0' ? g_modulePath : "/proc/self/exe";
+  const char* program = g_modulePath[0] != '\0' ? g_modulePath : g_runningImage;
   const char* const argv[] = {program, "-dmp", g_logFileName, nullptr};
   const int pid = platform::spawnDetachedFromSignalHandler(program, argv);
   logLine(logFd, SignalSafeWriter()
@@ -155,6 +160,8 @@ void onCrash(const platform::FatalSignal& fault) {
 }  // namespace
 
 platform::PlatformResult InstallCrashHandler() {
+  g_runningImage[0] = '\0';
+  append(g_runningImage, sizeof g_runningImage, platform::runningImagePath().c_str());
   return platform::installFatalSignalHandler(&onCrash);
 }
 
