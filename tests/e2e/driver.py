@@ -140,6 +140,13 @@ class Road:
             env.pop("DISPLAY", None)
             subprocess.run([WINE64, "wineboot", "-i"], env=env, check=False,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            # Xvfb runs no window manager. Left "managed", a hidden window
+            # waits for a withdrawal no manager makes, and its X window
+            # stays on the screen, taking the next click meant for the
+            # window under it (the owner of a message box just closed).
+            subprocess.run([WINE64, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
+                            "/t", "REG_SZ", "/d", "N", "/f"], env=env, check=False,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             subprocess.run([WINESERVER, "-w"], env=env, check=False)
         return template
 
