@@ -106,8 +106,11 @@ TEST_F(FileHostTest, ServesManyConnectionsAtOnce) {
   std::vector<std::thread> clients;
   for (int i = 0; i < kClients; ++i) {
     clients.emplace_back([&, i] {
+      // Long enough for 40 threads to start on a loaded machine; one
+      // server thread serving them in turn would still miss from the
+      // second client on, each stall lasting the client's whole limit.
       Fetched got = fetch(url("/faults/stall-after=10/data.bin"),
-                          withTimeoutMs(800 + 10 * i));
+                          withTimeoutMs(2000 + 10 * i));
       if (got.status == 200 && got.body == content_.substr(0, 10)) ++served;
     });
   }

@@ -298,7 +298,8 @@ TEST_F(DesktopTest, HungBusCostsAboutASecond) {
   setBusAddress(path);
   const auto start = std::chrono::steady_clock::now();
   showItemInFolder("/hung/file");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);  // the caller never waits
+  // The caller never waits: a wait for the bus would cost its full second.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
   EXPECT_EQ(waitForOpened(), "/hung\n");
   EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
   close(fd);
@@ -397,7 +398,8 @@ TEST_F(DesktopTest, TaskbarWithoutBusDoesNothing) {
   setBusAddress(tmp_.file("dead"));
   TaskbarProgress dead("websetup-dead");
   dead.setProgress(0.5);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
+  // Far below libdbus's own limits (25 s), with room for a loaded machine.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
 }
 
 // ---- Folder picker -----------------------------------------------------
