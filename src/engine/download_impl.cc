@@ -65,6 +65,86 @@ void discardChangedDownload(const std::string& local, const std::vector<std::str
   for (const std::string& url : urls) ForgetContentLength(url);
 }
 
+// The fastest and slowest speeds between two progress samples, in MB/s,
+// and whether the count has stood still too long.
+class SpeedWatch {
+ public:
+  SpeedWatch(int64_t alreadyHad, uint32_t now) : lastCount_(alreadyHad), lastChange_(now) {}
+
+  // Takes sample `p`. False when nothing came for `stallLimitMs`.
+  bool Sample(const CProgress& p, int64_t stallLimitMs) {
+    if (p.downloaded > lastCount_) {
+      const int64_t dBytes = p.downloaded - lastCount_;
+      const int64_t dMs = static_cast<int32_t>(p.tick - lastChange_);
+      if (dMs > 0) {
+        const double speed = (double(dBytes) / 1024 / 1024) / (double(dMs) / 1000);
+        fastest_ = std::max(fastest_, speed);
+        slowest_ = std::min(slowest_, speed);
+      }
+      lastCount_ = p.downloaded;
+      lastChange_ = p.tick;
+      return true;
+    }
+    return static_cast<int32_t>(p.tick - lastChange_) < stallLimitMs;
+  }
+  double fastest() const { return fastest_; }
+  double slowest() const { return slowest_; }
+
+ private:
+  int64_t lastCount_;
+  uint32_t lastChange_;
+  double fastest_ = 0.0;
+  double slowest_ = 102400.0;
+};
+
+// The end of a download whose driver stopped by itself: every segment is
+// complete, or the file is shorter than the server's.
+int32_t concludeDownload(std::unique_ptr<CDownloader> d, const std::string& local,
+                         std::string* cdnInfo, const DownloadOptions& options,
+                         const SpeedWatch& speeds, DownloadStats* stats) {
+  const bool reportProgress = static_cast<bool>(options.onProgress);
+  if (!d->waitDriver(kDriverWaitMs)) {
+    LOG(INFO) << " download driver did not stop; leaving it";
+    (void)d.release();
+    return kErrNoProgress;
+  }
+  d->updateDownloadInfo();
+  const std::string cdn = d->getCdnInfo();
+  const CProgress record = d->progress();
+  const int64_t contentLength = d->taskManager().contentLength();
+  const bool fetched = d->started();
+  d->reset();
+  d.reset();
+
+  if (stats != nullptr) {
+    stats->contentLength = contentLength;
+    stats->downloaded = record.downloaded;
+    stats->elapsedMs = record.elapsed;
+    stats->fastestMBps = speeds.fastest();
+    stats->slowestMBps = speeds.slowest();
+    stats->fetchedSegments = fetched;
+  }
+  if (record.downloaded < contentLength) {
+    LOG(INFO) << " lenth is error, less than remote file.";
+    if (cdnInfo != nullptr) *cdnInfo = cdn;
+    return kErrLengthShort;
+  }
+  const int64_t size = std::max<int64_t>(0, platform::fileSize(local));
+  if (reportProgress && size < 1048576) return kErrFileTooSmall;
+  if (!fetched) {
+    if (reportProgress) options.onProgress(contentLength, contentLength);
+    if (cdnInfo != nullptr) *cdnInfo = cdn;
+    return kErrSuccess;
+  }
+  const double average = std::trunc(double(record.averageSpeed()) / 1048576.0 * 100) / 100;
+  if (stats != nullptr) stats->averageMBps = average;
+  LOG(INFO) << " Average speed: " << format1("%.1fMB/s", average);
+  LOG(INFO) << " Download speed range " << format1("%.1f MB/s", speeds.slowest()) << " - "
+            << format1("%.1f MB/s", speeds.fastest());
+  if (cdnInfo != nullptr) *cdnInfo = cdn;
+  return kErrSuccess;
+}
+
 // One run of SuperDownloadFile; kRestartFromZero when the file changed on
 // the server and `mayRestart`.
 int32_t downloadOnce(const std::string& remote, const std::string& local, std::string* cdnInfo,
@@ -88,26 +168,13 @@ int32_t downloadOnce(const std::string& remote, const std::string& local, std::s
 
   // Bytes a resumed download already had are not speed: the first sample
   // would otherwise credit them all to its few milliseconds.
-  int64_t lastCount = 0;
-  for (const auto& t : d->taskManager().allTasks()) lastCount += t->downloaded() - t->start() + 1;
-  uint32_t lastChange = platform::tickCount();
-  double fastest = 0.0;
-  double slowest = 102400.0;
+  int64_t alreadyHad = 0;
+  for (const auto& t : d->taskManager().allTasks()) alreadyHad += t->downloaded() - t->start() + 1;
+  SpeedWatch speeds(alreadyHad, platform::tickCount());
   bool networkDown = !platform::isNetworkAlive();
   while (!networkDown) {
     const CProgress p = d->progress();
-    if (p.downloaded > lastCount) {
-      const int64_t dBytes = p.downloaded - lastCount;
-      const int64_t dMs = static_cast<int32_t>(p.tick - lastChange);
-      if (dMs > 0) {
-        const double speed = (double(dBytes) / 1024 / 1024) / (double(dMs) / 1000);
-        fastest = std::max(fastest, speed);
-        slowest = std::min(slowest, speed);
-      }
-      lastCount = p.downloaded;
-      lastChange = p.tick;
-    } else if (static_cast<int32_t>(p.tick - lastChange) >=
-               static_cast<int32_t>(options.stallLimit.count())) {
+    if (!speeds.Sample(p, options.stallLimit.count())) {
       LOG(INFO) << "too long no speed:";
       stopAndRelease(&d, cdnInfo);
       return kErrNoProgress;
@@ -139,48 +206,7 @@ int32_t downloadOnce(const std::string& remote, const std::string& local, std::s
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     return kErrNetworkNotAlive;
   }
-
-  // The driver ended by itself: every segment is complete.
-  if (!d->waitDriver(kDriverWaitMs)) {
-    LOG(INFO) << " download driver did not stop; leaving it";
-    (void)d.release();
-    return kErrNoProgress;
-  }
-  d->updateDownloadInfo();
-  const std::string cdn = d->getCdnInfo();
-  const CProgress record = d->progress();
-  const int64_t contentLength = d->taskManager().contentLength();
-  const bool fetched = d->started();
-  d->reset();
-  d.reset();
-
-  if (stats != nullptr) {
-    stats->contentLength = contentLength;
-    stats->downloaded = record.downloaded;
-    stats->elapsedMs = record.elapsed;
-    stats->fastestMBps = fastest;
-    stats->slowestMBps = slowest;
-    stats->fetchedSegments = fetched;
-  }
-  if (record.downloaded < contentLength) {
-    LOG(INFO) << " lenth is error, less than remote file.";
-    if (cdnInfo != nullptr) *cdnInfo = cdn;
-    return kErrLengthShort;
-  }
-  const int64_t size = std::max<int64_t>(0, platform::fileSize(local));
-  if (reportProgress && size < 1048576) return kErrFileTooSmall;
-  if (!fetched) {
-    if (reportProgress) options.onProgress(contentLength, contentLength);
-    if (cdnInfo != nullptr) *cdnInfo = cdn;
-    return kErrSuccess;
-  }
-  const double average = std::trunc(double(record.averageSpeed()) / 1048576.0 * 100) / 100;
-  if (stats != nullptr) stats->averageMBps = average;
-  LOG(INFO) << " Average speed: " << format1("%.1fMB/s", average);
-  LOG(INFO) << " Download speed range " << format1("%.1f MB/s", slowest) << " - "
-            << format1("%.1f MB/s", fastest);
-  if (cdnInfo != nullptr) *cdnInfo = cdn;
-  return kErrSuccess;
+  return concludeDownload(std::move(d), local, cdnInfo, options, speeds, stats);
 }
 
 }  // namespace
