@@ -101,26 +101,7 @@ void InstallUIMainWnd::InitWindow() {
   addPackageParameters_ = true;
 
   // 2-3. Controls.
-  mainTab_ = FindControl<ui::CTabLayoutUI>(L"main_tablayout");
-  pageTab_ = FindControl<ui::CTabLayoutUI>(L"page_layout");
-  setTab_ = FindControl<ui::CTabLayoutUI>(L"set_layout");
-  closeBtn_ = FindControl(L"closebtn");
-  minBtn_ = FindControl(L"minbtn");
-  licenseCheck_ = FindControl<ui::CCheckBoxUI>(L"license_checkbox");
-  installBtn_ = FindControl(L"install_btn");
-  progressBar_ = FindControl<ui::CProgressUI>(L"install_progress");
-  progressLabel_ = FindControl(L"install_label");
-  languageCombo_ = FindControl<ui::CComboUI>(L"language_combox");
-  pathEdit_ = FindControl(L"install_file_path_edit");
-  startApp_ = FindControl(L"start_app");
-  failRetry_ = FindControl(L"text_fail_retry");
-  failAdvice_ = FindControl(L"text_fail_advice");
-  warning_ = FindControl(L"img_warning");
-  startShortcut_ = FindControl(L"text_startshortcut");
-  background_ = FindControl(L"backgroudlayout");
-  for (ui::CControlUI* c : {failRetry_, failAdvice_, warning_}) {
-    if (c != nullptr) c->SetVisible(false);
-  }
+  FindControls();
   shared_.setUsedUrl(L"");
   MakeCarousel();
 
@@ -151,14 +132,7 @@ void InstallUIMainWnd::InitWindow() {
   LOG(INFO) << " CreateEvent successfully ";
 
   // 10. What runs where.
-  int width = 0, height = 0;
-  ScreenSize(&width, &height);
-  LOG(INFO) << " Downloader file: " << env_.modulePath << ", 64bit, pid "
-            << platform::currentProcessId() << ", screen " << width << "*" << height;
-  (void)GetSystemRegion();
-  LOG(INFO) << " Request For Product Config -- "
-            << "[Downloader Id]: " << downloaderId_ << " [Site Id]: " << siteId_
-            << " [Language Id]: " << languageId_;
+  LogWhereItRuns();
 
   // 11-13. Start events.
   SendLaunchEvents();
@@ -174,6 +148,41 @@ void InstallUIMainWnd::InitWindow() {
                  std::to_string(platform::tickCount() - shared_.startTick.load()), false);
   // 18. Automated runs press Install by themselves.
   if (env_.autoRun) SetTimer(kTimerAutoInstall, 2000);
+}
+
+void InstallUIMainWnd::FindControls() {
+  mainTab_ = FindControl<ui::CTabLayoutUI>(L"main_tablayout");
+  pageTab_ = FindControl<ui::CTabLayoutUI>(L"page_layout");
+  setTab_ = FindControl<ui::CTabLayoutUI>(L"set_layout");
+  closeBtn_ = FindControl(L"closebtn");
+  minBtn_ = FindControl(L"minbtn");
+  licenseCheck_ = FindControl<ui::CCheckBoxUI>(L"license_checkbox");
+  installBtn_ = FindControl(L"install_btn");
+  progressBar_ = FindControl<ui::CProgressUI>(L"install_progress");
+  progressLabel_ = FindControl(L"install_label");
+  languageCombo_ = FindControl<ui::CComboUI>(L"language_combox");
+  pathEdit_ = FindControl(L"install_file_path_edit");
+  startApp_ = FindControl(L"start_app");
+  failRetry_ = FindControl(L"text_fail_retry");
+  failAdvice_ = FindControl(L"text_fail_advice");
+  warning_ = FindControl(L"img_warning");
+  startShortcut_ = FindControl(L"text_startshortcut");
+  background_ = FindControl(L"backgroudlayout");
+  for (ui::CControlUI* c : {failRetry_, failAdvice_, warning_}) {
+    if (c != nullptr) c->SetVisible(false);
+  }
+}
+
+void InstallUIMainWnd::LogWhereItRuns() {
+  int width = 0, height = 0;
+  ScreenSize(&width, &height);
+  LOG(INFO) << " Downloader file: " << env_.modulePath
+            << (FuntionImpl::IsSystem64Bit() ? ", 64bit" : ", 32bit") << ", pid "
+            << platform::currentProcessId() << ", screen " << width << "*" << height;
+  (void)GetSystemRegion();
+  LOG(INFO) << " Request For Product Config -- "
+            << "[Downloader Id]: " << downloaderId_ << " [Site Id]: " << siteId_
+            << " [Language Id]: " << languageId_;
 }
 
 void InstallUIMainWnd::SendLaunchEvents() {

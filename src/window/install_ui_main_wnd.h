@@ -165,7 +165,11 @@ class InstallUIMainWnd : public ui::WindowImplBase,
 
  private:
   // InitWindow's parts.
+  void FindControls();
   void ReadProductConfig();
+  // The log lines that say what runs where: the program, the screen, the
+  // product configuration asked for.
+  void LogWhereItRuns();
   void SendLaunchEvents();
   void ScreenSize(int* width, int* height);
   // Languages.
