@@ -132,9 +132,13 @@ void fillCrashContext(const config::RunLocations& locations) {
 
 int RunWebsetup(const std::wstring& commandLine, const StartupHooks& hooks) {
   config::ProductConfig product;
-  config::loadProductConfig(&product);
+  // A skin without its product file leaves every value empty, and a
+  // download address without a file name leaves the run without a log
+  // file: the run goes on either way and fails, visibly, where a value is
+  // needed.
+  (void)config::loadProductConfig(&product);
   curl_global_init(CURL_GLOBAL_ALL);
-  config::setUpLogging(
+  (void)config::setUpLogging(
       product.downloadUrl, &config::processRunLocations(),
       [&hooks](const std::wstring& path) { return hooks.system->BestDrive(path); });
   fillCrashContext(config::processRunLocations());

@@ -93,7 +93,7 @@ class CConfigure : public ConfigureFields {
   // Parses the raw answer into the fields. Returns true (state 2, source 1)
   // when it was parsed; false (state 1, fields unchanged) when there is no
   // raw answer, it is not XML, or it has no root element.
-  bool parseRawAnswer();
+  [[nodiscard]] bool parseRawAnswer();
 
   // Writes the record to the log, one line per field. Returns 1.
   int printContent() const;
@@ -113,7 +113,7 @@ class CConfigure : public ConfigureFields {
   // The same without waiting, for the window's thread: nullopt while a
   // writer holds the lock (a fetch in flight), when the caller goes on
   // with the embedded configuration's values.
-  std::optional<ConfigureFields> tryCopy() LOCKS_EXCLUDED(fetchMutex_);
+  [[nodiscard]] std::optional<ConfigureFields> tryCopy() LOCKS_EXCLUDED(fetchMutex_);
 
  private:
   common::Mutex fetchMutex_;

@@ -25,7 +25,7 @@ std::string buildQueryUrl(const std::string& base, int32_t languageId, int32_t d
 // Stores in *block the text of `body` from its first "<Downloader>" to the
 // end of the first "</Downloader>" after it, tags included, and returns
 // true; returns false (leaving *block alone) when either tag is missing.
-bool frameDownloaderBlock(const std::string& body, std::string* block);
+[[nodiscard]] bool frameDownloaderBlock(const std::string& body, std::string* block);
 
 // The host name of a base URL: what follows "://" up to the first ':' or
 // '/'; "update.example" for "https://update.example:8443/p".

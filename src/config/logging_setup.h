@@ -20,7 +20,7 @@ void configureLogger(const std::string& logFile);
 // when it has one, fills `locations` (creating the folders, the cache moved
 // by `bestDrive`) and configures the logger. Returns false, leaving the
 // logger at the library's defaults, when the URL names no file.
-bool setUpLogging(const std::wstring& downloadUrl, RunLocations* locations,
+[[nodiscard]] bool setUpLogging(const std::wstring& downloadUrl, RunLocations* locations,
                   const RunLocations::DriveChooser& bestDrive);
 
 }  // namespace config

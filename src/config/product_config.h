@@ -35,12 +35,12 @@ bool isCdnUrl(const std::wstring& url);
 // their names, so a file with `text` before `name` reads swapped. Returns
 // false (and leaves *out at its start values) when the text is not XML or
 // lacks the entry layout.
-bool parseProductConfig(const std::string& xml, ProductConfig* out);
+[[nodiscard]] bool parseProductConfig(const std::string& xml, ProductConfig* out);
 
 // Reads the start-up values out of the linked-in skin archive. Returns false
 // when the archive or the file is missing or unparsable; *out then holds the
 // start values.
-bool loadProductConfig(ProductConfig* out);
+[[nodiscard]] bool loadProductConfig(ProductConfig* out);
 
 // The entries of configure.xml as controls see them: the text of every
 // element under the entry layout, by its `name` attribute.

@@ -54,7 +54,7 @@ class Services {
   // Reads services file text into *out. Returns false (and leaves *out
   // empty) when it is not XML with a <Services> root. Services without a
   // name or url, and brands without a numeric site_id, are skipped.
-  static bool parse(const std::string& xml, Services* out);
+  [[nodiscard]] static bool parse(const std::string& xml, Services* out);
 
   // Applies the override: every service of allServiceNames() and of the
   // file goes to `base` (trailing '/' ignored) with its own path prefix.
@@ -77,7 +77,7 @@ class Services {
   const std::vector<std::string>& signerPins() const { return signerPins_; }
   // Adds the pins listed one per line in the file at `path` ('#' starts a
   // comment). Returns false when it cannot be read.
-  bool addSignerPinsFrom(const std::string& path);
+  [[nodiscard]] bool addSignerPinsFrom(const std::string& path);
 
  private:
   std::map<std::string, std::string> urls_;

@@ -13,11 +13,11 @@ namespace config {
 // linked-in skin archive into *out. Returns false when the program carries
 // no archive, the archive is not a zip, or the file is missing or unreadable
 // (then *out is empty).
-bool readSkinFile(const std::string& nameInArchive, std::string* out);
+[[nodiscard]] bool readSkinFile(const std::string& nameInArchive, std::string* out);
 
 // Reads `nameInArchive` out of the zip held in `zipBytes`. Same results as
 // readSkinFile. For archives not linked in (tests, tools).
-bool readZipFile(const std::string& zipBytes, const std::string& nameInArchive, std::string* out);
+[[nodiscard]] bool readZipFile(const std::string& zipBytes, const std::string& nameInArchive, std::string* out);
 
 }  // namespace config
 

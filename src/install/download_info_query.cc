@@ -109,7 +109,9 @@ void CompleteConfiguration(config::CConfigure* record, const config::ILabelSourc
   common::MutexLock lock(record->fetchMutex());
   if (record->state == config::CConfigure::kFilled) return;
   if (queryLocked(record, true, false, env) != 1) queryLocked(record, true, true, env);
-  record->parseRawAnswer();
+  // Whatever the parse made of the answer, the labels fill a record it
+  // left unfilled.
+  (void)record->parseRawAnswer();
   if (record->state != config::CConfigure::kFilled) record->fillFromLabels(labels, true);
 }
 

@@ -40,13 +40,13 @@ struct QueryEnvironment {
 // no request, when the record already holds a block. Stores the query URL
 // in the record either way (except in that last case). Takes the record's
 // fetchMutex().
-int getDownloadInfoXml(config::CConfigure* record, bool sync, bool cn,
+[[nodiscard]] int getDownloadInfoXml(config::CConfigure* record, bool sync, bool cn,
                        const QueryEnvironment& env);
 
 // The window's asynchronous fetch: .com, then .cn when that gave nothing,
 // then the parse, stopping as soon as `abandon` is set (the install thread
 // has started). Returns true when it parsed the answer into the record.
-bool RunAsyncConfigurationFetch(config::CConfigure* record, const std::atomic<bool>& abandon,
+[[nodiscard]] bool RunAsyncConfigurationFetch(config::CConfigure* record, const std::atomic<bool>& abandon,
                                 const QueryEnvironment& env);
 
 // The install thread's step: when the record is not filled, query .com and

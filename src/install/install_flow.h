@@ -94,17 +94,17 @@ class CInstallFlow {
   // --- window thread ---
   // The Install click's checks; on success the window shows its running
   // page and the install thread starts. Returns 0 started, -1 refused.
-  int BeginInstallTask();
+  [[nodiscard]] int BeginInstallTask();
   // True when no process of the product's name runs; else message box 3.
   bool AppIsRunning();
   // Space, install folder, pending renames; then the progress page.
   bool PreDownloadChecks();
   // 1 enough space, -1 the cache drive is short, -2 the install drive is
   // short; *freeBytes then holds the short drive's free bytes.
-  int EnoughFreeSpace(bool flag, int64_t size, uint64_t* freeBytes);
+  [[nodiscard]] int EnoughFreeSpace(bool flag, int64_t size, uint64_t* freeBytes);
   // Stops the product service of the record's software id: 0 done or
   // nothing to do, 2 not opened, 3 status not read, 4 stop refused.
-  int StopProductService();
+  [[nodiscard]] int StopProductService();
 
   // What the click's checks read of the record. The asynchronous fetch
   // may be writing it meanwhile; a fetch holding the lock means the answer
@@ -122,7 +122,7 @@ class CInstallFlow {
   void StartAsyncFetch();
   // Waits up to 10 minutes in all for the threads the flow started.
   // Returns how many still run (0: all have ended).
-  int WaitForAllThreadExit();
+  [[nodiscard]] int WaitForAllThreadExit();
 
   // --- any thread ---
   // Deletes the installer, its task file and its hash record. The window's
@@ -164,23 +164,23 @@ class CInstallFlow {
   void ClearInstallerFiles(const InstallerFiles& files);
 
   // The install thread's steps, in their order.
-  uint32_t InstallThreadBody();
+  [[nodiscard]] uint32_t InstallThreadBody();
   void CompleteTheConfiguration();
   // The URL to download from; empty when there is none (the failure is
   // reported and posted).
   std::wstring ChooseDownloadUrl();
   // The hash record decides what stays of an earlier download.
   void PrepareCache(const InstallerFiles& files);
-  int DownloadWithRetries(const std::wstring& url, const std::wstring& path);
+  [[nodiscard]] int DownloadWithRetries(const std::wstring& url, const std::wstring& path);
   // The download's end events; returns the tick of its end.
   uint32_t ReportDownloadEnd(uint32_t downloadStart);
   void ReportDownloadSuccess(const std::wstring& used);
   // MD5 and signature of the held installer, with their events and error
   // report. True when the signature is the maker's (it decides).
-  bool VerifyInstaller(const InstallerFiles& files, const platform::HeldFile& held);
+  [[nodiscard]] bool VerifyInstaller(const InstallerFiles& files, const platform::HeldFile& held);
   // After a successful verification of the installer, which is held open
   // from its check to its start.
-  uint32_t RunInstaller(uint32_t downloadEnd, const InstallerFiles& files,
+  [[nodiscard]] uint32_t RunInstaller(uint32_t downloadEnd, const InstallerFiles& files,
                         const platform::HeldFile& held);
   // Starts the installer and waits for it within the time limit. nullptr
   // when it ended (its code in *exitCode), else the flow error to end with.
@@ -198,7 +198,7 @@ class CInstallFlow {
   void RestartForAutomatedRun(const InstallerFiles& files);
   // The end of a failed installer run: as a time-out, without waiting for
   // the progress bar.
-  uint32_t EndAsTimedOut(const char* why);
+  [[nodiscard]] uint32_t EndAsTimedOut(const char* why);
   void Flow(const char* code);
   void Funnel(const std::string& coreFunc, int32_t step, const std::string& category,
               const std::string& action);

@@ -41,7 +41,7 @@ InstallerFiles InstallerFilesFor(const std::wstring& cacheDir, const std::wstrin
 
 // Removes the three files; returns true when the installer itself was
 // removed, else false with the reason's errno in *error.
-bool RemoveInstallerFiles(const InstallerFiles& files, int* error);
+[[nodiscard]] bool RemoveInstallerFiles(const InstallerFiles& files, int* error);
 
 // The hash record decides whether a cached installer is kept: one written
 // for `version` with `md5` or `md5Extra` (any case) keeps the installer and

@@ -172,7 +172,7 @@ TEST_F(DownloadInfoQueryTest, ConcurrentFetchersNeverWriteTogether) {
     record.fillFromLabels(embeddedLabels(), false);
     std::atomic<bool> abandon{false};
     const size_t before = requests("/queryDownloaderV2").size();
-    std::thread async([&] { RunAsyncConfigurationFetch(&record, abandon, env_); });
+    std::thread async([&] { (void)RunAsyncConfigurationFetch(&record, abandon, env_); });
     // Round 0 starts the install thread at once, while the window's request
     // is in flight; round 1 once that request has been answered.
     if (round == 1) {

@@ -552,7 +552,7 @@ TEST_F(SingleUserLogTest, EventsAfterTheExitStepFindNoWebLogObject) {
     });
     telemetry::CSingleUserLog& hub = telemetry::CSingleUserLog::GetInstance();
     hub.AddUserLog_event("Other", "Early", "", false);
-    hub.WaitThreadForExit();
+    (void)hub.WaitThreadForExit();
     std::exit(0);
   }
   ASSERT_GT(child, 0);
