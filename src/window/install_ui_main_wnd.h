@@ -191,6 +191,9 @@ class InstallUIMainWnd : public ui::WindowImplBase,
   void PressButton(const wchar_t* name);
   // Progress.
   void OnTimer(uint32_t id);
+  // The progress bar's timers (the slow creep, the installer's estimate,
+  // the last stretch, the first step); false for any other timer.
+  bool OnProgressTimer(uint32_t id);
   void ApplyProgressToControls();
   void StartInstallEstimate();
   // Ends timers 1920, 1921 and 1923 (a run has ended).

@@ -189,8 +189,7 @@ intptr_t InstallUIMainWnd::HandleMessage(uint32_t message, uintptr_t wparam, int
   return WindowImplBase::HandleMessage(message, wparam, lparam);
 }
 
-void InstallUIMainWnd::OnTimer(uint32_t id) {
-  DCHECK_CALLED_ON_VALID_THREAD(uiThread_);
+bool InstallUIMainWnd::OnProgressTimer(uint32_t id) {
   switch (id) {
     case kTimerSlowProgress: {
       const int v = progress_.load() + 1;
@@ -235,6 +234,16 @@ void InstallUIMainWnd::OnTimer(uint32_t id) {
       }
       break;
     }
+    default:
+      return false;
+  }
+  return true;
+}
+
+void InstallUIMainWnd::OnTimer(uint32_t id) {
+  DCHECK_CALLED_ON_VALID_THREAD(uiThread_);
+  if (OnProgressTimer(id)) return;
+  switch (id) {
     case kTimerCarousel:
       if (carousel_) carousel_->OnIntervalTimer();
       break;
