@@ -21,7 +21,7 @@ void configureLogger(const std::string& logFile);
 // by `bestDrive`) and configures the logger. Returns false, leaving the
 // logger at the library's defaults, when the URL names no file.
 [[nodiscard]] bool setUpLogging(const std::wstring& downloadUrl, RunLocations* locations,
-                  const RunLocations::DriveChooser& bestDrive);
+                                const RunLocations::DriveChooser& bestDrive);
 
 }  // namespace config
 

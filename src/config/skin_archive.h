@@ -17,7 +17,8 @@ namespace config {
 
 // Reads `nameInArchive` out of the zip held in `zipBytes`. Same results as
 // readSkinFile. For archives not linked in (tests, tools).
-[[nodiscard]] bool readZipFile(const std::string& zipBytes, const std::string& nameInArchive, std::string* out);
+[[nodiscard]] bool readZipFile(const std::string& zipBytes, const std::string& nameInArchive,
+                               std::string* out);
 
 }  // namespace config
 

@@ -41,13 +41,14 @@ struct QueryEnvironment {
 // in the record either way (except in that last case). Takes the record's
 // fetchMutex().
 [[nodiscard]] int getDownloadInfoXml(config::CConfigure* record, bool sync, bool cn,
-                       const QueryEnvironment& env);
+                                     const QueryEnvironment& env);
 
 // The window's asynchronous fetch: .com, then .cn when that gave nothing,
 // then the parse, stopping as soon as `abandon` is set (the install thread
 // has started). Returns true when it parsed the answer into the record.
-[[nodiscard]] bool RunAsyncConfigurationFetch(config::CConfigure* record, const std::atomic<bool>& abandon,
-                                const QueryEnvironment& env);
+[[nodiscard]] bool RunAsyncConfigurationFetch(config::CConfigure* record,
+                                              const std::atomic<bool>& abandon,
+                                              const QueryEnvironment& env);
 
 // The install thread's step: when the record is not filled, query .com and
 // then .cn, parse, and when still unfilled fill it from the embedded

@@ -181,7 +181,7 @@ class CInstallFlow {
   // After a successful verification of the installer, which is held open
   // from its check to its start.
   [[nodiscard]] uint32_t RunInstaller(uint32_t downloadEnd, const InstallerFiles& files,
-                        const platform::HeldFile& held);
+                                      const platform::HeldFile& held);
   // Starts the installer and waits for it within the time limit. nullptr
   // when it ended (its code in *exitCode), else the flow error to end with.
   const char* StartAndWait(const InstallerFiles& files, const platform::HeldFile& held,

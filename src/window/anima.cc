@@ -56,11 +56,13 @@ const cairo_user_data_key_t kStripOfView{};
 // memory beside the strips it is part of.
 cairo_surface_t* halfOf(cairo_surface_t* strip, int half, int width, int height) {
   cairo_surface_flush(strip);
-  unsigned char* pixels = cairo_image_surface_get_data(strip) + static_cast<size_t>(half) * width * 4;
+  unsigned char* pixels =
+      cairo_image_surface_get_data(strip) + static_cast<size_t>(half) * width * 4;
   cairo_surface_t* view = cairo_image_surface_create_for_data(
       pixels, CAIRO_FORMAT_ARGB32, width, height, cairo_image_surface_get_stride(strip));
-  cairo_surface_set_user_data(view, &kStripOfView, cairo_surface_reference(strip),
-                              [](void* owner) { cairo_surface_destroy(static_cast<cairo_surface_t*>(owner)); });
+  cairo_surface_set_user_data(view, &kStripOfView, cairo_surface_reference(strip), [](void* owner) {
+    cairo_surface_destroy(static_cast<cairo_surface_t*>(owner));
+  });
   return view;
 }
 
@@ -220,8 +222,8 @@ void CAnima::LayOut(const std::vector<cairo_surface_t*>& pictures, bool withText
         pictures[n] == nullptr) {
       continue;
     }
-    cairo_surface_t* frame =
-        home[n].first != nullptr ? halfOf(home[n].first, home[n].second, w, h) : whitePicture(w, h);
+    cairo_surface_t* frame = home[n].first != nullptr ? halfOf(home[n].first, home[n].second, w, h)
+                                                      : whitePicture(w, h);
     cairo_t* cr = cairo_create(frame);
     paintScaled(cr, pictures[n], w, h);
     cairo_destroy(cr);

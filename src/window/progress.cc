@@ -234,8 +234,7 @@ bool InstallUIMainWnd::OnProgressTimer(uint32_t id) {
       }
       break;
     }
-    default:
-      return false;
+    default: return false;
   }
   return true;
 }

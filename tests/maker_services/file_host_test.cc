@@ -109,8 +109,7 @@ TEST_F(FileHostTest, ServesManyConnectionsAtOnce) {
       // Long enough for 40 threads to start on a loaded machine; one
       // server thread serving them in turn would still miss from the
       // second client on, each stall lasting the client's whole limit.
-      Fetched got = fetch(url("/faults/stall-after=10/data.bin"),
-                          withTimeoutMs(2000 + 10 * i));
+      Fetched got = fetch(url("/faults/stall-after=10/data.bin"), withTimeoutMs(2000 + 10 * i));
       if (got.status == 200 && got.body == content_.substr(0, 10)) ++served;
     });
   }

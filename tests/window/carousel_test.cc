@@ -106,9 +106,7 @@ class CarouselTest : public WindowFixture {
     return row;
   }
   // Whether the area's image is drawn from `strip`.
-  bool slidesOver(const std::string& strip) {
-    return shown().starts_with("file='" + strip + "'");
-  }
+  bool slidesOver(const std::string& strip) { return shown().starts_with("file='" + strip + "'"); }
   // The window's banner fetch, run here, against this server.
   window::BannerFetch fetchFor(const std::string& url) {
     window::BannerFetch fetch;
