@@ -70,6 +70,10 @@ class Road:
         self.started = time.monotonic()
         self.steps = []
         self.root = os.path.join(artifacts, name)
+        # A failed attempt's folder outlives the retry that follows it.
+        if os.path.exists(os.path.join(self.root, "FAILED")):
+            shutil.rmtree(self.root + ".failed", ignore_errors=True)
+            os.rename(self.root, self.root + ".failed")
         shutil.rmtree(self.root, ignore_errors=True)
         for sub in ("served", "shots", "probe", "setup", "home", "tmp", "run"):
             os.makedirs(os.path.join(self.root, sub))
@@ -557,6 +561,18 @@ class Road:
         self.step(f"websetup ended with {proc.returncode}")
         return proc.returncode
 
+    def keep_failure(self, error):
+        """Marks the road's folder as a failure (the next attempt keeps it as
+        <road>.failed) and prints the end of the setup's newest log, which a
+        CI log otherwise lacks."""
+        with open(os.path.join(self.root, "FAILED"), "w", encoding="utf-8") as f:
+            f.write(f"{error!r}\n")
+        logs = self.log_files()
+        if logs:
+            with open(logs[-1], encoding="utf-8", errors="replace") as f:
+                tail = f.read().splitlines()[-15:]
+            print(f"--- end of {os.path.basename(logs[-1])}", *tail, "---", sep="\n", flush=True)
+
     def step(self, text):
         t = time.monotonic() - self.started
         self.steps.append(f"{t:6.1f} s  {text}")
@@ -604,6 +620,7 @@ def run_roads(roads, artifacts, only=()):
             print(f"FAILED {name}: {e!r}", flush=True)
             if road is not None:
                 road.step(f"FAILED: {e}")
+                road.keep_failure(e)
         finally:
             if road is not None:
                 road.close()
