@@ -63,6 +63,20 @@ std::string readComm(int pid) {
   return name;
 }
 
+// Whether `pid` has ended and only waits to be reaped (a zombie), or is
+// being torn down: its name stays in /proc, but it runs no more.
+bool hasEnded(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat;
+  std::getline(in, stat);
+  // The state follows the name, which is in parentheses and may hold any
+  // character, ")" included.
+  const size_t close = stat.rfind(')');
+  if (close == std::string::npos || close + 2 >= stat.size()) return false;
+  const char state = stat[close + 2];
+  return state == 'Z' || state == 'X';
+}
+
 int exitCodeOf(int status) {
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
@@ -203,6 +217,9 @@ PlatformResult snapshotProcesses(std::vector<ProcessEntry>* out) {
       const size_t slash = entry.exePath.rfind('/');
       entry.name = entry.exePath.substr(slash == std::string::npos ? 0 : slash + 1);
     } else {
+      // No program behind it: a kernel thread, or a process that has ended
+      // and whose parent has not reaped it yet, which runs no more.
+      if (hasEnded(pid)) continue;
       entry.name = readComm(pid);
       if (entry.name.empty()) continue;  // gone meanwhile
     }

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <csignal>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 
 #include "install/window_messages.h"
 #include "install_flow_fixture.h"
@@ -80,6 +82,33 @@ TEST_F(PreInstallTest, RunningProductRefusesTheClick) {
   run->record.processName = wide(lower);
   EXPECT_TRUE(run->flow->AppIsRunning());
   EXPECT_EQ(run->window.messageBoxes().size(), 1u);
+
+  // A product that has ended no longer runs, even while its name waits in
+  // the process list for a parent to reap it (one that never does, as a
+  // container's first process may not, would block every later install).
+  // The name is short enough for the kernel's own record of it (15
+  // characters), all that is left of an ended process.
+  const std::string shortName = "o" + std::to_string(platform::currentProcessId()) + ".exe";
+  const std::string ended = work_.file("running/" + shortName);
+  fs::copy_file("/bin/sleep", ended);
+  fs::permissions(ended, fs::perms::owner_exec, fs::perm_options::add);
+  testing_support::Subprocess zombie({ended, "60"});
+  ASSERT_TRUE(testing_support::waitFor([&] { return processNamed(shortName); },
+                                       milliseconds(5000)));
+  run->record.processName = wide(shortName);
+  EXPECT_FALSE(run->flow->AppIsRunning());
+  EXPECT_EQ(run->window.messageBoxes().size(), 2u);
+  ASSERT_EQ(kill(zombie.pid(), SIGKILL), 0);
+  ASSERT_TRUE(testing_support::waitFor(
+      [&] {
+        std::ifstream stat("/proc/" + std::to_string(zombie.pid()) + "/stat");
+        std::string text;
+        std::getline(stat, text);
+        return text.find(") Z ") != std::string::npos;
+      },
+      milliseconds(5000)));
+  EXPECT_TRUE(run->flow->AppIsRunning());
+  EXPECT_EQ(run->window.messageBoxes().size(), 2u);
 }
 
 // Catches the wrong factor for an installation on the download's volume,
