@@ -2,7 +2,7 @@
 """The window's weight and speed: the real websetup under Xvfb against
 maker-services, one person's happy road per run (bench/window.sh runs it).
 
-    bench_window.py --build DIR [--runs N] [--keep]
+    bench_window.py --build DIR [--runs N] [--keep] [--carousel SECONDS]
 
 Per run: time from exec to the first frame on the screen (the window's
 probe file appears right after its first frame is presented), resident
@@ -12,6 +12,10 @@ install, the product started), the longest stall of the window thread over
 the whole run (the message loop's own measure, from the probe's
 loop.json) and what it was doing. Then the medians and maxima of N runs,
 and the size of the executable stripped.
+
+With --carousel, one more run downloads slowly and stays on the running
+page for SECONDS while the carousel slides every 7 s: its resident memory
+must not grow with the slides.
 """
 
 import argparse
@@ -134,6 +138,39 @@ def one_run(index, artifacts, keep=False):
         road.close()
 
 
+CAROUSEL_GROWTH_MIB = 1.0  # what a run of slides may add at most
+DOTS = ("image_play_option1", "image_play_option2", "image_play_option3")
+
+
+def carousel_run(artifacts, seconds):
+    """RSS once a second on the running page while the carousel slides, the
+    download held slow (50 kB/s a connection) so the page stays."""
+    road = driver.Road("carousel", artifacts, variant="websetup")
+    try:
+        road.mode("files-faults", "rate=50000")
+        proc = road.start_setup()
+        road.wait_page("setting")
+        road.click("license_checkbox", what="ticked the licence box")
+        road.wait(lambda: road.control("license_checkbox")["selected"], 5, "the licence box")
+        road.click("install_btn", what="clicked Install")
+        road.wait_page("running")
+        time.sleep(1.0)  # the banners arrive and take their place
+        samples, frames, slides = [], [], 0
+        end = time.monotonic() + seconds
+        while time.monotonic() < end and proc.poll() is None:
+            samples.append(status_kib(proc.pid, "VmRSS") / 1024)
+            shown = [d for d in DOTS if (road.control(d) or {}).get("selected")]
+            if shown and frames and shown[0] != frames[-1]:
+                slides += 1
+            frames.extend(shown[:1])
+            time.sleep(1.0)
+        if road.page() != "running":
+            raise driver.RoadFailed("the download ended before the carousel run did")
+        return {"first": samples[0], "last": samples[-1], "max": max(samples), "slides": slides}
+    finally:
+        road.close()
+
+
 def stripped_size(exe):
     with tempfile.TemporaryDirectory() as tmp:
         out = os.path.join(tmp, "websetup")
@@ -146,6 +183,8 @@ def main():
     ap.add_argument("--build", default=os.path.join(HERE, "..", "build"))
     ap.add_argument("--runs", type=int, default=5)
     ap.add_argument("--keep", action="store_true", help="keep each run's folder (logs, probe)")
+    ap.add_argument("--carousel", type=int, default=0, metavar="SECONDS",
+                    help="also stay SECONDS on the running page while the carousel slides")
     args = ap.parse_args()
     build = os.path.abspath(args.build)
     driver.BUILD, driver.BIN = build, os.path.join(build, "bin")
@@ -198,6 +237,19 @@ def main():
     worst = max(runs, key=lambda r: r["stall_ms"])
     print()
     print(f"longest stall: {worst['stall_ms']:.1f} ms in {worst['stall_what']}")
+    if args.carousel > 0:
+        real_stdout, sys.stdout = sys.stdout, chatter
+        try:
+            c = carousel_run(artifacts, args.carousel)
+        finally:
+            sys.stdout = real_stdout
+        growth = c["last"] - c["first"]
+        ok = growth <= CAROUSEL_GROWTH_MIB
+        met.append(ok)
+        print(f"carousel, {args.carousel} s on the running page, {c['slides']} slides: RSS "
+              f"{c['first']:.1f} MiB at the start, {c['last']:.1f} at the end, {c['max']:.1f} "
+              f"at most; growth {growth:+.1f} MiB (goal ≤ {CAROUSEL_GROWTH_MIB:.0f}) "
+              f"{'met' if ok else 'MISSED'}")
     return 0 if all(met) else 1
 
 

@@ -42,6 +42,15 @@ class RoadFailed(AssertionError):
     pass
 
 
+def _alive(pid):
+    """Whether process `pid` exists and is not a zombie waiting to be reaped."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except (OSError, IndexError):
+        return False
+
+
 def _kill(proc, sig=signal.SIGTERM, wait=5.0):
     if proc is None or proc.poll() is not None:
         return
@@ -259,6 +268,7 @@ class Road:
         # The product the setup started, when it still runs (a Windows
         # product's id is Wine's, not one of this system's).
         pid = None if self.windows_build else self.product_pid()
+        ended = [pid] if pid else []
         if pid:
             try:
                 os.kill(pid, signal.SIGTERM)
@@ -272,8 +282,21 @@ class Road:
                     cmdline = f.read().decode(errors="replace")
                 if self.root + "/" in cmdline and int(os.path.basename(pid_dir)) != os.getpid():
                     os.kill(int(os.path.basename(pid_dir)), signal.SIGKILL)
+                    ended.append(int(os.path.basename(pid_dir)))
             except (OSError, ValueError):
                 pass
+        # Gone before the next road starts: its setup finds a product still
+        # in the process list running, and asks to close it first.
+        deadline = time.monotonic() + 5
+        while ended and time.monotonic() < deadline:
+            ended = [p for p in ended if _alive(p)]
+            if ended and time.monotonic() > deadline - 3:
+                for p in ended:  # the product had two seconds to end by itself
+                    try:
+                        os.kill(p, signal.SIGKILL)
+                    except OSError:
+                        pass
+            time.sleep(0.05)
         _kill(self.services)
         _kill(self.compositor)
         _kill(self.xvfb)
