@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
@@ -93,8 +93,8 @@ TEST_F(PreInstallTest, RunningProductRefusesTheClick) {
   fs::copy_file("/bin/sleep", ended);
   fs::permissions(ended, fs::perms::owner_exec, fs::perm_options::add);
   testing_support::Subprocess zombie({ended, "60"});
-  ASSERT_TRUE(testing_support::waitFor([&] { return processNamed(shortName); },
-                                       milliseconds(5000)));
+  ASSERT_TRUE(
+      testing_support::waitFor([&] { return processNamed(shortName); }, milliseconds(5000)));
   run->record.processName = wide(shortName);
   EXPECT_FALSE(run->flow->AppIsRunning());
   EXPECT_EQ(run->window.messageBoxes().size(), 2u);
