@@ -79,6 +79,8 @@ install_toolchain() {
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # Installed now; the kept archives would only take the builds' disk.
+  $SUDO apt-get clean
 }
 
 # apt-get source needs deb-src entries. Add them for the same mirror and

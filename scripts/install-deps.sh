@@ -27,3 +27,6 @@ export DEBIAN_FRONTEND=noninteractive
 echo "install-deps: installing ${missing[*]}"
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+# The downloaded packages are installed now; kept, they cost gigabytes of a
+# disk the builds need.
+$SUDO apt-get clean

@@ -22,6 +22,18 @@ check_root_leak() {
     exit 1
   fi
 }
+# The machine's disk may be small: every pass says what is left, and under
+# CI (or WEBSETUP_PRUNE=1) a sanitizer or clang build goes once its pass
+# is over, as nothing later reads it (a clean clone keeps no build anyway).
+prune=0
+[ "${CI:-}" = true ] && prune=1
+[ -n "${WEBSETUP_PRUNE:-}" ] && prune="$WEBSETUP_PRUNE"
+disk_report() {
+  echo "== disk: $(df -h --output=avail . | tail -n 1 | tr -d ' ') free for the builds," \
+       "$(df -h --output=avail /tmp | tail -n 1 | tr -d ' ') for /tmp"
+}
+done_with() { [ "$prune" = 1 ] && rm -rf "$@"; disk_report; }
+disk_report
 scripts/install-deps.sh
 
 windows=1
@@ -62,6 +74,7 @@ cmake --build build -j"$jobs"
 touch "$linux_built"
 ctest --test-dir build --output-on-failure -j"$jobs" --timeout 300 --repeat until-pass:2
 check_root_leak
+disk_report
 
 if [ "${WEBSETUP_SKIP_CLANG:-0}" != 1 ]; then
   echo "== clang -Wthread-safety, fuzz targets"
@@ -73,6 +86,7 @@ if [ "${WEBSETUP_SKIP_CLANG:-0}" != 1 ]; then
   cmake --build build-clang -j"$jobs" --target app fuzz_targets
   # A smoke pass of 10 s per target from its seeds; scripts/fuzz.sh runs longer.
   WEBSETUP_FUZZ_BUILD=build-clang WEBSETUP_FUZZ_NO_BUILD=1 scripts/fuzz.sh 10
+  done_with build-clang
 fi
 
 # The sanitizer passes compile at -O1 with line tables only: the checks and
@@ -86,6 +100,7 @@ if [ "${WEBSETUP_SKIP_TSAN:-0}" != 1 ]; then
   cmake --build build-tsan -j"$jobs" --target tsan_tests
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
     ctest --test-dir build-tsan -L tsan --output-on-failure -j"$jobs" --timeout 600 --no-tests=ignore --repeat until-pass:2
+  done_with build-tsan
 fi
 
 if [ "${WEBSETUP_SKIP_ASAN:-0}" != 1 ]; then
@@ -96,6 +111,7 @@ if [ "${WEBSETUP_SKIP_ASAN:-0}" != 1 ]; then
   UBSAN_OPTIONS="print_stacktrace=1 halt_on_error=1" \
   LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
     ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 600 --repeat until-pass:2
+  done_with build-asan
 fi
 check_root_leak
 

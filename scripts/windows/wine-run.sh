@@ -7,9 +7,9 @@
 #
 # The Wine prefix is private to the build: $WEBSETUP_WINEPREFIX, else
 # <build>/wine-prefix, where <build> is the folder above the program's bin/
-# or tests/ folder. It is made on first use (wineboot takes half a minute);
-# tests that ctest starts in parallel take turns on a lock for that, and
-# then share the one wineserver of the prefix.
+# or tests/ folder. It is made on first use (wine-prefix.sh: a copy of a
+# prefix booted once per build); tests that ctest starts in parallel take
+# turns on a lock for that, and then share the one wineserver of the prefix.
 #
 # No display: the programs under test draw into memory only. A test that
 # wants one sets WEBSETUP_WINE_DISPLAY to it (scripts/windows/with-xvfb.sh
@@ -49,25 +49,7 @@ if [ -n "${WEBSETUP_WINE_DISPLAY:-}" ]; then
   export DISPLAY="$WEBSETUP_WINE_DISPLAY"
 fi
 
-# wineboot writes system.reg last; a prefix without it is unfinished (an
-# earlier boot was killed) and is made again.
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  mkdir -p "$(dirname "$WINEPREFIX")"
-  (
-    flock 9
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      rm -rf "$WINEPREFIX"
-      "$WINE64" wineboot -i >/dev/null 2>&1 || true
-      # Let the boot's wineserver write the registry out before anyone
-      # else starts on the prefix.
-      "${WEBSETUP_WINESERVER:-wineserver}" -w || true
-      if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        echo "wine-run: could not make the Wine prefix $WINEPREFIX" >&2
-        exit 1
-      fi
-    fi
-  ) 9>"$WINEPREFIX.lock"
-fi
+"$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh" "$WINEPREFIX"
 
 # wine64 returns the program's own exit code; `exec` keeps the ctest
 # timeout's kill aimed at Wine's loader rather than at this shell.

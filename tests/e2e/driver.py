@@ -42,6 +42,34 @@ class RoadFailed(AssertionError):
     pass
 
 
+# Wine's own programs and libraries, which fill nearly all of a booted
+# prefix (about 680 of 700 MB) and which nothing in a road writes to.
+_WINE_BINARY = re.compile(r"\.(dll|exe|drv|sys|ocx|cpl|acm|ax|tlb|ds|msstyles)$", re.I)
+
+
+def _share(src, dst):
+    """Puts src at dst as a second name of the same file where the file
+    system allows it (the roads only read these), as a copy where not."""
+    try:
+        os.link(src, dst)
+    except OSError:
+        shutil.copy2(src, dst)
+
+
+def _copy_prefix(template, dest):
+    """A road's own Wine prefix: Wine's binaries shared with the template,
+    everything Wine or the setup may write (the registry files, which
+    wineserver rewrites in place when they have a second name, the INI
+    files, the users' folders) copied."""
+    def copy(src, dst):
+        rel = os.path.relpath(src, template)
+        if rel.startswith(os.path.join("drive_c", "windows") + os.sep) and _WINE_BINARY.search(src):
+            _share(src, dst)
+        else:
+            shutil.copy2(src, dst)
+    shutil.copytree(template, dest, symlinks=True, copy_function=copy)
+
+
 def _alive(pid):
     """Whether process `pid` exists and is not a zombie waiting to be reaped."""
     try:
@@ -97,7 +125,7 @@ class Road:
             # road has a prefix of its own (a copy of one booted once): the
             # product, the setup's logs and the registry start clean.
             self.prefix = os.path.join(self.root, "wine-prefix")
-            shutil.copytree(self._prefix_template(), self.prefix, symlinks=True)
+            _copy_prefix(self._prefix_template(), self.prefix)
             users = glob.glob(os.path.join(self.prefix, "drive_c", "users", "*", "AppData", "Roaming"))
             self.appdata = users[0] if users else os.path.join(self.root, "appdata")
             self.programs = os.path.join(self.prefix, "drive_c", "Program Files")
@@ -108,7 +136,7 @@ class Road:
         self.args_file = os.path.join(self.root, "installer-args.txt")
         for f in ("setup_orlastra.exe", "setup_orlastra_foreign.exe"):
             if os.path.exists(os.path.join(sample, f)):
-                shutil.copy(os.path.join(sample, f), self.served)
+                _share(os.path.join(sample, f), os.path.join(self.served, f))
         shutil.copy(os.path.join(sample, scenario), os.path.join(self.served, "downloader.xml"))
         for f in glob.glob(os.path.join(sample, "downloader*.xml")):
             if not os.path.exists(os.path.join(self.served, os.path.basename(f))):
@@ -118,10 +146,10 @@ class Road:
         # The program reads its developer settings beside itself.
         if self.windows_build:
             self.exe = os.path.join(self.root, "setup", "websetup.exe")
-            shutil.copy(os.path.join(self.windows_build, "bin", variant + ".exe"), self.exe)
+            _share(os.path.join(self.windows_build, "bin", variant + ".exe"), self.exe)
         else:
             self.exe = os.path.join(self.root, "setup", "websetup")
-            shutil.copy(os.path.join(BIN, variant), self.exe)
+            _share(os.path.join(BIN, variant), self.exe)
         if dev_settings:
             with open(os.path.join(self.root, "setup", "qm_downloader.cfg"), "w") as f:
                 f.write("[Settings]\n" + "".join(f"{k}={v}\n" for k, v in dev_settings.items()))
@@ -144,15 +172,17 @@ class Road:
     # ----------------------------------------------------------- processes
 
     def _prefix_template(self):
-        """A Wine prefix booted once per Windows build, copied by each road."""
+        """A Wine prefix made once per Windows build, copied by each road."""
         template = os.path.join(self.windows_build, "wine-prefix-roads")
         if not os.path.exists(os.path.join(template, "system.reg")):
+            partial = template + ".partial"
             shutil.rmtree(template, ignore_errors=True)
-            env = {**os.environ, "WINEPREFIX": template, "WINEDEBUG": "-all",
+            shutil.rmtree(partial, ignore_errors=True)
+            subprocess.run([os.path.join(SOURCE, "scripts", "windows", "wine-prefix.sh"), partial],
+                           check=True)
+            env = {**os.environ, "WINEPREFIX": partial, "WINEDEBUG": "-all",
                    "WINEDLLOVERRIDES": "mscoree,mshtml="}
             env.pop("DISPLAY", None)
-            subprocess.run([WINE64, "wineboot", "-i"], env=env, check=False,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             # Xvfb runs no window manager. Left "managed", a hidden window
             # waits for a withdrawal no manager makes, and its X window
             # stays on the screen, taking the next click meant for the
@@ -161,6 +191,7 @@ class Road:
                             "/t", "REG_SZ", "/d", "N", "/f"], env=env, check=False,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             subprocess.run([WINESERVER, "-w"], env=env, check=False)
+            os.rename(partial, template)
         return template
 
     def command(self, args=()):

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Makes the Wine prefix <prefix> when it is not there yet:
+#
+#   scripts/windows/wine-prefix.sh <prefix>
+#
+# A booted prefix is about 700 MB, nearly all of it Wine's own programs and
+# libraries, which nothing run in a prefix writes to. So the folder above
+# <prefix> holds one pristine prefix, wine-prefix-clean, booted once
+# (wineboot takes half a minute) and never run in, and every prefix made
+# there is a copy of it that shares those files with it (hard links, about
+# 20 MB of its own) and owns the rest: the registry files, the INI files,
+# the users' folders. Callers that run at the same time take turns on a
+# lock; a prefix appears whole or not at all.
+set -euo pipefail
+
+if [ $# -ne 1 ]; then
+  echo "usage: $0 <prefix>" >&2
+  exit 2
+fi
+prefix="$1"
+[ -f "$prefix/system.reg" ] && exit 0
+
+WINE64="${WEBSETUP_WINE64:-$(command -v wine64 || echo /usr/lib/wine/wine64)}"
+WINESERVER="${WEBSETUP_WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver)}"
+parent="$(dirname "$prefix")"
+clean="$parent/wine-prefix-clean"
+mkdir -p "$parent"
+
+# wineboot writes system.reg last; a prefix without it is unfinished (an
+# earlier boot was killed) and is made again.
+(
+  flock 9
+  if [ ! -f "$clean/system.reg" ]; then
+    rm -rf "$clean"
+    # No Mono and no Gecko: neither is needed, and their installers would
+    # ask. No display: booting draws nothing.
+    env -u DISPLAY -u WAYLAND_DISPLAY WINEPREFIX="$clean" WINEDEBUG=-all \
+      WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE64" wineboot -i >/dev/null 2>&1 || true
+    # The boot's wineserver writes the registry out before anyone copies it.
+    WINEPREFIX="$clean" "$WINESERVER" -w || true
+    if [ ! -f "$clean/system.reg" ]; then
+      echo "wine-prefix: could not boot the Wine prefix $clean" >&2
+      exit 1
+    fi
+  fi
+) 9>"$clean.lock"
+
+(
+  flock 9
+  [ -f "$prefix/system.reg" ] && exit 0
+  partial="$prefix.partial"
+  rm -rf "$prefix" "$partial"
+  # Hard links need one file system; elsewhere the copy is whole.
+  if ! cp -al "$clean" "$partial" 2>/dev/null; then
+    rm -rf "$partial"
+    cp -a "$clean" "$partial"
+  fi
+  # Everything but Wine's binaries gets a file of its own. wineserver, for
+  # one, rewrites a registry file in place when it has a second name, which
+  # would reach the pristine prefix and every other copy.
+  find "$partial" -type f -links +1 \
+    ! \( -path "$partial/drive_c/windows/*" \
+         -regex '.*\.\([dD][lL][lL]\|[eE][xX][eE]\|[dD][rR][vV]\|[sS][yY][sS]\|[oO][cC][xX]\|[cC][pP][lL]\|[aA][cC][mM]\|[aA][xX]\|[tT][lL][bB]\|[dD][sS]\)' \) \
+    -exec sh -c 'for f; do cp -p "$f" "$f.own" && mv -f "$f.own" "$f"; done' _ {} +
+  mv "$partial" "$prefix"
+) 9>"$prefix.lock"
