@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes the Wine prefix <prefix> when it is not there yet:
 #
-#   scripts/windows/wine-prefix.sh <prefix>
+#   scripts/windows/wine-prefix.sh <prefix> [<from>]
 #
 # A booted prefix is about 700 MB, nearly all of it Wine's own programs and
 # libraries, which nothing run in a prefix writes to. So the folder above
@@ -9,15 +9,17 @@
 # (wineboot takes half a minute) and never run in, and every prefix made
 # there is a copy of it that shares those files with it (hard links, about
 # 20 MB of its own) and owns the rest: the registry files, the INI files,
-# the users' folders. Callers that run at the same time take turns on a
-# lock; a prefix appears whole or not at all.
+# the users' folders. With <from>, an existing prefix, the copy is made of
+# that one instead (the roads copy their template so). Callers that run at
+# the same time take turns on a lock; a prefix appears whole or not at all.
 set -euo pipefail
 
-if [ $# -ne 1 ]; then
-  echo "usage: $0 <prefix>" >&2
+if [ $# -lt 1 ] || [ $# -gt 2 ]; then
+  echo "usage: $0 <prefix> [<from>]" >&2
   exit 2
 fi
 prefix="$1"
+from="${2:-}"
 [ -f "$prefix/system.reg" ] && exit 0
 
 WINE64="${WEBSETUP_WINE64:-$(command -v wine64 || echo /usr/lib/wine/wine64)}"
@@ -28,7 +30,7 @@ mkdir -p "$parent"
 
 # wineboot writes system.reg last; a prefix without it is unfinished (an
 # earlier boot was killed) and is made again.
-(
+[ -n "$from" ] || (
   flock 9
   if [ ! -f "$clean/system.reg" ]; then
     rm -rf "$clean"
@@ -51,9 +53,14 @@ mkdir -p "$parent"
   partial="$prefix.partial"
   rm -rf "$prefix" "$partial"
   # Hard links need one file system; elsewhere the copy is whole.
-  if ! cp -al "$clean" "$partial" 2>/dev/null; then
+  src="${from:-$clean}"
+  if [ ! -f "$src/system.reg" ]; then
+    echo "wine-prefix: $src is no Wine prefix" >&2
+    exit 1
+  fi
+  if ! cp -al "$src" "$partial" 2>/dev/null; then
     rm -rf "$partial"
-    cp -a "$clean" "$partial"
+    cp -a "$src" "$partial"
   fi
   # Everything but Wine's binaries gets a file of its own. wineserver, for
   # one, rewrites a registry file in place when it has a second name, which

@@ -31,6 +31,8 @@ WIN_BUILD = os.environ.get("WEBSETUP_WIN_BUILD_DIR", "")
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
 WINESERVER = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
+# Makes a prefix as a copy that shares Wine's own files with its source.
+WINE_PREFIX_SH = os.path.join(SOURCE, "scripts", "windows", "wine-prefix.sh")
 
 
 def windows_path(path):
@@ -42,11 +44,6 @@ class RoadFailed(AssertionError):
     pass
 
 
-# Wine's own programs and libraries, which fill nearly all of a booted
-# prefix (about 680 of 700 MB) and which nothing in a road writes to.
-_WINE_BINARY = re.compile(r"\.(dll|exe|drv|sys|ocx|cpl|acm|ax|tlb|ds|msstyles)$", re.I)
-
-
 def _share(src, dst):
     """Puts src at dst as a second name of the same file where the file
     system allows it (the roads only read these), as a copy where not."""
@@ -54,20 +51,6 @@ def _share(src, dst):
         os.link(src, dst)
     except OSError:
         shutil.copy2(src, dst)
-
-
-def _copy_prefix(template, dest):
-    """A road's own Wine prefix: Wine's binaries shared with the template,
-    everything Wine or the setup may write (the registry files, which
-    wineserver rewrites in place when they have a second name, the INI
-    files, the users' folders) copied."""
-    def copy(src, dst):
-        rel = os.path.relpath(src, template)
-        if rel.startswith(os.path.join("drive_c", "windows") + os.sep) and _WINE_BINARY.search(src):
-            _share(src, dst)
-        else:
-            shutil.copy2(src, dst)
-    shutil.copytree(template, dest, symlinks=True, copy_function=copy)
 
 
 def _alive(pid):
@@ -125,7 +108,7 @@ class Road:
             # road has a prefix of its own (a copy of one booted once): the
             # product, the setup's logs and the registry start clean.
             self.prefix = os.path.join(self.root, "wine-prefix")
-            _copy_prefix(self._prefix_template(), self.prefix)
+            subprocess.run([WINE_PREFIX_SH, self.prefix, self._prefix_template()], check=True)
             users = glob.glob(os.path.join(self.prefix, "drive_c", "users", "*", "AppData", "Roaming"))
             self.appdata = users[0] if users else os.path.join(self.root, "appdata")
             self.programs = os.path.join(self.prefix, "drive_c", "Program Files")
@@ -178,8 +161,7 @@ class Road:
             partial = template + ".partial"
             shutil.rmtree(template, ignore_errors=True)
             shutil.rmtree(partial, ignore_errors=True)
-            subprocess.run([os.path.join(SOURCE, "scripts", "windows", "wine-prefix.sh"), partial],
-                           check=True)
+            subprocess.run([WINE_PREFIX_SH, partial], check=True)
             env = {**os.environ, "WINEPREFIX": partial, "WINEDEBUG": "-all",
                    "WINEDLLOVERRIDES": "mscoree,mshtml="}
             env.pop("DISPLAY", None)
