@@ -148,6 +148,7 @@ def road_happy_path(road):
     road.click("start_app", what="clicked Start")
     splash = road.wait(road.splash, 10, "the launch splash")
     shot = road.shot("splash")
+    road.expect(road.splash() is not None, "the splash still shown after its screenshot")
     # The card floats: its rounded corner shows the desktop, not a square.
     left, top = splash["bounds"][0], splash["bounds"][1]
     corner, card = road.pixel(shot, left + 3, top + 3), road.pixel(shot, left + 160, top + 24)
