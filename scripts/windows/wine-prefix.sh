@@ -67,7 +67,7 @@ mkdir -p "$parent"
   # would reach the pristine prefix and every other copy.
   find "$partial" -type f -links +1 \
     ! \( -path "$partial/drive_c/windows/*" \
-         -regex '.*\.\([dD][lL][lL]\|[eE][xX][eE]\|[dD][rR][vV]\|[sS][yY][sS]\|[oO][cC][xX]\|[cC][pP][lL]\|[aA][cC][mM]\|[aA][xX]\|[tT][lL][bB]\|[dD][sS]\)' \) \
+         -iregex '.*\.\(dll\|exe\|drv\|sys\|ocx\|cpl\|acm\|ax\|tlb\|ds\)' \) \
     -exec sh -c 'for f; do cp -p "$f" "$f.own" && mv -f "$f.own" "$f"; done' _ {} +
   mv "$partial" "$prefix"
 ) 9>"$prefix.lock"
