@@ -1,8 +1,8 @@
 # Makes the skin archive of websetup-e2e: the shipped archive with three
 # product settings changed, so the roads can reach the finished page, the
 # launch splash and the installer time-out in seconds. The splash stays 12 s
-# after the product started: a loaded machine has taken 6 s between
-# finding the splash and its screenshot.
+# after the product started: a loaded machine has taken 6 s from the
+# click on Start to the splash's screenshot.
 #   cmake -DIN=skin.zip -DOUT=e2e-skin.zip -DWORK=dir -P make_skin.cmake
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
