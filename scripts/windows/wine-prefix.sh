@@ -38,6 +38,12 @@ mkdir -p "$parent"
     # ask. No display: booting draws nothing.
     env -u DISPLAY -u WAYLAND_DISPLAY WINEPREFIX="$clean" WINEDEBUG=-all \
       WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE64" wineboot -i >/dev/null 2>&1 || true
+    # A program that crashes under test says so on its standard error and
+    # ends. Wine's crash dialog would instead wait for a click that never
+    # comes, on top of whatever window a test looks at.
+    env -u DISPLAY -u WAYLAND_DISPLAY WINEPREFIX="$clean" WINEDEBUG=-all \
+      WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE64" reg add 'HKCU\Software\Wine\WineDbg' \
+      /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
     # The boot's wineserver writes the registry out before anyone copies it.
     WINEPREFIX="$clean" "$WINESERVER" -w || true
     if [ ! -f "$clean/system.reg" ]; then

@@ -26,6 +26,8 @@ if [ $# -lt 1 ]; then
 fi
 
 WINE64="${WEBSETUP_WINE64:-$(command -v wine64 || echo /usr/lib/wine/wine64)}"
+WINESERVER="${WEBSETUP_WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver)}"
+display_run=0
 program="$1"
 shift
 
@@ -37,6 +39,7 @@ if [ -z "${WEBSETUP_WINEPREFIX:-}" ]; then
   WEBSETUP_WINEPREFIX="$dir/wine-prefix"
   if [ -n "${WEBSETUP_WINE_DISPLAY:-}" ]; then
     WEBSETUP_WINEPREFIX="$dir/wine-prefix-x11"
+    display_run=1
   fi
 fi
 export WINEPREFIX="$WEBSETUP_WINEPREFIX"
@@ -53,4 +56,21 @@ fi
 
 # wine64 returns the program's own exit code; `exec` keeps the ctest
 # timeout's kill aimed at Wine's loader rather than at this shell.
-exec "$WINE64" "$program" "$@"
+[ "$display_run" = 1 ] || exec "$WINE64" "$program" "$@"
+
+# The windowed tests take turns on the display prefix, each with an X
+# server of its own (with-xvfb.sh, which holds the turn). A wineserver that
+# outlives a run keeps that run's desktop, bound to a display that is about
+# to go, and the next run's windows would land on it: each run starts and
+# ends with the prefix's Wine processes gone.
+end_wine() { "$WINESERVER" -k 2>/dev/null || true; "$WINESERVER" -w 2>/dev/null || true; }
+end_wine
+"$WINE64" "$program" "$@" &
+wine_pid=$!
+trap 'kill "$wine_pid" 2>/dev/null || true' TERM INT
+rc=0
+wait "$wine_pid" || rc=$?
+# A signal ends the wait early: wait for the program itself.
+while kill -0 "$wine_pid" 2>/dev/null; do wait "$wine_pid" || rc=$?; done
+end_wine
+exit "$rc"

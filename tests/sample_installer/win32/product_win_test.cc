@@ -55,6 +55,33 @@ HWND productWindow(int pid) {
   return found.window;
 }
 
+// The shown top-level windows, top of the stack first: what a test that
+// reads the product's pixels found on the screen when it could not.
+std::string shownWindows() {
+  std::string out;
+  EnumWindows(
+      [](HWND window, LPARAM param) -> BOOL {
+        if (!IsWindowVisible(window)) return TRUE;
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        wchar_t name[64] = {};
+        wchar_t title[64] = {};
+        GetClassNameW(window, name, 64);
+        GetWindowTextW(window, title, 64);
+        RECT r{};
+        GetWindowRect(window, &r);
+        *reinterpret_cast<std::string*>(param) +=
+            "\n  pid " + std::to_string(pid) + " " + common::wideToUtf8(name) + " \"" +
+            common::wideToUtf8(title) + "\" (" + std::to_string(r.left) + "," +
+            std::to_string(r.top) + ")-(" + std::to_string(r.right) + "," +
+            std::to_string(r.bottom) + ")" + (IsIconic(window) ? " minimized" : "");
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&out));
+  return "screen " + std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "x" +
+         std::to_string(GetSystemMetrics(SM_CYSCREEN)) + ", shown windows:" + out;
+}
+
 class OrlastraProductWinTest : public ::testing::Test {
  protected:
   std::map<std::string, std::string> env() const {
@@ -113,7 +140,10 @@ TEST_F(OrlastraProductWinTest, WindowSaysItRunsAndClosesOnRequest) {
       },
       std::chrono::seconds(10));
   ReleaseDC(window, dc);
-  EXPECT_GT(GetBValue(corner), GetRValue(corner) + 60) << std::hex << corner;
+  EXPECT_GT(GetBValue(corner), GetRValue(corner) + 60)
+      << std::hex << corner << std::dec
+      << (corner == CLR_INVALID ? " (CLR_INVALID: no part of it is visible)" : "") << "; "
+      << shownWindows();
   EXPECT_GT(white, 0);
 
   PostMessageW(window, WM_CLOSE, 0, 0);
