@@ -128,18 +128,21 @@ TEST_F(OrlastraProductWinTest, WindowSaysItRunsAndClosesOnRequest) {
   EXPECT_EQ(client.bottom - client.top, 150);
 
   // The background is blue; the name is drawn in white across its band.
-  HDC dc = GetDC(window);
+  // The window is found as soon as it exists, which may be before it is
+  // shown; a DC takes the window's visible part when it is made and is not
+  // told when another process shows the window, so each look takes a new one.
   int white = 0;
   COLORREF corner = CLR_INVALID;
   waitFor(
       [&] {
+        HDC dc = GetDC(window);
         corner = GetPixel(dc, 4, 4);
         white = 0;
         for (int x = 0; x < 420; ++x) white += GetPixel(dc, x, 50) == RGB(255, 255, 255);
+        ReleaseDC(window, dc);
         return corner != CLR_INVALID && GetBValue(corner) > GetRValue(corner) + 60 && white > 0;
       },
       std::chrono::seconds(10));
-  ReleaseDC(window, dc);
   EXPECT_GT(GetBValue(corner), GetRValue(corner) + 60)
       << std::hex << corner << std::dec
       << (corner == CLR_INVALID ? " (CLR_INVALID: no part of it is visible)" : "") << "; "
