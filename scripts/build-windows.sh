@@ -62,7 +62,7 @@ SUDO=""
 
 toolchain_packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
-  wine wine64 osslsigncode file
+  wine wine64 fonts-wine osslsigncode file
   build-essential cmake ninja-build meson pkgconf python3 python3-packaging
   autoconf automake libtool autopoint gettext gtk-doc-tools
   dpkg-dev xz-utils bzip2

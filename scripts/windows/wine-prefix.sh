@@ -24,6 +24,7 @@ from="${2:-}"
 
 WINE64="${WEBSETUP_WINE64:-$(command -v wine64 || echo /usr/lib/wine/wine64)}"
 WINESERVER="${WEBSETUP_WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver)}"
+WINE_FONTS=/usr/share/wine/fonts
 parent="$(dirname "$prefix")"
 clean="$parent/wine-prefix-clean"
 mkdir -p "$parent"
@@ -44,6 +45,12 @@ mkdir -p "$parent"
     env -u DISPLAY -u WAYLAND_DISPLAY WINEPREFIX="$clean" WINEDEBUG=-all \
       WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE64" reg add 'HKCU\Software\Wine\WineDbg' \
       /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
+    # Wine draws the buttons of the title bars it draws itself (Xvfb has no
+    # window manager) with Marlett's symbols, which Debian's Wine ships in
+    # fonts-wine but does not look for: without it they read "0 1 r".
+    if [ -f "$WINE_FONTS/marlett.ttf" ]; then
+      cp "$WINE_FONTS/marlett.ttf" "$clean/drive_c/windows/Fonts/"
+    fi
     # The boot's wineserver writes the registry out before anyone copies it.
     WINEPREFIX="$clean" "$WINESERVER" -w || true
     if [ ! -f "$clean/system.reg" ]; then
