@@ -126,6 +126,8 @@ if [ "$windows" = 1 ]; then
     exit 1
   fi
   ctest --test-dir build-win64 --output-on-failure -j"$jobs" --timeout 600 --repeat until-pass:2
-  scripts/windows/websetup-get-road.sh build-win64 build
+  # Tried twice, as every test is.
+  scripts/windows/websetup-get-road.sh build-win64 build \
+    || scripts/windows/websetup-get-road.sh build-win64 build
   check_root_leak
 fi

@@ -50,17 +50,31 @@ echo "road: killed half way, then resumed"
 rate="faults/rate=3000000"
 wine "$GET" --threads 2 --md5 "$md5" "$base/$rate/payload.bin" "$out\\resumed.bin" &
 runner=$!
-# Half of the file at 3 MB/s per connection over two connections.
-for _ in $(seq 200); do
+started=$SECONDS
+# A third of the file at 3 MB/s per connection over two connections, which
+# takes seconds; the minute allowed is for a loaded machine's slow start.
+for _ in $(seq 600); do
   written=$(du -B1 "$work/out/resumed.bin" 2>/dev/null | cut -f1 || echo 0)
   [ "${written:-0}" -ge $((8 << 20)) ] && break
   sleep 0.1
 done
 # wine-run.sh execs the loader, so the PID is the Windows program's own.
+running=no
+kill -0 "$runner" 2>/dev/null && running=yes
 kill -9 "$runner" 2>/dev/null || true
-wait "$runner" 2>/dev/null || true
+status=0
+wait "$runner" 2>/dev/null || status=$?
 WINEPREFIX="$WIN64/wine-prefix" wineserver -k 2>/dev/null || true
-ls "$work/out" | grep -qi 'resumed' || fail "nothing was left to resume from"
+if ! ls "$work/out" | grep -qi 'resumed'; then
+  # What the next engineer needs to tell a program that never started from
+  # a server that never answered.
+  echo "road: after $((SECONDS - started)) s the run was running: $running (exit $status);" \
+       "out/ holds: $(ls "$work/out" | tr '\n' ' ')" >&2
+  echo "road: the server's journal ends with:" >&2
+  tail -n 5 "$work/journal.jsonl" >&2 || true
+  tail -n 20 "$work/server.log" >&2 || true
+  fail "nothing was left to resume from"
+fi
 before="$(wc -l <"$work/journal.jsonl")"
 wine "$GET" --threads 2 --md5 "$md5" "$base/files/payload.bin" "$out\\resumed.bin" \
   || fail "the resumed download did not finish"
