@@ -24,7 +24,6 @@ from="${2:-}"
 
 WINE64="${WEBSETUP_WINE64:-$(command -v wine64 || echo /usr/lib/wine/wine64)}"
 WINESERVER="${WEBSETUP_WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver)}"
-WINE_FONTS=/usr/share/wine/fonts
 parent="$(dirname "$prefix")"
 clean="$parent/wine-prefix-clean"
 mkdir -p "$parent"
@@ -37,19 +36,20 @@ mkdir -p "$parent"
     rm -rf "$clean"
     # No Mono and no Gecko: neither is needed, and their installers would
     # ask. No display: booting draws nothing.
-    env -u DISPLAY -u WAYLAND_DISPLAY WINEPREFIX="$clean" WINEDEBUG=-all \
-      WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE64" wineboot -i >/dev/null 2>&1 || true
+    in_clean() {
+      env -u DISPLAY -u WAYLAND_DISPLAY WINEPREFIX="$clean" WINEDEBUG=-all \
+        WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE64" "$@" >/dev/null 2>&1 || true
+    }
+    in_clean wineboot -i
     # A program that crashes under test says so on its standard error and
     # ends. Wine's crash dialog would instead wait for a click that never
     # comes, on top of whatever window a test looks at.
-    env -u DISPLAY -u WAYLAND_DISPLAY WINEPREFIX="$clean" WINEDEBUG=-all \
-      WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE64" reg add 'HKCU\Software\Wine\WineDbg' \
-      /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
+    in_clean reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
     # Wine draws the buttons of the title bars it draws itself (Xvfb has no
     # window manager) with Marlett's symbols, which Debian's Wine ships in
     # fonts-wine but does not look for: without it they read "0 1 r".
-    if [ -f "$WINE_FONTS/marlett.ttf" ]; then
-      cp "$WINE_FONTS/marlett.ttf" "$clean/drive_c/windows/Fonts/"
+    if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+      cp /usr/share/wine/fonts/marlett.ttf "$clean/drive_c/windows/Fonts/"
     fi
     # The boot's wineserver writes the registry out before anyone copies it.
     WINEPREFIX="$clean" "$WINESERVER" -w || true
